@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what the tests need and runs every test: the core's GoogleTest
+# suites under CTest, then the Python suite in two venvs (NumPy 1.x on
+# CPython 3.11, NumPy 2.x on the newest CPython here). Exits non-zero on any
+# failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib.sh
+scripts/setup-system.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== core: build and GoogleTest (CTest)"
+cmake -S . -B build/test-core -G Ninja -DPLINTH_BUILD_TESTS=ON -DPLINTH_WERROR=ON >/dev/null
+cmake --build build/test-core -j "$jobs"
+ctest --test-dir build/test-core --output-on-failure -j "$jobs"
+
+run_python_suite() {
+  local label=$1 python=$2 numpy_spec=$3 venv=.venv-test-$1
+  echo "== python ($label): $("$python" --version 2>&1), $numpy_spec"
+  make_venv "$venv" "$python" "$numpy_spec" pytest hypothesis mypy
+  "$venv/bin/python" -m pip install -q --disable-pip-version-check . 
+  if [ -f requirements-test.txt ]; then
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check -r requirements-test.txt
+  fi
+  # Run from a folder outside the checkout so the installed module is tested.
+  (cd tests && "../$venv/bin/python" -m pytest -q -p no:cacheprovider .)
+  if [ -f stubs/plinth-stubs/__init__.pyi ] && grep -q 'def ' stubs/plinth-stubs/__init__.pyi; then
+    "$venv/bin/python" -m mypy.stubtest plinth
+  fi
+}
+
+py311=$(find_python 3.11)
+run_python_suite np1 "${py311:-python3}" "numpy<2"
+
+newest=""
+for v in 3.13 3.12; do
+  newest=$(find_python "$v")
+  [ -n "$newest" ] && break
+done
+run_python_suite np2 "${newest:-python3}" "numpy>=2"
+
+echo "== all tests passed"

@@ -1,0 +1,1 @@
+# Placeholder; the typed signatures land with the module functions.

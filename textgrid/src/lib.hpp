@@ -1,0 +1,31 @@
+// The entry points of the core: reading one file by layout word, and reading
+// many files into the structured or the vector form.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "converter.hpp"
+#include "error.hpp"
+#include "textgrid.hpp"
+
+namespace textgrid {
+
+// Reads `path` with the long reader ("long"), the short reader ("short") or
+// the one that the marker "item []" at the start of a line chooses ("auto");
+// any other word fails with "Unknown file type: <word>" and opens nothing.
+// Keeps no state; safe on worker threads.
+Result<TextGrid> read_from_file(const std::string& path, bool strict, std::string_view file_type);
+
+// Reads and converts every path, on the pool from the parallel threshold on;
+// a file that fails yields (0, 0, no tiers). Results in input order.
+std::vector<TextGridData> files_to_data(const std::vector<std::string>& files, bool strict,
+                                        std::string_view file_type);
+
+// Reads and converts every path, on the pool from the parallel threshold on;
+// a file that fails yields five empty columns. Results in input order.
+std::vector<TextGridVectors> files_to_vectors(const std::vector<std::string>& files, bool strict,
+                                              std::string_view file_type);
+
+}  // namespace textgrid
