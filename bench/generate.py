@@ -10,6 +10,7 @@ them), so every peer reads the same bytes:
                       points and one interval tier of 1,000 intervals)
     corpus/NNNN.TextGrid   2,000 files of 2,000 intervals over 3 tiers, long
     corpus.txt        the corpus paths, one per line
+    info.json         the item counts, for checking what each tool read
 
 Usage: generate.py OUTDIR [--seed N] [--scale F]
 --scale shrinks every count (0.01 gives a quick smoke-test set). A stamp file
@@ -155,8 +156,9 @@ def generate(outdir: str, seed: int, scale: float) -> dict:
         paths.append(os.path.abspath(path))
     write(os.path.join(outdir, "corpus.txt"), "\n".join(paths) + "\n")
     return {"seed": seed, "scale": scale, "files": files,
-            "intervals": sum(len(t[2]) for t in tiers),
-            "points": sum(len(t[2]) for t in ptiers)}
+            "items_long": sum(len(t[2]) for t in tiers),
+            "items_points": sum(len(t[2]) for t in ptiers),
+            "items_corpus": files * sum(split(scaled(2_000), 3))}
 
 
 def main(argv: list[str]) -> int:
@@ -175,6 +177,8 @@ def main(argv: list[str]) -> int:
     except (OSError, ValueError):
         pass
     info = generate(args.outdir, args.seed, args.scale)
+    with open(os.path.join(args.outdir, "info.json"), "w", encoding="utf-8") as f:
+        json.dump(info, f)
     with open(stamp_path, "w", encoding="utf-8") as f:
         json.dump(want, f)
     print(f"generate: wrote {args.outdir}: {info}")

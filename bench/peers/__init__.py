@@ -25,6 +25,7 @@ class Tool:
     read_corpus: Optional[Callable[[list], Any]] = None     # (paths) -> result
     write: Optional[Callable[[Any, str, str], None]] = None  # (read result, path, layout)
     count: Callable[[Any], int] = lambda result: -1         # items in a read result
+    read_layouts: tuple = ("long", "short")
     write_layouts: tuple = ("long", "short")
     note: str = ""
     extra: dict = field(default_factory=dict)
