@@ -50,10 +50,14 @@ def quote(text: str) -> str:
 
 
 def boundaries(rng: random.Random, count: int, tmax: float) -> list[float]:
-    """count sorted distinct times strictly inside (0, tmax)."""
+    """count sorted distinct times strictly inside (0, tmax), none below 0.001.
+
+    Praat writes times under 0.0001 in exponent form (5e-05), which praatio
+    cannot read; keeping clear of them lets every peer read every input.
+    """
     points = set()
     while len(points) < count:
-        points.add(rng.uniform(0.0, tmax))
+        points.add(rng.uniform(0.001, tmax))
     return sorted(points)
 
 
@@ -168,7 +172,7 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--scale", type=float, default=1.0)
     args = parser.parse_args(argv)
     stamp_path = os.path.join(args.outdir, "stamp.json")
-    want = {"seed": args.seed, "scale": args.scale, "version": 1}
+    want = {"seed": args.seed, "scale": args.scale, "version": 2}
     try:
         with open(stamp_path, encoding="utf-8") as f:
             if json.load(f) == want:
