@@ -43,21 +43,33 @@ Result<std::string> read_bytes(const std::string& path) {
 
   // The length is a hint: files that grow or report no size (pipes, /proc)
   // are read on until the end all the same.
+  // One byte more than the length, so that the end shows without a second
+  // buffer; the buffer is never zero-filled before the read overwrites it.
   std::string bytes;
-  std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096;
   std::size_t used = 0;
-  bytes.resize(capacity);
+  int read_error = 0;
+  std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096;
   for (;;) {
-    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
-    const ssize_t got = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(os_error(errno));
-    }
-    if (got == 0) break;
-    used += static_cast<std::size_t>(got);
+    bytes.resize_and_overwrite(capacity, [&](char* data, std::size_t size) {
+      while (used < size) {
+        const ssize_t got = ::read(fd.get(), data + used, size - used);
+        if (got < 0) {
+          if (errno == EINTR) continue;
+          read_error = errno;
+          break;
+        }
+        if (got == 0) {
+          capacity = 0;  // the end of the file
+          break;
+        }
+        used += static_cast<std::size_t>(got);
+      }
+      return used;
+    });
+    if (read_error != 0) return std::unexpected(os_error(read_error));
+    if (capacity == 0) break;
+    capacity *= 2;
   }
-  bytes.resize(used);
   return bytes;
 }
 
@@ -108,6 +120,7 @@ std::optional<std::string> decode_utf16(std::string_view bytes, bool big_endian)
 inline unsigned char byte_at(std::string_view s, std::size_t i) {
   return static_cast<unsigned char>(s[i]);
 }
+
 
 // Length of the White_Space character that begins `s`, or 0.
 std::size_t space_at_start(std::string_view s) {
@@ -245,17 +258,18 @@ Result<std::string> read_text_file(const std::string& path) {
   return decode_text(std::move(*bytes));
 }
 
-std::string_view trim_start(std::string_view s) {
+std::string_view detail::trim_start_unicode(std::string_view s) {
+  // space_at_start knows the ASCII blanks too: no call back into trim_start,
+  // so alternating blanks cannot deepen the stack.
   while (const std::size_t n = space_at_start(s)) s.remove_prefix(n);
   return s;
 }
 
-std::string_view trim_end(std::string_view s) {
+std::string_view detail::trim_end_unicode(std::string_view s) {
   while (const std::size_t n = space_at_end(s)) s.remove_suffix(n);
   return s;
 }
 
-std::string_view trim(std::string_view s) { return trim_end(trim_start(s)); }
 
 std::optional<std::pair<std::string_view, std::string_view>> parse_kv(std::string_view line) {
   const std::size_t eq = line.find('=');
@@ -273,11 +287,14 @@ double parse_real(std::string_view value) {
   }
   const std::string_view body = s.substr(i);
   const double sign = negative ? -1.0 : 1.0;
-  if (equals_ignoring_case(body, "inf") || equals_ignoring_case(body, "infinity")) {
-    return sign * std::numeric_limits<double>::infinity();
-  }
-  if (equals_ignoring_case(body, "nan")) {
-    return std::copysign(std::numeric_limits<double>::quiet_NaN(), sign);
+  if (!body.empty() && !is_digit(body[0]) && body[0] != '.') {
+    if (equals_ignoring_case(body, "inf") || equals_ignoring_case(body, "infinity")) {
+      return sign * std::numeric_limits<double>::infinity();
+    }
+    if (equals_ignoring_case(body, "nan")) {
+      return std::copysign(std::numeric_limits<double>::quiet_NaN(), sign);
+    }
+    return 0.0;
   }
 
   // Check the grammar here: from_chars alone would take a leading part of

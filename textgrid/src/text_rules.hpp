@@ -30,13 +30,38 @@ Result<std::string> decode_text(std::string bytes);
 // nothing above U+10FFFF). No allocation.
 bool is_valid_utf8(std::string_view bytes);
 
-// Returns `s` without the Unicode White_Space characters at both ends. No
-// allocation; any bytes are safe.
-std::string_view trim(std::string_view s);
-// Returns `s` without the Unicode White_Space characters at its start.
-std::string_view trim_start(std::string_view s);
+namespace detail {
+// The slow paths of the trims, for a view that begins (ends) with a byte
+// outside ASCII.
+std::string_view trim_start_unicode(std::string_view s);
+std::string_view trim_end_unicode(std::string_view s);
+
+inline bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+}  // namespace detail
+
+// Returns `s` without the Unicode White_Space characters at its start. No
+// allocation; any bytes are safe. Inline: every line and value passes here.
+inline std::string_view trim_start(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && detail::is_ascii_space(s[i])) ++i;
+  s.remove_prefix(i);
+  if (!s.empty() && static_cast<unsigned char>(s.front()) >= 0xC2) {
+    return detail::trim_start_unicode(s);
+  }
+  return s;
+}
+
 // Returns `s` without the Unicode White_Space characters at its end.
-std::string_view trim_end(std::string_view s);
+inline std::string_view trim_end(std::string_view s) {
+  std::size_t n = s.size();
+  while (n > 0 && detail::is_ascii_space(s[n - 1])) --n;
+  s = s.substr(0, n);
+  if (n > 0 && static_cast<unsigned char>(s.back()) >= 0x80) return detail::trim_end_unicode(s);
+  return s;
+}
+
+// Returns `s` without the Unicode White_Space characters at both ends.
+inline std::string_view trim(std::string_view s) { return trim_end(trim_start(s)); }
 
 // Splits a line at its first "=" into the trimmed key and the trimmed value;
 // nothing when the line holds no "=". Views into `line`, no allocation.
