@@ -155,10 +155,16 @@ std::size_t space_at_end(std::string_view s) {
   return space_at_start(s.substr(n - 3)) == 3 ? 3 : 0;
 }
 
-std::size_t trailing_quotes(std::string_view s) {
+// Whether `s`, the text after an opening quote or a later line of a quoted
+// text, ends that text: in Praat's convention when it ends in an odd number of
+// quotes. An even run after a backslash ends it too: that is how this
+// system's writer puts a quote at the end of a text ("a\"" for a"), which
+// Praat's rule alone would read as a text running on over the next lines.
+bool closes_quoted_text(std::string_view s) {
   std::size_t n = 0;
   while (n < s.size() && s[s.size() - 1 - n] == '"') ++n;
-  return n;
+  if (n % 2 == 1) return true;
+  return n > 0 && n < s.size() && s[s.size() - 1 - n] == '\\';
 }
 
 // Copies `s` with every pair of double quotes turned into one.
@@ -410,7 +416,7 @@ std::size_t LineCursor::find_closing_line(std::size_t from, std::size_t& line_en
     const std::size_t end = newline == npos ? text_.size() : newline;
     const std::size_t next = newline == npos ? text_.size() : newline + 1;
     const std::string_view line = trim_end(text_.substr(p, end - p));
-    if (trailing_quotes(line) % 2 == 1) {
+    if (closes_quoted_text(line)) {
       closer_ = p + line.size() - 1;
       closer_end_ = next;
       break;
@@ -424,7 +430,7 @@ std::size_t LineCursor::find_closing_line(std::size_t from, std::size_t& line_en
 std::string LineCursor::take_text(std::string_view value) {
   if (value.empty() || value.front() != '"') return std::string(value);
   const std::string_view rest = value.substr(1);
-  if (trailing_quotes(rest) % 2 == 1) return collapse_quotes(rest.substr(0, rest.size() - 1));
+  if (closes_quoted_text(rest)) return collapse_quotes(rest.substr(0, rest.size() - 1));
   const bool in_text = value.data() >= text_.data() &&
                        value.data() + value.size() <= text_.data() + text_.size();
   if (!in_text) return collapse_quotes(rest);
@@ -447,7 +453,7 @@ std::string LineCursor::take_text(std::string_view value) {
 std::string unquote(std::string_view value) {
   if (value.empty() || value.front() != '"') return std::string(value);
   const std::string_view rest = value.substr(1);
-  if (trailing_quotes(rest) % 2 == 1) return collapse_quotes(rest.substr(0, rest.size() - 1));
+  if (closes_quoted_text(rest)) return collapse_quotes(rest.substr(0, rest.size() - 1));
   return collapse_quotes(rest);
 }
 

@@ -245,6 +245,18 @@ TEST(long_reader, text_over_several_lines_is_one_value) {
   }
 }
 
+TEST(long_reader, writer_escaped_final_quote_does_not_run_on) {
+  auto grid = parse(
+      "item [1]:\nintervals [1]:\ntext = \"end\\\"\" \nintervals [2]:\ntext = \"\\\"\"\n"
+      "intervals [3]:\ntext = \"b\"\n");
+  ASSERT_TRUE(grid);
+  const auto& items = grid->tiers.at(0).items;
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].text, "end\\\"");
+  EXPECT_EQ(items[1].text, "\\\"");
+  EXPECT_EQ(items[2].text, "b");
+}
+
 TEST(long_reader, unclosed_text_keeps_first_line) {
   auto grid = parse("item [1]:\nintervals [1]:\ntext = \"open \"\"x\"\"\nxmin = 2\n");
   ASSERT_TRUE(grid);

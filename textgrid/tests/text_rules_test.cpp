@@ -86,7 +86,10 @@ INSTANTIATE_TEST_SUITE_P(
                       UnquoteCase{R"(a"b")", R"(a"b")"}, UnquoteCase{"", ""},
                       // Not closed on its line: the rest after the opening quote.
                       UnquoteCase{R"("abc)", "abc"}, UnquoteCase{R"(")", ""},
-                      UnquoteCase{R"("ab""")", "ab\""}, UnquoteCase{R"("ab"")", "ab\""}));
+                      UnquoteCase{R"("ab""")", "ab\""}, UnquoteCase{R"("ab"")", "ab\""},
+                      // This system's writer: a backslash before every quote.
+                      UnquoteCase{R"("a\"")", R"(a\")"}, UnquoteCase{R"("\"")", R"(\")"},
+                      UnquoteCase{R"("\"x\"")", R"(\"x\")"}, UnquoteCase{R"("C:\")", R"(C:\)"}));
 
 // Reads the value on the first line through a cursor, as the readers do, and
 // returns the text and the lines that remain.
@@ -113,6 +116,11 @@ TEST(take_text, runs_over_lines_with_exact_bytes) {
   std::tie(text, rest) = take_first("\"\n\"\"\n\"");
   EXPECT_EQ(text, "\n\"\n");
   EXPECT_TRUE(rest.empty());
+
+  // This system's writer ends a text in a quote with a backslash before it.
+  std::tie(text, rest) = take_first("\"a \\\"b\\\" c\nd\\\"\"\nnext");
+  EXPECT_EQ(text, "a \\\"b\\\" c\nd\\\"");
+  EXPECT_EQ(rest, (std::vector<std::string>{"next"}));
 
   // Never closed: the first line only, and reading goes on with the next line.
   std::tie(text, rest) = take_first("\"open \"\"q\"\"\nb\"\"\nc");
