@@ -116,10 +116,24 @@ TEST(read_from_file, utf16_little_endian_reads_the_same) {
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
     const std::string path = dir.write(name, bytes);
     for (const char* mode : {"long", "short", "auto"}) {
-      if (std::string(mode) != "auto" && std::string(name).find(mode) == std::string::npos) continue;
+      const std::string word = mode;
+      if (word != "auto" && std::string(name).find(word) == std::string::npos) continue;
       auto grid = read_from_file(path, true, mode);
       ASSERT_TRUE(grid) << name << " " << mode << ": " << grid.error().message;
       expect_unicode_sample(*grid);
+    }
+  }
+}
+
+TEST(read_from_file, utf8_mark_stays_on_the_ignored_first_line) {
+  TempDir dir;
+  for (const char* name : {"praat_quotes_long.TextGrid", "praat_quotes_short.TextGrid"}) {
+    const std::string path = dir.write(name, "\xEF\xBB\xBF" + slurp(kData + "/" + name));
+    const char* layout = std::string(name).find("long") != std::string::npos ? "long" : "short";
+    for (const char* mode : {"auto", layout}) {
+      auto grid = read_from_file(path, true, mode);
+      ASSERT_TRUE(grid) << name << " " << mode << ": " << grid.error().message;
+      expect_quotes_sample(*grid);
     }
   }
 }

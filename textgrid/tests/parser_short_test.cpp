@@ -108,10 +108,11 @@ TEST(short_reader, extra_blank_line_shifts_values) {
 TEST(short_reader, too_few_lines_names_the_line) {
   EXPECT_EQ(error_of(parse("")),
             "Unexpected end of file: line 1 should hold the header");
-  EXPECT_EQ(error_of(parse("File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n0\n1\n<exists>\n")),
+  EXPECT_EQ(error_of(parse("File type\nObject class\n\n0\n1\n<exists>\n")),
             "Unexpected end of file: line 7 should hold the number of tiers");
   const std::string cut = kPraatShort.substr(0, kPraatShort.find("\"TextTier\""));
-  EXPECT_EQ(error_of(parse(cut)), "Unexpected end of file: line 19 should hold the class of tier 1");
+  EXPECT_EQ(error_of(parse(cut)),
+            "Unexpected end of file: line 19 should hold the class of tier 1");
   const std::string more = replace_all(kPraatShort, "\n1\n1.25", "\n2\n1.25");
   EXPECT_EQ(error_of(parse(more)),
             "Unexpected end of file: line 26 should hold the time of item 1 of tier 1");
@@ -129,7 +130,8 @@ TEST(short_reader, count_larger_than_items_reads_next_tier_as_items) {
 
 TEST(short_reader, tier_count_forms) {
   for (const char* count : {"0", "2.0", "-1", "+0", "x", ""}) {
-    auto grid = parse(replace_all(kPraatShort, "<exists>\n2\n", std::string("<exists>\n") + count + "\n"));
+    const std::string line = std::string("<exists>\n") + count + "\n";
+    auto grid = parse(replace_all(kPraatShort, "<exists>\n2\n", line));
     ASSERT_TRUE(grid) << count;
     EXPECT_TRUE(grid->tiers.empty()) << count;
     EXPECT_EQ(grid->tmax, 2.5);
@@ -193,8 +195,10 @@ TEST(short_reader, strict_reports_document_check) {
 }
 
 TEST(short_reader, huge_tier_count_fails_at_end_of_lines) {
-  const std::string text = replace_all(kPraatShort, "<exists>\n2\n", "<exists>\n18446744073709551615\n");
-  EXPECT_EQ(error_of(parse(text)), "Unexpected end of file: line 26 should hold the class of tier 2");
+  const std::string text =
+      replace_all(kPraatShort, "<exists>\n2\n", "<exists>\n18446744073709551615\n");
+  EXPECT_EQ(error_of(parse(text)),
+            "Unexpected end of file: line 26 should hold the class of tier 2");
 }
 
 TEST(read_from_file_short, names_after_stem_and_passes_read_errors) {

@@ -36,7 +36,9 @@ TEST(trim, removes_every_white_space_character_and_nothing_else) {
   }
   // Not White_Space: the byte-order mark, NUL, U+200B, U+180E, and the first
   // bytes of a space's encoding that do not form it.
-  for (const std::string& s : std::vector<std::string>{"\ufeff", std::string(1, '\0'), "\u200b", "\u180e", "\u2010"}) {
+  const std::vector<std::string> not_spaces = {"\ufeff", std::string(1, '\0'), "\u200b",
+                                               "\u180e", "\u2010"};
+  for (const std::string& s : not_spaces) {
     EXPECT_EQ(trim(s + "x" + s), s + "x" + s);
   }
   EXPECT_EQ(trim(" \xC2"), "\xC2");
@@ -82,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UnquoteCase{R"("""")", "\""}, UnquoteCase{R"("""hEl@U")", "\"hEl@U"},
                       UnquoteCase{R"("say ""hi""")", "say \"hi\""},
                       UnquoteCase{R"("end""")", "end\""}, UnquoteCase{R"("a\"b")", R"(a\"b)"},
-                      UnquoteCase{R"(" a b ")", " a b "}, UnquoteCase{"IntervalTier", "IntervalTier"},
+                      UnquoteCase{R"(" a b ")", " a b "},
+                      UnquoteCase{"IntervalTier", "IntervalTier"},
                       UnquoteCase{R"(a"b")", R"(a"b")"}, UnquoteCase{"", ""},
                       // Not closed on its line: the rest after the opening quote.
                       UnquoteCase{R"("abc)", "abc"}, UnquoteCase{R"(")", ""},
@@ -254,8 +257,11 @@ TEST(read_text_file, utf8_kept_byte_for_byte) {
 
 TEST(read_text_file, invalid_utf8_fails) {
   TempDir dir;
-  for (const std::string& bad : std::vector<std::string>{"\xFF", "a\x80", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
-                                "\xF4\x90\x80\x80", "\xC3", "\xE2\x82", "\xF5\x80\x80\x80"}) {
+  // Stray continuation, overlong forms, a surrogate, above U+10FFFF, cut sequences.
+  const std::vector<std::string> invalid = {"\xFF",         "a\x80",         "\xC0\xAF",
+                                            "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                                            "\xC3",         "\xE2\x82",     "\xF5\x80\x80\x80"};
+  for (const std::string& bad : invalid) {
     auto read = read_text_file(dir.write("bad", "12345678" + bad + "12345678"));
     ASSERT_FALSE(read);
     EXPECT_EQ(read.error().message, "stream did not contain valid UTF-8");
