@@ -170,6 +170,10 @@ INSTANTIATE_TEST_SUITE_P(
         RealCase{"0.1", 0.1}, RealCase{"1e400", kInf}, RealCase{"-1e400", -kInf},
         RealCase{"1e-400", 0.0}, RealCase{"-1e-400", -0.0}, RealCase{"4.9e-324", 4.9e-324},
         RealCase{"0.000000001e-320", 0.0}, RealCase{"12345678901234567890e300", kInf},
+        // Rounding at both ends of the range: to the nearest value, not to 0 or inf.
+        RealCase{"3e-324", 4.9406564584124654e-324}, RealCase{"2.4703282292062327e-324", 0.0},
+        RealCase{"1.7976931348623158e308", 1.7976931348623157e308},
+        RealCase{"1.7976931348623159e308", kInf}, RealCase{"0e999999", 0.0},
         RealCase{"1e99999999999999999999", kInf}, RealCase{"inf", kInf},
         RealCase{"-Infinity", -kInf}, RealCase{"+INF", kInf},
         // Anything else gives 0.
