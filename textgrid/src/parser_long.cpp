@@ -25,6 +25,7 @@ void reserve_items(Tier& tier, std::uint64_t declared, std::size_t text_size) {
   if (!tier.items.empty()) return;
   const std::uint64_t cap = text_size / 12;
   tier.items.reserve(static_cast<std::size_t>(std::min(declared, cap)));
+  prefer_huge_pages(tier.items.data(), tier.items.capacity() * sizeof(Item));
 }
 
 }  // namespace

@@ -138,6 +138,7 @@ Result<TextGrid> parse_short(std::string_view text, std::string name, bool stric
         // than the text can hold, whatever the count claims.
         tier.items.reserve(
             static_cast<std::size_t>(std::min<std::uint64_t>(tier.size, text.size() / 4)));
+        prefer_huge_pages(tier.items.data(), tier.items.capacity() * sizeof(Item));
         items_left = tier.size;
         section = items_left == 0 ? Section::InTierList : Section::InItem;
         break;

@@ -1,6 +1,7 @@
 #include "text_rules.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +52,7 @@ Result<std::string> read_bytes(const std::string& path) {
   std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096;
   for (;;) {
     bytes.resize_and_overwrite(capacity, [&](char* data, std::size_t size) {
+      prefer_huge_pages(data + used, size - used);
       while (used < size) {
         const ssize_t got = ::read(fd.get(), data + used, size - used);
         if (got < 0) {
@@ -197,6 +199,15 @@ bool equals_ignoring_case(std::string_view s, std::string_view lower) {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
+
+void prefer_huge_pages(void* data, std::size_t size) {
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  if (size < 2 * kHuge) return;
+  const auto start = reinterpret_cast<std::uintptr_t>(data);
+  const auto first = (start + kHuge - 1) & ~(kHuge - 1);
+  const auto last = (start + size) & ~(kHuge - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
 
 bool is_valid_utf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());

@@ -26,6 +26,12 @@ Result<std::string> read_text_file(const std::string& path);
 // byte-order mark decoded, anything else validated as UTF-8). Allocates.
 Result<std::string> decode_text(std::string bytes);
 
+// Asks the kernel for huge pages under a large buffer not yet touched: filling
+// it then faults in a few 2 MiB pages instead of thousands of small ones,
+// which in a virtual machine costs more than the filling itself. Only a hint;
+// does nothing for buffers under 4 MiB or where the kernel declines.
+void prefer_huge_pages(void* data, std::size_t size);
+
 // Returns whether `bytes` is valid UTF-8 (no overlong forms, no surrogates,
 // nothing above U+10FFFF). No allocation.
 bool is_valid_utf8(std::string_view bytes);
