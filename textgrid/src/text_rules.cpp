@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 namespace textgrid {
@@ -42,10 +43,10 @@ Result<std::string> read_bytes(const std::string& path) {
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return std::unexpected(os_error(errno));
 
-  // The length is a hint: files that grow or report no size (pipes, /proc)
-  // are read on until the end all the same.
-  // One byte more than the length, so that the end shows without a second
-  // buffer; the buffer is never zero-filled before the read overwrites it.
+  // One buffer of the file's length plus one byte, so that the end of the
+  // file shows without growing it; never zero-filled before the read. The
+  // length is only a hint: a file that grows or reports no size (a pipe,
+  // /proc) is read on to its end all the same.
   std::string bytes;
   std::size_t used = 0;
   int read_error = 0;
@@ -442,8 +443,10 @@ std::string LineCursor::take_text(std::string_view value) {
   if (value.empty() || value.front() != '"') return std::string(value);
   const std::string_view rest = value.substr(1);
   if (closes_quoted_text(rest)) return collapse_quotes(rest.substr(0, rest.size() - 1));
-  const bool in_text = value.data() >= text_.data() &&
-                       value.data() + value.size() <= text_.data() + text_.size();
+  // Only a view into this text can run on over its lines.
+  const std::less_equal<const char*> before_or_at;
+  const bool in_text = before_or_at(text_.data(), value.data()) &&
+                       before_or_at(value.data() + value.size(), text_.data() + text_.size());
   if (!in_text) return collapse_quotes(rest);
 
   std::size_t line_end = 0;
