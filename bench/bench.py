@@ -179,6 +179,24 @@ def spawn_cell(tool, workload: Workload, inputs: str, quick: bool) -> dict:
             "error": f"exit {done.returncode}: {done.stderr.strip()[-300:]}"}
 
 
+def praat_item_count(path: str):
+    """What Praat makes of a written file: its item count, or why it refuses it."""
+    try:
+        import parselmouth
+        from parselmouth.praat import call
+    except ImportError:
+        return None
+    try:
+        grid = parselmouth.read(path)
+    except Exception as error:
+        return str(error).splitlines()[0][:120]
+    total = 0
+    for tier in range(1, call(grid, "Get number of tiers") + 1):
+        kind = "intervals" if call(grid, "Is interval tier", tier) else "points"
+        total += call(grid, f"Get number of {kind}", tier)
+    return total
+
+
 def run_limit(limit_bin: str, workload: Workload, inputs: str, outputs: dict) -> dict | None:
     if not limit_bin or not os.path.exists(limit_bin):
         return None
@@ -256,6 +274,8 @@ def run_main(argv: list[str]) -> int:
                                 "error": "not run: its reader did not finish (a)"})
                 continue
             record = spawn_cell(tool, workload, args.inputs, args.quick)
+            if "output" in record:
+                record["praat_items"] = praat_item_count(record["output"])
             records.append(record)
             if "output" in record:
                 outputs.setdefault(workload.id, record["output"])

@@ -115,6 +115,11 @@ def detail_table(run: dict, workload: dict) -> list[str]:
             items = f"{items} (of {items_expected})"
         elif workload["kind"] == "write" and "bytes" in record:
             items = f"{record['bytes'] / 1e6:.1f} MB written"
+            praat = record.get("praat_items")
+            if isinstance(praat, int):
+                items += f", Praat reads {praat} items back"
+            elif praat:
+                items += f", Praat refuses it: {praat}"
         reps = len(record.get("times", [])) or ""
         lines.append(f"| {record['tool']} | {cell_text(record)} | {reps} | {items} "
                      f"| {fmt_ratio(value / p_time) if value and p_time else '—'} "
@@ -131,6 +136,15 @@ def detail_table(run: dict, workload: dict) -> list[str]:
     for record in failures:
         lines += ["", f"{record['tool']} fails: `{record['error']}`"]
     return lines + [""]
+
+
+def subset_note(run: dict) -> str:
+    subsets = sorted({r["subset"] for r in run["records"] if "subset" in r})
+    if not subsets:
+        return ""
+    files = run["inputs"]["files"]
+    return (f"† measured on the first {', '.join(map(str, subsets))} files of the corpus and "
+            f"scaled to {files:,} (the tool reads file by file, at a steady cost per file). ")
 
 
 def write_markdown(run: dict, path: str) -> None:
@@ -159,8 +173,7 @@ def write_markdown(run: dict, path: str) -> None:
               "intervals included; writes start from the tool's own object of (a). "
               "\"time / plinth\" divides by the fastest plinth form of the workload; \"fastest "
               "pure-Python peer / time\" is the speed-up over the fastest of praatio, tgt, "
-              "textgrid and mytextgrid. † measured on the first 100 files of the corpus and "
-              "scaled to 2,000 (the tool reads file by file). The limit rows are bench/"
+              "textgrid and mytextgrid. " + subset_note(run) + "The limit rows are bench/"
               "limit_baseline.cpp: reading the same bytes from the page cache and counting every "
               "line break, or writing the bytes plinth wrote from memory to the file.", "",
               "## Summary", ""]
@@ -195,6 +208,8 @@ def write_chart(run: dict, path: str) -> None:
                    "#1f77b4" if run["pure_python"].get(n) else "#2ca02c" for _, n in rows]
         axis.barh([n for _, n in rows], [v for v, _ in rows], color=colours)
         axis.set_xscale("log")
+        if rows:
+            axis.set_xlim(right=max(v for v, _ in rows) * 5)  # room for the value labels
         axis.set_title(workload["title"], fontsize=9, loc="left")
         axis.tick_params(axis="y", labelsize=7)
         axis.tick_params(axis="x", labelsize=7)
