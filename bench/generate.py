@@ -50,15 +50,17 @@ def quote(text: str) -> str:
 
 
 def boundaries(rng: random.Random, count: int, tmax: float) -> list[float]:
-    """count sorted distinct times strictly inside (0, tmax), none below 0.001.
+    """count sorted times inside [0.001, tmax - 0.0001), at full double precision.
 
-    Praat writes times under 0.0001 in exponent form (5e-05), which praatio
-    cannot read; keeping clear of them lets every peer read every input.
+    Each time lies in its own slot of 0.0001 s, at most half-way into it, so
+    neighbours are at least 0.00005 apart: no interval is too short for a
+    strict reader (which needs more than 0.000001 s). Praat writes times under
+    0.0001 in exponent form (5e-05), which praatio cannot read; keeping above
+    0.001 lets every peer read every input.
     """
-    points = set()
-    while len(points) < count:
-        points.add(rng.uniform(0.001, tmax))
-    return sorted(points)
+    slot = 1e-4
+    slots = rng.sample(range(10, int(tmax / slot) - 1), count)
+    return sorted((k + rng.uniform(0.0, 0.5)) * slot for k in slots)
 
 
 def interval_tier(rng: random.Random, name: str, count: int, tmax: float, vocab: list[str]):
@@ -172,7 +174,7 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--scale", type=float, default=1.0)
     args = parser.parse_args(argv)
     stamp_path = os.path.join(args.outdir, "stamp.json")
-    want = {"seed": args.seed, "scale": args.scale, "version": 2}
+    want = {"seed": args.seed, "scale": args.scale, "version": 3}
     try:
         with open(stamp_path, encoding="utf-8") as f:
             if json.load(f) == want:
