@@ -26,10 +26,9 @@ parselmouth = pytest.importorskip(
            "the Praat interoperability tests need it (pip install praat-parselmouth)")
 from parselmouth.praat import call  # noqa: E402
 
-import plinth  # noqa: E402
-
-hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, assume, given, settings, strategies as st  # noqa: E402
+
+import plinth  # noqa: E402
 
 PRAAT_DEFAULT_ENCODING = "try ASCII, then UTF-16"
 # Praat's default writes a file with any non-ASCII text as UTF-16 with a BOM.
