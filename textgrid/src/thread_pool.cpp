@@ -42,6 +42,8 @@ struct Task {
 
 std::atomic<PieceObserver> g_observer{nullptr};
 
+inline constexpr std::size_t kPiecesPerWorker = 8;
+
 void observe(std::size_t begin, std::size_t end) {
   if (const PieceObserver observer = g_observer.load(std::memory_order_acquire)) observer(begin, end);
 }
@@ -57,6 +59,10 @@ class Pool {
   }
 
   std::size_t workers() const { return workers_; }
+
+  // Cuts allowed to a fresh piece: a few pieces per worker, so that a worker
+  // that finishes early finds work instead of idling behind one big piece.
+  std::size_t split_budget() const { return workers_ * kPiecesPerWorker; }
 
   bool is_own_worker() const { return t_worker_of == this; }
 
@@ -76,7 +82,7 @@ class Pool {
     std::size_t begin = task.begin;
     std::size_t end = task.end;
     // A piece taken over by another thread may be cut again for the idle ones.
-    std::size_t splits = task.owner == me ? task.splits : std::max(task.splits, workers_);
+    std::size_t splits = task.owner == me ? task.splits : std::max(task.splits, split_budget());
     while (splits > 0 && (end - begin) / 2 >= PARALLEL_MIN_LEN) {
       const std::size_t middle = begin + (end - begin) / 2;
       splits /= 2;
@@ -213,7 +219,7 @@ void run_parallel(std::size_t count, RangeWork work) {
     return;
   }
   Job job{work, count};
-  const Task whole{&job, 0, count, pool.workers(), std::this_thread::get_id()};
+  const Task whole{&job, 0, count, pool.split_budget(), std::this_thread::get_id()};
   if (pool.is_own_worker()) {
     pool.run_task(whole);
     pool.wait_helping(job);

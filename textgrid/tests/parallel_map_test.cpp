@@ -223,5 +223,23 @@ TEST(parallel_map, pool_starts_at_the_threshold_only) {
   });
 }
 
+TEST(parallel_map, worker_count_from_environment_at_pool_start) {
+  detail::reset_thread_pool_for_testing(2);
+  const std::vector<std::size_t> input = iota(5000);
+  (void)parallel_map(std::span<const std::size_t>(input), label);
+  // A child starts its own pool, so it reads the variable afresh.
+  expect_child_succeeds([&] {
+    setenv("PLINTH_NUM_THREADS", "3", 1);
+    const auto out = parallel_map(std::span<const std::size_t>(input), label);
+    return out[4999] == label(4999) && detail::thread_pool_workers() == 3;
+  });
+  for (const char* unusable : {"0", "-2", "many", ""}) {
+    expect_child_succeeds([&] {
+      setenv("PLINTH_NUM_THREADS", unusable, 1);
+      return detail::thread_pool_workers() == available_cpus();
+    });
+  }
+}
+
 }  // namespace
 }  // namespace textgrid
