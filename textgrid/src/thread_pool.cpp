@@ -36,8 +36,7 @@ struct Task {
   Job* job;
   std::size_t begin;
   std::size_t end;
-  std::size_t splits;     // cuts still allowed while the piece stays with `owner`
-  std::thread::id owner;  // the thread that queued the piece
+  std::size_t splits;  // how many more times the piece may be halved, roughly
 };
 
 std::atomic<PieceObserver> g_observer{nullptr};
@@ -60,8 +59,9 @@ class Pool {
 
   std::size_t workers() const { return workers_; }
 
-  // Cuts allowed to a fresh piece: a few pieces per worker, so that a worker
-  // that finishes early finds work instead of idling behind one big piece.
+  // The cuts of one call: a few pieces per worker, so that a worker that
+  // finishes early finds work instead of idling behind one big piece, and not
+  // so many that the queue's lock shows. Pieces taken over do not earn more.
   std::size_t split_budget() const { return workers_ * kPiecesPerWorker; }
 
   bool is_own_worker() const { return t_worker_of == this; }
@@ -78,15 +78,13 @@ class Pool {
   // runs what is left of it and accounts for it.
   void run_task(Task task) {
     Job& job = *task.job;
-    const std::thread::id me = std::this_thread::get_id();
     std::size_t begin = task.begin;
     std::size_t end = task.end;
-    // A piece taken over by another thread may be cut again for the idle ones.
-    std::size_t splits = task.owner == me ? task.splits : std::max(task.splits, split_budget());
+    std::size_t splits = task.splits;
     while (splits > 0 && (end - begin) / 2 >= PARALLEL_MIN_LEN) {
       const std::size_t middle = begin + (end - begin) / 2;
       splits /= 2;
-      push(Task{&job, middle, end, splits, me});
+      push(Task{&job, middle, end, splits});
       end = middle;
     }
     if (!job.failed.load(std::memory_order_relaxed)) {
@@ -219,7 +217,7 @@ void run_parallel(std::size_t count, RangeWork work) {
     return;
   }
   Job job{work, count};
-  const Task whole{&job, 0, count, pool.split_budget(), std::this_thread::get_id()};
+  const Task whole{&job, 0, count, pool.split_budget()};
   if (pool.is_own_worker()) {
     pool.run_task(whole);
     pool.wait_helping(job);
