@@ -186,15 +186,13 @@ std::optional<std::size_t> cgroup_cpu_limit(const std::string& root) {
 }
 
 std::optional<std::size_t> affinity_cpus() {
-  cpu_set_t* set = CPU_ALLOC(1024);
-  if (set == nullptr) return std::nullopt;
-  const std::size_t bytes = CPU_ALLOC_SIZE(1024);
-  CPU_ZERO_S(bytes, set);
-  std::optional<std::size_t> count;
-  if (sched_getaffinity(0, bytes, set) == 0) count = static_cast<std::size_t>(CPU_COUNT_S(bytes, set));
-  CPU_FREE(set);
-  if (count == 0) return std::nullopt;
-  return count;
+  // cpu_set_t is the mask of 1024 CPUs; on the stack, as this runs at every map.
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return std::nullopt;
+  const int count = CPU_COUNT(&set);
+  if (count <= 0) return std::nullopt;
+  return static_cast<std::size_t>(count);
 }
 
 }  // namespace textgrid::detail
