@@ -232,7 +232,11 @@ TierParts short_parts(const Tier& tier) {
 const char* exists_word(const TextGrid& grid) { return grid.tiers.empty() ? "<absent>" : "<exists>"; }
 
 Status write_all(const std::string& path, const std::string& text) {
-  if (path.find('\0') != std::string::npos) return std::unexpected(os_error(EINVAL));
+  // open() would stop at the NUL and write to another file; the same message
+  // as the readers give for such a path.
+  if (path.find('\0') != std::string::npos) {
+    return fail(ErrorKind::InvalidInput, "file name contained an unexpected NUL byte");
+  }
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return std::unexpected(os_error(errno));
   const char* data = text.data();

@@ -225,7 +225,8 @@ TEST_F(save, path_with_nul_byte_fails_and_creates_nothing) {
   const std::string file = path("cut") + std::string(1, '\0') + "rest";
   const Status status = document("empty").save_textgrid(file, false);
   ASSERT_FALSE(status.has_value());
-  EXPECT_EQ(status.error().message, "Invalid argument (os error 22)");
+  EXPECT_EQ(status.error().message, "file name contained an unexpected NUL byte");
+  EXPECT_EQ(status.error().kind, ErrorKind::InvalidInput);
   EXPECT_FALSE(fs::exists(path("cut")));
 }
 
