@@ -46,12 +46,6 @@ TEST(number_form, largest_double_in_full) {
   EXPECT_EQ(text, "17976931348623157" + std::string(292, '0'));
 }
 
-TEST(number_form, appends_after_existing_text) {
-  std::string out = "xmin = ";
-  append_time(out, 0.5);
-  EXPECT_EQ(out, "xmin = 0.5");
-}
-
 double parse(const std::string& text) {
   double value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);

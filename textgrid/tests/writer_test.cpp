@@ -88,17 +88,6 @@ TEST_P(layouts, short_layout_matches_expected_bytes) {
 INSTANTIATE_TEST_SUITE_P(documents, layouts,
                          ::testing::Values("empty", "empty_tier", "intervals", "points", "mixed"));
 
-TEST(writer, tier_part_shows_position_plus_one) {
-  const TextGrid grid = document("mixed");
-  const std::string whole = grid.to_long_textgrid_string();
-  const std::string second = grid.tiers[1].to_long_textgrid_string(1);
-  EXPECT_TRUE(second.starts_with("    item [2]:\r\n        class = \"TextTier\" \r\n")) << second;
-  EXPECT_TRUE(whole.ends_with(second));
-  EXPECT_TRUE(whole.ends_with(grid.tiers[1].to_long_textgrid_string(1)));
-  const std::string short_whole = grid.to_short_textgrid_string();
-  EXPECT_TRUE(short_whole.ends_with(grid.tiers[1].to_short_textgrid_string()));
-}
-
 TEST(writer, quotes_doubled_and_nothing_else_touched) {
   std::string out;
   append_quoted_body(out, "a\"b");
