@@ -119,7 +119,7 @@ TEST(from_data, tiers_without_items_are_left_out_in_order) {
   std::vector<TierData> tiers{{"first", true, {{0.0, 1.0, "a"}}},
                               {"gone", false, {}},
                               {"last", false, {{0.5, 0.5, "p"}}}};
-  auto textgrid = from_data(std::move(tiers), "n", std::nullopt, std::nullopt);
+  auto textgrid = from_data(std::move(tiers), "n", 0.0, 1.0);
   ASSERT_TRUE(textgrid.has_value()) << textgrid.error();
   ASSERT_EQ(textgrid->tiers.size(), 2u);
   EXPECT_EQ(textgrid->size, 2u);
@@ -175,6 +175,12 @@ TEST(from_data, nan_item_times_are_ignored_by_the_tier_folds) {
   ASSERT_TRUE(textgrid.has_value()) << textgrid.error();
   EXPECT_EQ(textgrid->tiers[0].tmin, 1.0);
   EXPECT_EQ(textgrid->tiers[0].tmax, 3.0);
+  // A NaN in last place must not stick to the fold either.
+  std::vector<TierData> last{{"b", true, {{1.0, 2.0, "x"}, {2.0, 3.0, "y"}, {kNaN, kNaN, "z"}}}};
+  auto trailing = from_data(std::move(last), std::nullopt, std::nullopt, std::nullopt);
+  ASSERT_TRUE(trailing.has_value()) << trailing.error();
+  EXPECT_EQ(trailing->tiers[0].tmin, 1.0);
+  EXPECT_EQ(trailing->tiers[0].tmax, 3.0);
 }
 
 // The document check runs before the tier checks, so a lone point names the
