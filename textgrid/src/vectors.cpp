@@ -32,10 +32,22 @@ Status sort_by_start(std::vector<Item>& items, const std::string& tier_name) {
     }
     if (i > 0 && items[i].tmin < items[i - 1].tmin) sorted = false;
   }
-  if (!sorted) {
-    std::stable_sort(items.begin(), items.end(),
-                     [](const Item& a, const Item& b) { return a.tmin < b.tmin; });
-  }
+  if (sorted) return {};
+  // Sort small keys, then move every item once, instead of shuffling whole
+  // items through every merge pass.
+  struct Key {
+    double tmin;
+    std::size_t index;
+  };
+  std::vector<Key> keys;
+  keys.reserve(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) keys.push_back({items[i].tmin, i});
+  std::stable_sort(keys.begin(), keys.end(),
+                   [](const Key& a, const Key& b) { return a.tmin < b.tmin; });
+  std::vector<Item> ordered;
+  ordered.reserve(items.size());
+  for (const Key& key : keys) ordered.push_back(std::move(items[key.index]));
+  items = std::move(ordered);
   return {};
 }
 
