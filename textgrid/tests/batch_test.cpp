@@ -1,18 +1,14 @@
 #include <cstddef>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "lib.hpp"
+#include "test_files.hpp"
 
 namespace textgrid {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string tag_of(std::size_t i) { return std::string("f").append(std::to_string(i)); }
 
@@ -57,20 +53,11 @@ const char* kNoItems =
 
 class batch : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "plinth_batch_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string write(const std::string& name, const std::string& text) const {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path.string();
+    return dir_.write(name, text);
   }
 
-  // Files good0 .. good<n-1>, file i holding i % 7 + 1 intervals.
+  // Files f0 .. f<n-1>, file i holding i % 7 + 1 intervals.
   std::vector<std::string> good_files(std::size_t n) const {
     std::vector<std::string> paths;
     for (std::size_t i = 0; i < n; ++i) {
@@ -80,7 +67,7 @@ class batch : public ::testing::Test {
     return paths;
   }
 
-  fs::path dir_;
+  testing::TempDir dir_;
 };
 
 void expect_vectors_of(const TextGridVectors& v, const std::string& tag, std::size_t count) {
@@ -133,7 +120,7 @@ TEST_F(batch, no_paths_give_no_results) {
 TEST_F(batch, failing_files_leave_empty_results_in_place) {
   const std::vector<std::string> good = good_files(2);
   const std::vector<std::string> paths{good[0], write("bad.TextGrid", kOverlapping),
-                                       (dir_ / "missing.TextGrid").string(), good[1]};
+                                       dir_.path("missing.TextGrid"), good[1]};
   const auto vectors = files_to_vectors(paths, true, "long");
   ASSERT_EQ(vectors.size(), 4u);
   expect_vectors_of(vectors[0], "f0", 1);
