@@ -23,16 +23,36 @@ std::atomic<std::size_t> name_allocations{0};
 
 }  // namespace
 
-// Plain malloc and free behind the counters; GCC cannot see that they pair.
+// Plain malloc and free behind the counters, for every form the library may
+// pair (sanitizers replace them all, so none may be left to theirs). GCC
+// cannot see that they pair.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
+namespace {
+void* counted_malloc(std::size_t size) noexcept {
   if (size == kLabelLength + 1) label_allocations.fetch_add(1, std::memory_order_relaxed);
   if (size == kNameLength + 1) name_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  return std::malloc(size == 0 ? 1 : size);
+}
+void* counted_new(std::size_t size) {
+  if (void* p = counted_malloc(size)) return p;
   throw std::bad_alloc();
 }
+}  // namespace
+
+void* operator new(std::size_t size) { return counted_new(size); }
+void* operator new[](std::size_t size) { return counted_new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return counted_malloc(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return counted_malloc(size);
+}
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace textgrid {
 namespace {
