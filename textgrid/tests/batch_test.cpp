@@ -1,10 +1,12 @@
 #include <cstddef>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "lib.hpp"
+#include "thread_pool.hpp"
 #include "test_files.hpp"
 
 namespace textgrid {
@@ -160,12 +162,15 @@ TEST_F(batch, the_same_path_twice_is_read_twice) {
   EXPECT_NE(vectors[0].labels.data(), vectors[1].labels.data());
 }
 
-// Batches below and well above any parallel threshold, with failures spread
-// through them: every result sits at its own file's position.
-class batch_order : public batch, public ::testing::WithParamInterface<std::size_t> {};
+// Batches below and well above the parallel threshold, with failures spread
+// through them, on one worker and on several: every result sits at its own
+// file's position.
+class batch_order : public batch,
+                    public ::testing::WithParamInterface<std::tuple<std::size_t, std::size_t>> {};
 
 TEST_P(batch_order, results_in_input_order) {
-  std::vector<std::string> paths = good_files(GetParam());
+  detail::reset_thread_pool_for_testing(std::get<0>(GetParam()));
+  std::vector<std::string> paths = good_files(std::get<1>(GetParam()));
   const std::string bad = write("bad.TextGrid", kOverlapping);
   for (std::size_t i = 3; i < paths.size(); i += 11) paths[i] = bad;
   const auto vectors = files_to_vectors(paths, true, "auto");
@@ -183,7 +188,9 @@ TEST_P(batch_order, results_in_input_order) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(sizes, batch_order, ::testing::Values(1, 5, 39, 40, 41, 400));
+INSTANTIATE_TEST_SUITE_P(workers_and_sizes, batch_order,
+                         ::testing::Combine(::testing::Values(1u, 4u),
+                                            ::testing::Values(1u, 5u, 19u, 20u, 40u, 41u, 400u)));
 
 }  // namespace
 }  // namespace textgrid

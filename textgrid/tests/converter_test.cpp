@@ -5,9 +5,13 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "cpus.hpp"
+#include "thread_pool.hpp"
 
 namespace textgrid {
 namespace {
@@ -251,46 +255,51 @@ TEST(to_data, round_trip_through_from_data_with_the_global_bounds) {
   }
 }
 
-// Tier sizes around every plausible parallel threshold (10 per CPU) and the
-// smallest cuttable range (40): the pool path must give the sequential result.
-class tier_size : public ::testing::TestWithParam<std::size_t> {};
+// Tier sizes around the parallel threshold (10 per CPU) and the smallest
+// cuttable range (40), on one worker and on several: the pool path must give
+// the sequential result.
+class tier_size : public ::testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
 
 TEST_P(tier_size, to_data_and_from_data_keep_every_item_in_order) {
-  const std::size_t count = GetParam();
-  std::vector<Item> items;
-  for (std::size_t i = 0; i < count; ++i) {
-    const double start = static_cast<double>(i);
-    items.push_back({start, start + 1.0, "label " + std::to_string(i)});
-  }
-  TextGrid textgrid;
-  textgrid.tmin = 0.0;
-  textgrid.tmax = static_cast<double>(count) + 1.0;
-  textgrid.tiers.push_back(make_tier("t", true, textgrid.tmin, textgrid.tmax, items));
-  textgrid.size = 1;
+  detail::reset_thread_pool_for_testing(std::get<0>(GetParam()));
+  const std::size_t threshold = parallel_threshold();
+  const std::size_t sizes[] = {threshold - 1, threshold, threshold + 1, std::get<1>(GetParam())};
+  for (const std::size_t count : sizes) {
+    std::vector<Item> items;
+    for (std::size_t i = 0; i < count; ++i) {
+      const double start = static_cast<double>(i);
+      items.push_back({start, start + 1.0, std::string("label ").append(std::to_string(i))});
+    }
+    TextGrid textgrid;
+    textgrid.tmin = 0.0;
+    textgrid.tmax = static_cast<double>(count) + 1.0;
+    textgrid.tiers.push_back(make_tier("t", true, textgrid.tmin, textgrid.tmax, items));
+    textgrid.size = 1;
 
-  const TextGridData data = textgrid.to_data();
-  ASSERT_EQ(data.tiers[0].items.size(), count);
-  for (std::size_t i = 0; i < count; ++i) {
-    ASSERT_EQ(data.tiers[0].items[i].tmin, items[i].tmin) << i;
-    ASSERT_EQ(data.tiers[0].items[i].label, items[i].text) << i;
+    const TextGridData data = textgrid.to_data();
+    ASSERT_EQ(data.tiers[0].items.size(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+      ASSERT_EQ(data.tiers[0].items[i].tmin, items[i].tmin) << count << " " << i;
+      ASSERT_EQ(data.tiers[0].items[i].label, items[i].text) << count << " " << i;
+    }
+    if (count == 0) continue;
+    auto rebuilt = from_data(data.tiers, std::nullopt, std::nullopt, std::nullopt);
+    ASSERT_TRUE(rebuilt.has_value()) << rebuilt.error();
+    const std::vector<Item>& got = rebuilt->tiers[0].items;
+    ASSERT_EQ(got.size(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+      ASSERT_EQ(got[i].tmin, items[i].tmin) << count << " " << i;
+      ASSERT_EQ(got[i].tmax, items[i].tmax) << count << " " << i;
+      ASSERT_EQ(got[i].text, items[i].text) << count << " " << i;
+    }
+    EXPECT_EQ(rebuilt->tiers[0].tmin, 0.0);
+    EXPECT_EQ(rebuilt->tiers[0].tmax, static_cast<double>(count));
   }
-  if (count == 0) return;
-  auto rebuilt = from_data(data.tiers, std::nullopt, std::nullopt, std::nullopt);
-  ASSERT_TRUE(rebuilt.has_value()) << rebuilt.error();
-  const std::vector<Item>& got = rebuilt->tiers[0].items;
-  ASSERT_EQ(got.size(), count);
-  for (std::size_t i = 0; i < count; ++i) {
-    ASSERT_EQ(got[i].tmin, items[i].tmin) << i;
-    ASSERT_EQ(got[i].tmax, items[i].tmax) << i;
-    ASSERT_EQ(got[i].text, items[i].text) << i;
-  }
-  EXPECT_EQ(rebuilt->tiers[0].tmin, 0.0);
-  EXPECT_EQ(rebuilt->tiers[0].tmax, static_cast<double>(count));
 }
 
-INSTANTIATE_TEST_SUITE_P(converter, tier_size,
-                         ::testing::Values(0, 1, 9, 10, 19, 20, 21, 39, 40, 41, 79, 80, 81, 160,
-                                           1000, 4099));
+INSTANTIATE_TEST_SUITE_P(workers, tier_size,
+                         ::testing::Combine(::testing::Values(1u, 4u),
+                                            ::testing::Values(0u, 1u, 39u, 40u, 41u, 4099u)));
 
 }  // namespace
 }  // namespace textgrid
