@@ -1,8 +1,7 @@
 // Times the batch read into vectors over many small files and the grouping of
 // a large vector form back into tiers. Usage:
 //   bench_batch [files=2000] [repeats=7]
-// The worker count is the pool's own; run under different settings of its
-// knob (PLINTH_NUM_THREADS) to compare one worker with many.
+// The batch runs on a pool of one worker, then of two.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +13,7 @@
 
 #include "converter.hpp"
 #include "lib.hpp"
+#include "thread_pool.hpp"
 
 namespace {
 
@@ -88,7 +88,6 @@ TextGridVectors large_vectors(std::size_t count, bool shuffled) {
 int main(int argc, char** argv) {
   const std::size_t file_count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 2000;
   const int repeats = argc > 2 ? std::atoi(argv[2]) : 7;
-  const char* threads = std::getenv("PLINTH_NUM_THREADS");
 
   std::string pattern = (fs::temp_directory_path() / "plinth_bench_XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
@@ -103,18 +102,24 @@ int main(int argc, char** argv) {
     paths.push_back(path.string());
   }
 
-  std::size_t entries = 0;
-  const double batch_ms = median_ms(repeats, [&] {
-    const auto results = textgrid::files_to_vectors(paths, true, "auto");
-    entries = 0;
-    for (const TextGridVectors& v : results) entries += v.tmins.size();
-  });
-  fs::remove_all(dir);
-  std::printf("files_to_vectors  %zu files, %zu entries, PLINTH_NUM_THREADS=%s: %.2f ms\n",
-              file_count, entries, threads ? threads : "(unset)", batch_ms);
-  if (entries != file_count * 30) {
-    std::printf("  warning: expected %zu entries; the readers may be missing\n", file_count * 30);
+  // One worker, then two: the batch should scale with the workers it gets.
+  std::vector<double> batch_ms;
+  for (const std::size_t workers : {std::size_t{1}, std::size_t{2}}) {
+    textgrid::detail::reset_thread_pool_for_testing(workers);
+    std::size_t entries = 0;
+    batch_ms.push_back(median_ms(repeats, [&] {
+      const auto results = textgrid::files_to_vectors(paths, true, "auto");
+      entries = 0;
+      for (const TextGridVectors& v : results) entries += v.tmins.size();
+    }));
+    std::printf("files_to_vectors  %zu files, %zu entries, %zu worker(s): %.2f ms\n", file_count,
+                entries, workers, batch_ms.back());
+    if (entries != file_count * 30) {
+      std::printf("  warning: expected %zu entries\n", file_count * 30);
+    }
   }
+  std::printf("files_to_vectors  one worker / two workers: %.2f\n", batch_ms[0] / batch_ms[1]);
+  fs::remove_all(dir);
 
   for (const bool shuffled : {false, true}) {
     const TextGridVectors source = large_vectors(1'000'000, shuffled);
