@@ -162,6 +162,20 @@ TEST_F(batch, the_same_path_twice_is_read_twice) {
   EXPECT_NE(vectors[0].labels.data(), vectors[1].labels.data());
 }
 
+// A batch element converting a tier above the threshold maps on the same
+// pool from inside a worker; with one worker that must neither deadlock nor
+// reorder.
+TEST_F(batch, large_tiers_inside_a_parallel_batch_on_one_worker) {
+  detail::reset_thread_pool_for_testing(1);
+  std::vector<std::string> paths;
+  for (std::size_t i = 0; i < 45; ++i) {
+    paths.push_back(write(tag_of(i) + ".TextGrid", long_text(tag_of(i), 100 + i)));
+  }
+  const auto data = files_to_data(paths, true, "long");
+  ASSERT_EQ(data.size(), paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) expect_data_of(data[i], tag_of(i), 100 + i);
+}
+
 // Batches below and well above the parallel threshold, with failures spread
 // through them, on one worker and on several: every result sits at its own
 // file's position.
