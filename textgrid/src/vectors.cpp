@@ -21,7 +21,8 @@ struct TierGroup {
 };
 
 // Orders the items of one tier stably by start. A NaN start has no place in
-// that order, so it ends the call with a message that names where it is.
+// that order, so it ends the call with a message naming the tier and the
+// item's index among that tier's entries, in column order, from 0.
 Status sort_by_start(std::vector<Item>& items, const std::string& tier_name) {
   if (items.size() < 2) return {};
   bool sorted = true;
