@@ -1,5 +1,7 @@
 #include "convert.hpp"
 
+#include <cstring>
+#include <initializer_list>
 #include <string_view>
 
 namespace plinth {
@@ -42,7 +44,43 @@ bool is_numpy_bool(PyTypeObject* type) {
          PyUnicode_CompareWithASCIIString(module, "numpy") == 0;
 }
 
+// Reads a 1-D buffer whose format is one of `formats` into `out`.
+template <class T>
+bool from_buffer(PyObject* value, std::initializer_list<std::string_view> formats,
+                 std::vector<T>& out) {
+  if (PyList_Check(value) || PyTuple_Check(value) || !PyObject_CheckBuffer(value)) return false;
+  Py_buffer view;
+  if (PyObject_GetBuffer(value, &view, PyBUF_RECORDS_RO) < 0) {
+    PyErr_Clear();
+    return false;
+  }
+  bool taken = false;
+  const std::string_view format = view.format != nullptr ? view.format : "B";
+  bool known = false;
+  for (std::string_view f : formats) known = known || f == format;
+  if (view.ndim == 1 && view.itemsize == static_cast<Py_ssize_t>(sizeof(T)) && known) {
+    const auto count = static_cast<std::size_t>(view.shape[0]);
+    const Py_ssize_t stride = view.strides != nullptr ? view.strides[0] : view.itemsize;
+    out.resize(count);
+    const char* at = static_cast<const char*>(view.buf);
+    for (std::size_t i = 0; i < count; ++i, at += stride) std::memcpy(&out[i], at, sizeof(T));
+    taken = true;
+  }
+  PyBuffer_Release(&view);
+  return taken;
+}
+
 }  // namespace
+
+bool numbers_from_buffer(PyObject* value, std::vector<double>& out) {
+  return from_buffer(value, {"d", "@d", "=d"}, out);
+}
+
+bool flags_from_buffer(PyObject* value, std::vector<unsigned char>& out) {
+  if (!from_buffer(value, {"?", "@?", "=?"}, out)) return false;
+  for (unsigned char& flag : out) flag = flag != 0 ? 1 : 0;
+  return true;
+}
 
 bool to_text(PyObject* value, std::string& out) {
   if (!PyUnicode_Check(value)) return cannot_cast(value, "str");

@@ -46,6 +46,13 @@ bool to_list(PyObject* value, std::vector<T>& out, Convert convert) {
   return true;
 }
 
+// A one-dimensional buffer of native doubles (format "d") or of bools
+// (format "?"), such as a NumPy float64 or bool array, read without making an
+// object per element. Returns false and leaves `out` alone when `value` has
+// no such buffer; the element-wise path gives the same values, only slower.
+bool numbers_from_buffer(PyObject* value, std::vector<double>& out);
+bool flags_from_buffer(PyObject* value, std::vector<unsigned char>& out);
+
 // After a failed conversion of parameter `index`: an exact TypeError becomes
 // "argument '<name>': <message>" with the first one as __cause__; any other
 // exception stays as it is. Returns false.

@@ -36,7 +36,7 @@ bool to_texts(PyObject* value, std::vector<std::string>& out) {
 }
 
 bool to_numbers(PyObject* value, std::vector<double>& out) {
-  return to_list(value, out, to_number);
+  return numbers_from_buffer(value, out) || to_list(value, out, to_number);
 }
 
 bool to_stored_flag(PyObject* value, textgrid::Flag& out) {
@@ -47,7 +47,7 @@ bool to_stored_flag(PyObject* value, textgrid::Flag& out) {
 }
 
 bool to_flags(PyObject* value, std::vector<textgrid::Flag>& out) {
-  return to_list(value, out, to_stored_flag);
+  return flags_from_buffer(value, out) || to_list(value, out, to_stored_flag);
 }
 
 // (tmins, tmaxs, labels, tier_names, is_intervals[, file_ids]); the arrays

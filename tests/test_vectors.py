@@ -154,3 +154,20 @@ def test_missing_output_directory(tmp_path):
     assert "No such file or directory (os error 2)" in str(info.value)
     assert not str(info.value).startswith("Failed to create TextGrid because: ")
     assert not target.parent.exists()
+
+
+@pytest.mark.parametrize("make", [
+    lambda c: c,                                                      # lists
+    lambda c: [np.array(c[0]), np.array(c[1]), c[2], c[3], np.array(c[4])],
+    lambda c: [np.repeat(c[0], 2)[::2], np.repeat(c[1], 2)[::2], c[2], c[3],   # strided views
+               np.repeat(c[4], 2)[::2]],
+    lambda c: [np.array(c[0], dtype=">f8"), np.array(c[1], dtype=np.float32), tuple(c[2]),
+               np.array(c[3]), tuple(np.array(c[4]))],
+    lambda c: [memoryview(np.array(c[0])), range(0, 0) if not c[1] else c[1], c[2], c[3], c[4]],
+])
+def test_column_forms_give_the_same_file(tmp_path, make):
+    columns = list(_columns(TWO_TIERS))
+    reference, out = tmp_path / "ref.TextGrid", tmp_path / "o.TextGrid"
+    plinth.vectors2textgrid(*columns, 0.0, 3.0, str(reference), "long")
+    plinth.vectors2textgrid(*make(columns), 0.0, 3.0, str(out), "long")
+    assert out.read_bytes() == reference.read_bytes()
