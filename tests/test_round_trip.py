@@ -13,7 +13,11 @@ TEXT = st.text(
     st.characters(blacklist_categories=("Cc", "Cs", "Zl", "Zp"), blacklist_characters='"\\'),
     max_size=12,
 )
-TIME = st.floats(min_value=0.0, max_value=1e5, allow_nan=False, allow_infinity=False)
+# Arbitrary doubles between a millisecond and a day, and round milliseconds.
+TIME = st.one_of(
+    st.floats(min_value=1e-3, max_value=1e5, allow_nan=False, allow_infinity=False),
+    st.integers(0, 10**8).map(lambda ms: ms / 1000),
+)
 
 
 @st.composite
@@ -23,7 +27,10 @@ def tiers(draw, unique_names=False):
     names = draw(st.lists(TEXT, min_size=count, max_size=count, unique=unique_names))
     for name in names:
         is_interval = draw(st.booleans())
-        times = sorted(set(draw(st.lists(TIME, min_size=2, max_size=12))))
+        times = []
+        for time in sorted(draw(st.lists(TIME, min_size=2, max_size=12))):
+            if not times or time - times[-1] > 1e-5:  # intervals must last over 1e-6 s
+                times.append(time)
         if len(times) < 2:
             times = [0.0, 1.0]
         if is_interval:

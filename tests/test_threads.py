@@ -15,13 +15,13 @@ def test_concurrent_calls_agree_with_serial(tmp_path):
     out_dir = tmp_path / "out"
     out_dir.mkdir()
 
-    def work(index):
+    def work(index, tag="serial"):
         path = paths[index % len(paths)]
         data = plinth.textgrid2data(path, True, "auto")
         vectors = plinth.textgrid2vectors(path, True, "auto")
         batch = plinth.textgrids2data(paths, True, "auto")
         columns = plinth.textgrids2vectors(paths, True, "auto")
-        out = str(out_dir / f"{index}.TextGrid")
+        out = str(out_dir / f"{tag}-{index}.TextGrid")
         plinth.data2textgrid(data[2], data[0], data[1], out, "long")
         written = plinth.textgrid2data(out, True, "long")
         plinth.vectors2textgrid(*vectors, data[0], data[1], out, "short")
@@ -39,7 +39,7 @@ def test_concurrent_calls_agree_with_serial(tmp_path):
             barrier.wait()
             for round_ in range(10):
                 index = (t + round_) % len(paths)
-                results[(t, round_)] = (index, work(index))
+                results[(t, round_)] = (index, work(index, f"t{t}"))
         except BaseException as error:  # noqa: BLE001 - reported below
             errors.append(error)
 

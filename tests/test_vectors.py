@@ -117,10 +117,11 @@ def test_write_layout_word(tmp_path, word, long_layout):
 
 def test_grouping_and_sorting(tmp_path):
     out = str(tmp_path / "o.TextGrid")
-    plinth.vectors2textgrid([2.0, 0.0, 1.0, 1.0], [3.0, 1.0, 2.0, 2.0], ["x", "a", "y", "z"],
-                            ["B", "A", "B", "B"], [True, True, False, True], 0.0, 3.0, out, "long")
+    # B's first entry makes it a point tier; its later True flags are not consulted.
+    plinth.vectors2textgrid([2.0, 0.0, 1.0, 1.0], [2.0, 1.0, 1.0, 1.0], ["x", "a", "y", "z"],
+                            ["B", "A", "B", "B"], [False, True, True, True], 0.0, 3.0, out, "long")
     _, _, tiers = plinth.textgrid2data(out, True, "long")
-    assert [(n, f) for n, f, _ in tiers] == [("B", True), ("A", True)]
+    assert [(n, f) for n, f, _ in tiers] == [("B", False), ("A", True)]
     assert [label for _, _, label in tiers[0][2]] == ["y", "z", "x"]
 
 
