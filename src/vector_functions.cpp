@@ -130,8 +130,17 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     std::vector<textgrid::TextGridVectors> results =
         textgrid::files_to_vectors(files, strict, file_type);
 
+    // Sized once for all entries, so appending never reallocates.
+    std::size_t total = 0;
+    for (const auto& one : results) total += one.tier_names.size();
     textgrid::TextGridVectors all;
     std::vector<std::uint32_t> file_ids;
+    file_ids.reserve(total);
+    all.tmins.reserve(total);
+    all.tmaxs.reserve(total);
+    all.labels.reserve(total);
+    all.tier_names.reserve(total);
+    all.is_intervals.reserve(total);
     for (std::size_t i = 0; i < results.size(); ++i) {
       textgrid::TextGridVectors& one = results[i];
       file_ids.insert(file_ids.end(), one.tier_names.size(), static_cast<std::uint32_t>(i));
