@@ -1,10 +1,81 @@
 #include "textgrid.hpp"
 
+#include <cmath>
+#include <string>
+
 namespace textgrid {
 
-// STUB: validation lands with the readers.
-Status assert_valid_time_bounds(double, double, std::string_view) { return {}; }
-Status Tier::assert_valid() const { return {}; }
-Status TextGrid::assert_valid() const { return {}; }
+namespace {
+
+enum class BoundsProblem { None, Negative, NotIncreasing };
+
+// Comparisons with NaN are false, so NaN never makes a problem.
+BoundsProblem check_bounds(double tmin, double tmax) {
+  if (tmin < 0.0 || tmax <= 0.0) return BoundsProblem::Negative;
+  if (tmax - tmin <= kTimeTolerance) return BoundsProblem::NotIncreasing;
+  return BoundsProblem::None;
+}
+
+std::unexpected<Error> bounds_failure(BoundsProblem problem, std::string_view context) {
+  std::string message = problem == BoundsProblem::Negative
+                            ? "Time bounds should be non-negative in "
+                            : "tmin should be less than tmax in ";
+  message += context;
+  return fail(ErrorKind::InvalidData, std::move(message));
+}
+
+bool overlaps(const Item& item, const Item& next) {
+  return item.tmax - next.tmin > kTimeTolerance;
+}
+
+std::unexpected<Error> overlap_failure(std::size_t i, const std::string& tier_name) {
+  return fail(ErrorKind::InvalidData, "Items " + std::to_string(i) + " and " +
+                                          std::to_string(i + 1) + " overlap in tier " +
+                                          tier_name);
+}
+
+}  // namespace
+
+Status assert_valid_time_bounds(double tmin, double tmax, std::string_view context) {
+  const BoundsProblem problem = check_bounds(tmin, tmax);
+  if (problem != BoundsProblem::None) return bounds_failure(problem, context);
+  return {};
+}
+
+Status Tier::assert_valid() const {
+  if (size != items.size()) {
+    return fail(ErrorKind::InvalidData, "Tier size does not match number of items");
+  }
+  if (const BoundsProblem problem = check_bounds(tmin, tmax); problem != BoundsProblem::None) {
+    return bounds_failure(problem, "tier " + name);
+  }
+  const std::size_t n = items.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Item& item = items[i];
+    if (is_interval) {
+      // The context is built only on failure: a large tier checks cheaply.
+      if (const BoundsProblem problem = check_bounds(item.tmin, item.tmax);
+          problem != BoundsProblem::None) {
+        return bounds_failure(problem, "item " + std::to_string(i) + " in tier " + name);
+      }
+    } else if (std::fabs(item.tmin - item.tmax) > kTimeTolerance) {
+      return fail(ErrorKind::InvalidData, "Item " + std::to_string(i) +
+                                              " should have tmin == tmax in PointTier " + name);
+    }
+    if (i + 1 < n && overlaps(item, items[i + 1])) return overlap_failure(i, name);
+  }
+  return {};
+}
+
+Status TextGrid::assert_valid() const {
+  if (size != tiers.size()) {
+    return fail(ErrorKind::InvalidData, "TextGrid size does not match number of tiers");
+  }
+  if (auto bounds = assert_valid_time_bounds(tmin, tmax, "TextGrid"); !bounds) return bounds;
+  for (const Tier& tier : tiers) {
+    if (auto checked = tier.assert_valid(); !checked) return checked;
+  }
+  return {};
+}
 
 }  // namespace textgrid

@@ -1,0 +1,22 @@
+// The reader of Praat's long text layout: one "key = value" per line, tiers
+// and items opened by numbered headings.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "error.hpp"
+#include "textgrid.hpp"
+
+namespace textgrid {
+
+// Reads the file at `path` in the long layout, named after the file's stem;
+// with `strict`, the finished TextGrid must pass its document check. Keeps no
+// state; safe on worker threads.
+Result<TextGrid> read_from_file_long(const std::string& path, bool strict);
+
+// Reads `text` (UTF-8, as read_text_file yields it) in the long layout into a
+// TextGrid called `name`. One pass; any bytes are safe to hand it.
+Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict);
+
+}  // namespace textgrid

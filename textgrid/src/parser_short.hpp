@@ -1,0 +1,23 @@
+// The reader of Praat's short text layout: bare values, one per line, at
+// positions that follow from the counts read before them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "error.hpp"
+#include "textgrid.hpp"
+
+namespace textgrid {
+
+// Reads the file at `path` in the short layout, named after the file's stem;
+// with `strict`, the finished TextGrid must pass its document check. Keeps no
+// state; safe on worker threads.
+Result<TextGrid> read_from_file_short(const std::string& path, bool strict);
+
+// Reads `text` (UTF-8, as read_text_file yields it) in the short layout into
+// a TextGrid called `name`; fails, naming the line, when a value's line lies
+// past the end. Never reads out of bounds, whatever the bytes.
+Result<TextGrid> parse_short(std::string_view text, std::string name, bool strict);
+
+}  // namespace textgrid
