@@ -16,10 +16,11 @@ import plinth
 
 
 def layout_of(path: pathlib.Path) -> str:
-    # The same marker the reader's "auto" mode looks for.
-    with path.open("rb") as handle:
-        head = handle.read(4096)
-    return "long" if b"item []" in head else "short"
+    # The same marker the reader's "auto" mode looks for; Praat writes UTF-16
+    # (with a byte-order mark) when a label is not ASCII.
+    raw = path.read_bytes()
+    text = raw.decode("utf-16") if raw[:2] in (b"\xff\xfe", b"\xfe\xff") else raw.decode("utf-8", "replace")
+    return "long" if "item []" in text else "short"
 
 
 def summarise(path: pathlib.Path) -> None:

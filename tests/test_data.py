@@ -5,7 +5,7 @@ import math
 import pytest
 
 import plinth
-from conftest import SAMPLE, write_textgrid
+from conftest import DATA_DIR, SAMPLE, write_textgrid
 
 LAYOUTS = ["long", "short"]
 
@@ -230,3 +230,35 @@ def test_quote_in_label_round_trips(tmp_path):
     out = tmp_path / "o.TextGrid"
     plinth.data2textgrid([("t", True, [(0.0, 1.0, 'say "hi"')])], 0.0, 1.0, str(out), "long")
     assert b'say \\"hi\\"' in out.read_bytes()
+
+
+# --- files written by Praat itself ----------------------------------------------
+
+UNICODE_SAMPLE = (0.0, 1.5, [
+    ("ipa", True, [(0.0, 0.75, "h\u025b\u02c8lo\u028a"), (0.75, 1.5, "\u4f60\u597d \U0001F600")]),
+    ("tones", False, [(0.5, 0.5, "H*\u00a0L%")]),
+])
+
+
+@pytest.mark.parametrize("name", ["praat_utf8_long", "praat_utf8_short",
+                                  "praat_utf16_long", "praat_utf16_short"])
+@pytest.mark.parametrize("file_type", ["auto", "layout"])
+def test_praat_unicode_samples(name, file_type):
+    path = str(DATA_DIR / f"{name}.TextGrid")
+    word = name.rsplit("_", 1)[1] if file_type == "layout" else "auto"
+    assert plinth.textgrid2data(path, True, word) == UNICODE_SAMPLE
+
+
+def test_praat_quote_samples_agree_across_layouts():
+    long_path, short_path = (str(DATA_DIR / f"praat_quotes_{kind}.TextGrid") for kind in ("long", "short"))
+    from_long = plinth.textgrid2data(long_path, True, "auto")
+    assert from_long == plinth.textgrid2data(short_path, True, "auto")
+    assert [(n, f, len(items)) for n, f, items in from_long[2]] == [
+        ("words", True, 4), ("phones", True, 2), ("events", False, 3)]
+
+
+def test_praat_samples_in_one_batch():
+    paths = sorted(str(p) for p in DATA_DIR.glob("praat_*.TextGrid"))
+    result = plinth.textgrids2data(paths, True, "auto")
+    assert result == [plinth.textgrid2data(p, True, "auto") for p in paths]
+    assert all(tiers for _, _, tiers in result)
