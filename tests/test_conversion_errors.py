@@ -261,3 +261,29 @@ def test_arguments_are_not_modified(tmp_path):
         plinth.data2textgrid(data, 0.0, 1.0, str(tmp_path / "none" / "o"), "long")
     assert repr(data) == snapshot
     assert os.listdir(tmp_path) == []
+
+
+def test_memory_exhaustion_becomes_memory_error():
+    # Ten million records need about 480 MB of core records: refused under a
+    # tight address-space limit, the call raises MemoryError and the module
+    # stays usable.
+    import subprocess
+    import sys
+    import textwrap
+
+    code = textwrap.dedent("""
+        import resource, plinth
+        item = (0.0, 1.0, "a")
+        data = [("t", True, [item] * 10_000_000)]
+        with open("/proc/self/statm") as statm:
+            size = int(statm.read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (size + (128 << 20), resource.RLIM_INFINITY))
+        try:
+            plinth.data2textgrid(data, None, None, "/nonexistent/o.TextGrid", "long")
+        except MemoryError as error:
+            print("MemoryError", error.__cause__)
+        del data
+        print(plinth.textgrids2data([], True, "auto"))
+    """)
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert result.stdout.split("\n")[:2] == ["MemoryError None", "[]"], result.stderr
