@@ -226,10 +226,12 @@ def test_missing_output_directory(tmp_path):
     assert not target.parent.exists()
 
 
-def test_quote_in_label_round_trips(tmp_path):
-    out = tmp_path / "o.TextGrid"
-    plinth.data2textgrid([("t", True, [(0.0, 1.0, 'say "hi"')])], 0.0, 1.0, str(out), "long")
-    assert b'say \\"hi\\"' in out.read_bytes()
+@pytest.mark.parametrize("label", ['say "hi"', '"', 'end"', '"start', 'back\\slash"', "x = y", "  padded  "])
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_awkward_labels_round_trip(tmp_path, label, layout):
+    out = str(tmp_path / "o.TextGrid")
+    plinth.data2textgrid([(label, True, [(0.0, 1.0, label)])], 0.0, 1.0, out, layout)
+    assert plinth.textgrid2data(out, True, layout) == (0.0, 1.0, [(label, True, [(0.0, 1.0, label)])])
 
 
 # --- files written by Praat itself ----------------------------------------------
