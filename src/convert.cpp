@@ -1,5 +1,7 @@
 #include "convert.hpp"
 
+#include "errors.hpp"
+
 #include <cstring>
 #include <initializer_list>
 #include <string_view>
@@ -149,25 +151,10 @@ PyObject* as_sequence(PyObject* value) {
 
 bool argument_failed(const Signature& signature, Py_ssize_t index) {
   if (!PyErr_Occurred() || !PyErr_ExceptionMatches(PyExc_TypeError)) return false;
-#if PY_VERSION_HEX >= 0x030C0000
-  Ref first(PyErr_GetRaisedException());
-#else
-  PyObject *type = nullptr, *raw = nullptr, *traceback = nullptr;
-  PyErr_Fetch(&type, &raw, &traceback);
-  PyErr_NormalizeException(&type, &raw, &traceback);
-  Ref first(raw);
-  if (first && traceback != nullptr) PyException_SetTraceback(first.get(), traceback);
-  Py_XDECREF(type);
-  Py_XDECREF(traceback);
-#endif
+  Ref first(take_exception());
   if (!first) return false;
   if (Py_TYPE(first.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
-    // A subclass of TypeError goes on unchanged.
-#if PY_VERSION_HEX >= 0x030C0000
-    PyErr_SetRaisedException(first.release());
-#else
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(first.get())), first.get());
-#endif
+    raise_again(first.release());  // a subclass of TypeError goes on unchanged
     return false;
   }
   Ref message(PyObject_Str(first.get()));

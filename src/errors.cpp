@@ -52,22 +52,36 @@ PyObject* raise_write_error(std::string_view path, const textgrid::Error& error)
   return raise_prefixed("Failed to write TextGrid file ", path, " because: ", error);
 }
 
+PyObject* take_exception() noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+  return PyErr_GetRaisedException();
+#else
+  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (value != nullptr && traceback != nullptr) PyException_SetTraceback(value, traceback);
+  Py_XDECREF(type);
+  Py_XDECREF(traceback);
+  return value;
+#endif
+}
+
+void raise_again(PyObject* exception) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+  PyErr_SetRaisedException(exception);
+#else
+  PyObject* traceback = PyException_GetTraceback(exception);
+  PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exception))), exception, traceback);
+#endif
+}
+
 PyObject* raise_internal_fault(const char* message) noexcept {
   PyObject* type = internal_fault_type != nullptr ? internal_fault_type : PyExc_SystemError;
   if (!PyErr_Occurred()) {
     PyErr_SetString(type, message);
     return nullptr;
   }
-#if PY_VERSION_HEX >= 0x030C0000
-  PyObject* cause = PyErr_GetRaisedException();
-#else
-  PyObject *cause_type = nullptr, *cause = nullptr, *cause_tb = nullptr;
-  PyErr_Fetch(&cause_type, &cause, &cause_tb);
-  PyErr_NormalizeException(&cause_type, &cause, &cause_tb);
-  if (cause != nullptr && cause_tb != nullptr) PyException_SetTraceback(cause, cause_tb);
-  Py_XDECREF(cause_type);
-  Py_XDECREF(cause_tb);
-#endif
+  PyObject* cause = take_exception();
   // The fault's message goes on with the text of what caused it.
   Ref cause_text(cause != nullptr ? PyObject_Str(cause) : nullptr);
   if (!cause_text) PyErr_Clear();

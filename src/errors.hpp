@@ -32,6 +32,13 @@ PyObject* raise_create_error(const textgrid::Error& error);
 // OSError "Failed to write TextGrid file <path> because: <message>"; null.
 PyObject* raise_write_error(std::string_view path, const textgrid::Error& error);
 
+// Takes the raised exception out of the interpreter as one normalised
+// instance (with its traceback), or null when none is set.
+PyObject* take_exception() noexcept;
+
+// Raises `exception` again, taking over the reference.
+void raise_again(PyObject* exception) noexcept;
+
 // Sets the internal fault with `message`; when a Python exception is already
 // set it becomes the fault's __cause__. Returns null. Never throws.
 PyObject* raise_internal_fault(const char* message) noexcept;
