@@ -25,12 +25,13 @@ def batch(sample_file):
 ARRAY_COLUMNS = [(0, np.float64, 8), (1, np.float64, 8), (4, np.bool_, 1)]
 
 
-@pytest.mark.parametrize("position, dtype, size", ARRAY_COLUMNS + [(5, np.uint32, 4)])
-@pytest.mark.parametrize("source", ["single", "batch"])
+@pytest.mark.parametrize(
+    "source, position, dtype, size",
+    [("vectors", *column) for column in ARRAY_COLUMNS]
+    + [("batch", *column) for column in ARRAY_COLUMNS + [(5, np.uint32, 4)]],
+)
 def test_array_layout(request, source, position, dtype, size):
-    result = request.getfixturevalue("vectors" if source == "single" else "batch")
-    if position >= len(result):
-        pytest.skip("file_ids exist in batch results only")
+    result = request.getfixturevalue(source)
     array = result[position]
     assert type(array) is np.ndarray
     assert array.dtype == dtype and array.ndim == 1 and array.strides == (size,)
