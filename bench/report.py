@@ -54,7 +54,7 @@ def cell_text(record: dict) -> str:
     if "timeout" in record:
         return f"> {record['timeout']:.0f} s (stopped)"
     if "error" in record:
-        return "fails"
+        return "not run" if record["error"].startswith("not run") else "fails"
     text = fmt_seconds(median(record))
     if "subset" in record:
         text += " †"
@@ -134,7 +134,8 @@ def detail_table(run: dict, workload: dict) -> list[str]:
                      f"| {fmt_ratio(q_time / value) if q_time else '—'} |")
     failures = [r for r in rows if "error" in r]
     for record in failures:
-        lines += ["", f"{record['tool']} fails: `{record['error']}`"]
+        verb = "" if record["error"].startswith("not run") else "fails: "
+        lines += ["", f"{record['tool']}: {verb}`{record['error']}`"]
     return lines + [""]
 
 
