@@ -263,6 +263,7 @@ def run_main(argv: list[str]) -> int:
             f.read()
     workloads = [w for w in WORKLOADS if not args.only or w.id in args.only.split(",")]
     started = time.perf_counter()
+    load_at_start = os.getloadavg()[0]
     records, limits, outputs = [], {}, {}
     for workload in workloads:
         for tool in tools:
@@ -284,7 +285,10 @@ def run_main(argv: list[str]) -> int:
         if limit:
             limits[workload.id] = limit
             print(f"bench: {workload.id:8} {'limit':40} {limit['median_s'] * 1e3:.3f} ms", flush=True)
-    run = {"machine": machine_info(), "commit": git_commit(), "inputs": info,
+    machine = machine_info()
+    # Other processes on the machine slow every cell alike; the record says how busy it was.
+    machine["load"] = [round(load_at_start, 2), round(os.getloadavg()[0], 2)]
+    run = {"machine": machine, "commit": git_commit(), "inputs": info,
            "versions": {tool.name: tool.version() for tool in tools}, "missing": missing,
            "quick": args.quick, "seconds": time.perf_counter() - started,
            "workloads": [w.__dict__ for w in workloads],

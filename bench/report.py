@@ -156,7 +156,10 @@ def write_markdown(run: dict, path: str) -> None:
              f"`{run['commit']}`{' (quick run: few repetitions)' if run['quick'] else ''}; "
              f"the whole run took {run['seconds'] / 60:.1f} minutes.", "",
              f"Machine: {machine['cpu']}, {machine['cpus']} CPUs available, {machine['memory']} "
-             f"memory, Linux {machine['kernel']}, CPython {machine['python']}.", "",
+             f"memory, Linux {machine['kernel']}, CPython {machine['python']}"
+             + (f"; load average {machine['load'][0]} at the start and {machine['load'][1]} "
+                "at the end of the run (other processes share the machine)" if "load" in machine else "")
+             + ".", "",
              "Versions: " + ", ".join(f"{name} {version}" for name, version in
                                       sorted(set((n.split(' ')[0], v) for n, v in run["versions"].items()))) + ".",
              ""]
