@@ -25,4 +25,5 @@ TOOLS = [Tool(name="mytextgrid", dist="mytextgrid", pure_python=True, read=_read
               # Each boundary is inserted by a linear search: quadratic in the
               # tier length. The corpus is timed on a slice and scaled up.
               extra={"corpus_subset": 50, "read_timeout": 45.0},
-              note="reads the long layout only; builds tiers in quadratic time")]
+              note="reads the long layout only; builds tiers in quadratic time, with "
+                   "times as 16-digit decimals")]

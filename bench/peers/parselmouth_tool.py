@@ -44,5 +44,5 @@ TOOLS = [
     Tool(name="parselmouth + to_tgt (Python values)", dist="praat-parselmouth", pure_python=False,
          read=lambda path, layout: parselmouth.read(path).to_tgt(),
          read_corpus=lambda paths: [parselmouth.read(p).to_tgt() for p in paths],
-         count=_count_tgt),
+         count=_count_tgt, note="to_tgt leaves out empty intervals"),
 ]

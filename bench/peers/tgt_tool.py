@@ -21,4 +21,6 @@ def _write(result, path, layout):
 
 TOOLS = [Tool(name="tgt", dist="tgt", pure_python=True, read=_read,
               read_corpus=lambda paths: [_read(p, "long") for p in paths],
-              write=_write, count=_count)]
+              write=_write, count=_count,
+              note="drops every line that holds only a double quote before parsing, so a "
+                   "multi-line label can shift what follows")]
