@@ -7,6 +7,9 @@
 #include <type_traits>
 #include <vector>
 
+#include "cpus.hpp"
+#include "thread_pool.hpp"
+
 namespace textgrid {
 
 // The smallest number of elements in a piece of parallel work.
@@ -29,15 +32,37 @@ using element_result_t =
 
 // Applies `fn` to every element, as fn(element) or, if that does not compile,
 // fn(element, index), and returns the results in element order. A const span
-// reads the elements; a mutable one lets `fn` move parts out of them.
-// PLACEHOLDER: sequential until the pool lands.
+// reads the elements; a mutable one lets `fn` move parts out of them. Below
+// parallel_threshold() elements it runs on the calling thread without touching
+// the pool; from there on the pool runs pieces of at least PARALLEL_MIN_LEN
+// elements, each writing its own slots of the result. An exception thrown by
+// `fn` is rethrown here once every piece has stopped. Allocates the result once.
 template <class T, class F>
 std::vector<detail::element_result_t<F, T>> parallel_map(std::span<T> elements, F&& fn) {
-  std::vector<detail::element_result_t<F, T>> out;
-  out.reserve(elements.size());
-  for (std::size_t i = 0; i < elements.size(); ++i) {
-    out.push_back(detail::invoke_element(fn, elements[i], i));
+  using R = detail::element_result_t<F, T>;
+  // Slots of a vector<bool> share bytes: pieces would race on them.
+  static_assert(!std::is_same_v<R, bool>, "parallel_map cannot write vector<bool> slots apart");
+  const std::size_t count = elements.size();
+  std::vector<R> out;
+  if (count == 0) return out;
+  if (count < parallel_threshold()) {
+    out.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) out.push_back(detail::invoke_element(fn, elements[i], i));
+    return out;
   }
+  out.resize(count);
+  struct Context {
+    std::span<T> elements;
+    F& fn;
+    std::vector<R>& out;
+  } context{elements, fn, out};
+  const detail::RangeWork work{
+      [](void* raw, std::size_t begin, std::size_t end) {
+        Context& c = *static_cast<Context*>(raw);
+        for (std::size_t i = begin; i < end; ++i) c.out[i] = detail::invoke_element(c.fn, c.elements[i], i);
+      },
+      &context};
+  detail::run_parallel(count, work);
   return out;
 }
 

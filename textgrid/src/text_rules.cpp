@@ -159,15 +159,12 @@ std::size_t space_at_end(std::string_view s) {
 }
 
 // Whether `s`, the text after an opening quote or a later line of a quoted
-// text, ends that text: in Praat's convention when it ends in an odd number of
-// quotes. An even run after a backslash ends it too: that is how this
-// system's writer puts a quote at the end of a text ("a\"" for a"), which
-// Praat's rule alone would read as a text running on over the next lines.
+// text, ends that text: in Praat's convention, when it ends in an odd number
+// of quotes (a pair inside the text stands for one quote).
 bool closes_quoted_text(std::string_view s) {
   std::size_t n = 0;
   while (n < s.size() && s[s.size() - 1 - n] == '"') ++n;
-  if (n % 2 == 1) return true;
-  return n > 0 && n < s.size() && s[s.size() - 1 - n] == '\\';
+  return n % 2 == 1;
 }
 
 // Copies `s` with every pair of double quotes turned into one.

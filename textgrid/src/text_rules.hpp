@@ -111,9 +111,7 @@ class LineCursor {
   // double quote is a quoted text in Praat's convention ("" inside stands for
   // one quote); when its own line does not close it, the text runs over the
   // following lines, taken from the file's exact bytes, up to the first line
-  // that ends in an odd number of quotes (or in an even run after a
-  // backslash, this system's writer's form of a final quote), and the cursor
-  // moves past that line.
+  // that ends in an odd number of quotes, and the cursor moves past that line.
   // Without such a line the text is the rest of the value's own line. Any
   // other value is taken whole. Allocates the returned text only.
   std::string take_text(std::string_view value);

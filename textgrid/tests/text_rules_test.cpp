@@ -90,7 +90,9 @@ INSTANTIATE_TEST_SUITE_P(
                       // Not closed on its line: the rest after the opening quote.
                       UnquoteCase{R"("abc)", "abc"}, UnquoteCase{R"(")", ""},
                       UnquoteCase{R"("ab""")", "ab\""}, UnquoteCase{R"("ab"")", "ab\""},
-                      // This system's writer: a backslash before every quote.
+                      // A backslash is no escape: an even run of quotes after it
+                      // leaves the text open, and alone on its line the value is
+                      // that line with pairs turned into one.
                       UnquoteCase{R"("a\"")", R"(a\")"}, UnquoteCase{R"("\"")", R"(\")"},
                       UnquoteCase{R"("\"x\"")", R"(\"x\")"}, UnquoteCase{R"("C:\")", R"(C:\)"}));
 
@@ -120,9 +122,10 @@ TEST(take_text, runs_over_lines_with_exact_bytes) {
   EXPECT_EQ(text, "\n\"\n");
   EXPECT_TRUE(rest.empty());
 
-  // This system's writer ends a text in a quote with a backslash before it.
-  std::tie(text, rest) = take_first("\"a \\\"b\\\" c\nd\\\"\"\nnext");
-  EXPECT_EQ(text, "a \\\"b\\\" c\nd\\\"");
+  // A backslash escapes nothing: "d\"" leaves the text open up to the next
+  // line that ends in an odd run of quotes.
+  std::tie(text, rest) = take_first("\"a \\\"b\\\" c\nd\\\"\"\ne\"\nnext");
+  EXPECT_EQ(text, "a \\\"b\\\" c\nd\\\"\ne");
   EXPECT_EQ(rest, (std::vector<std::string>{"next"}));
 
   // Never closed: the first line only, and reading goes on with the next line.

@@ -1,0 +1,26 @@
+// The number form of written times: the shortest decimal that reads back as
+// the same double, always positional (never an exponent).
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace textgrid {
+
+// Room for any time in the written form: the longest, the smallest subnormal
+// with a sign, takes 327 bytes.
+inline constexpr std::size_t kTimeBufferSize = 340;
+
+// Writes `value` in the form of append_time into `buffer` and returns the
+// number of bytes written. Safe on any thread; does not allocate.
+std::size_t write_time(char (&buffer)[kTimeBufferSize], double value);
+
+// Appends `value` to `out`: shortest round-tripping digits with the point
+// placed positionally (1e23 -> "1" and 23 zeros, 1e-7 -> "0.0000001"); "-0",
+// "NaN", "inf", "-inf" for the special values. Safe on any thread.
+void append_time(std::string& out, double value);
+
+// Returns `value` in the form of append_time. Allocates.
+std::string format_time(double value);
+
+}  // namespace textgrid

@@ -1,0 +1,249 @@
+#include "thread_pool.hpp"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "cpus.hpp"
+#include "parallel_map.hpp"
+
+namespace textgrid::detail {
+
+namespace {
+
+// One call of run_parallel: lives on the caller's stack until every element
+// is accounted for.
+struct Job {
+  Job(RangeWork w, std::size_t count) : work(w), remaining(count) {}
+
+  RangeWork work;
+  std::atomic<std::size_t> remaining;  // elements not yet done (or skipped)
+  std::atomic<bool> failed{false};
+  std::exception_ptr error;  // written once, by the first piece that threw
+};
+
+struct Task {
+  Job* job;
+  std::size_t begin;
+  std::size_t end;
+  std::size_t splits;  // how many more times the piece may be halved, roughly
+};
+
+std::atomic<PieceObserver> g_observer{nullptr};
+
+inline constexpr std::size_t kPiecesPerWorker = 8;
+
+void observe(std::size_t begin, std::size_t end) {
+  if (const PieceObserver observer = g_observer.load(std::memory_order_acquire)) observer(begin, end);
+}
+
+class Pool;
+thread_local Pool* t_worker_of = nullptr;  // the pool whose worker this thread is
+
+class Pool {
+ public:
+  explicit Pool(std::size_t workers) : workers_(workers) {
+    threads_.reserve(workers);
+    for (std::size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { work_loop(); });
+  }
+
+  std::size_t workers() const { return workers_; }
+
+  // The cuts of one call: a few pieces per worker, so that a worker that
+  // finishes early finds work instead of idling behind one big piece, and not
+  // so many that the queue's lock shows. Pieces taken over do not earn more.
+  std::size_t split_budget() const { return workers_ * kPiecesPerWorker; }
+
+  bool is_own_worker() const { return t_worker_of == this; }
+
+  void push(const Task& task) {
+    {
+      std::lock_guard lock(mutex_);
+      queue_.push_back(task);
+    }
+    work_cv_.notify_one();
+  }
+
+  // Cuts the piece while it may (handing the right halves to the queue), then
+  // runs what is left of it and accounts for it.
+  void run_task(Task task) {
+    Job& job = *task.job;
+    std::size_t begin = task.begin;
+    std::size_t end = task.end;
+    std::size_t splits = task.splits;
+    while (splits > 0 && (end - begin) / 2 >= PARALLEL_MIN_LEN) {
+      const std::size_t middle = begin + (end - begin) / 2;
+      splits /= 2;
+      push(Task{&job, middle, end, splits});
+      end = middle;
+    }
+    if (!job.failed.load(std::memory_order_relaxed)) {
+      try {
+        observe(begin, end);
+        job.work.run(job.work.context, begin, end);
+      } catch (...) {
+        if (!job.failed.exchange(true)) job.error = std::current_exception();
+      }
+    }
+    finish(job, end - begin);
+  }
+
+  // The waiting of a caller that is not a worker of this pool: it only blocks.
+  void wait_blocking(const Job& job) {
+    std::unique_lock lock(mutex_);
+    done_cv_.wait(lock, [&] { return job.remaining.load(std::memory_order_acquire) == 0; });
+  }
+
+  // The waiting of a worker (a nested map): it runs pending pieces meanwhile,
+  // so the pieces that it waits for cannot starve behind it.
+  void wait_helping(const Job& job) {
+    std::unique_lock lock(mutex_);
+    while (job.remaining.load(std::memory_order_acquire) != 0) {
+      if (!queue_.empty()) {
+        const Task task = queue_.front();
+        queue_.pop_front();
+        lock.unlock();
+        run_task(task);
+        lock.lock();
+        continue;
+      }
+      work_cv_.wait(lock);
+    }
+  }
+
+  void stop_and_join() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    work_cv_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+ private:
+  void finish(Job& job, std::size_t count) {
+    // The job may be gone once the last count is in: touch only the pool.
+    if (job.remaining.fetch_sub(count, std::memory_order_acq_rel) != count) return;
+    std::lock_guard lock(mutex_);
+    done_cv_.notify_all();
+    work_cv_.notify_all();
+  }
+
+  void work_loop() {
+    t_worker_of = this;
+    std::unique_lock lock(mutex_);
+    while (true) {
+      work_cv_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      const Task task = queue_.front();
+      queue_.pop_front();
+      lock.unlock();
+      run_task(task);
+      lock.lock();
+    }
+  }
+
+  const std::size_t workers_;
+  std::mutex mutex_;
+  std::condition_variable work_cv_;  // pieces queued, or a job done (for helpers)
+  std::condition_variable done_cv_;  // a job done (for blocked callers)
+  std::deque<Task> queue_;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+// Guards the start of the pool; held across fork() so that the child never
+// inherits it locked by a thread that it does not have.
+std::mutex g_start_mutex;
+std::atomic<Pool*> g_pool{nullptr};
+bool g_fork_handlers = false;  // under g_start_mutex
+
+void before_fork() { g_start_mutex.lock(); }
+void after_fork_in_parent() { g_start_mutex.unlock(); }
+void after_fork_in_child() {
+  // The workers did not come along; the old pool (and its possibly locked
+  // mutex) is abandoned, and the next parallel call starts a new one.
+  g_pool.store(nullptr, std::memory_order_release);
+  g_start_mutex.unlock();
+}
+
+std::size_t default_workers() {
+  if (const char* text = std::getenv("PLINTH_NUM_THREADS")) {
+    const std::string_view value(text);
+    std::size_t count = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), count);
+    if (ec == std::errc{} && end == value.data() + value.size() && count > 0) return count;
+  }
+  return available_cpus();
+}
+
+// Requires g_start_mutex.
+void install_fork_handlers() {
+  if (g_fork_handlers) return;
+  pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
+  g_fork_handlers = true;
+}
+
+Pool& current_pool() {
+  if (Pool* pool = g_pool.load(std::memory_order_acquire)) return *pool;
+  std::lock_guard lock(g_start_mutex);
+  Pool* pool = g_pool.load(std::memory_order_relaxed);
+  if (pool == nullptr) {
+    install_fork_handlers();
+    pool = new Pool(default_workers());  // never deleted: the pool lives as long as the process
+    g_pool.store(pool, std::memory_order_release);
+  }
+  return *pool;
+}
+
+}  // namespace
+
+void run_parallel(std::size_t count, RangeWork work) {
+  Pool& pool = current_pool();
+  if (count < 2 * PARALLEL_MIN_LEN) {
+    // Too short to cut: one piece on the calling thread.
+    observe(0, count);
+    work.run(work.context, 0, count);
+    return;
+  }
+  Job job{work, count};
+  const Task whole{&job, 0, count, pool.split_budget()};
+  if (pool.is_own_worker()) {
+    pool.run_task(whole);
+    pool.wait_helping(job);
+  } else {
+    pool.push(whole);
+    pool.wait_blocking(job);
+  }
+  if (job.error) std::rethrow_exception(job.error);
+}
+
+bool thread_pool_started() { return g_pool.load(std::memory_order_acquire) != nullptr; }
+
+std::size_t thread_pool_workers() { return current_pool().workers(); }
+
+void reset_thread_pool_for_testing(std::size_t workers) {
+  std::lock_guard lock(g_start_mutex);
+  install_fork_handlers();
+  if (Pool* old = g_pool.exchange(nullptr, std::memory_order_acq_rel)) {
+    old->stop_and_join();
+    delete old;
+  }
+  g_pool.store(new Pool(workers > 0 ? workers : default_workers()), std::memory_order_release);
+}
+
+void set_piece_observer_for_testing(PieceObserver observer) {
+  g_observer.store(observer, std::memory_order_release);
+}
+
+}  // namespace textgrid::detail

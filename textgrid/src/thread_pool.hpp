@@ -1,0 +1,43 @@
+// The process-wide worker pool behind parallel_map: started lazily, never
+// shut down, rebuilt in the child after fork(). Ranges of a call are cut by
+// recursive halving; a thread that waits for its call runs other pending pieces,
+// so nested maps cannot deadlock even with a single worker.
+#pragma once
+
+#include <cstddef>
+
+namespace textgrid::detail {
+
+// The work of one call over an index range: runs elements [begin, end) in
+// order, writing their own output slots. `context` is the call's state.
+struct RangeWork {
+  void (*run)(void* context, std::size_t begin, std::size_t end);
+  void* context;
+};
+
+// Runs `work` over [0, count) with pieces of at least PARALLEL_MIN_LEN
+// elements; a count below twice that runs on the calling thread. Starts the
+// pool if needed. Blocks until every piece is done, then rethrows the first
+// exception that an element's work threw. count > 0.
+void run_parallel(std::size_t count, RangeWork work);
+
+// Returns whether this process has started its pool (false again in a child
+// after fork(), until its first parallel call).
+bool thread_pool_started();
+
+// Returns the worker count of the pool, starting it if needed. The count is
+// PLINTH_NUM_THREADS when that holds a positive number at pool start, else
+// available_cpus().
+std::size_t thread_pool_workers();
+
+// Test and benchmark hook: stops and joins the current pool (it must be idle)
+// and starts a new one with `workers` threads (0: the default count).
+void reset_thread_pool_for_testing(std::size_t workers);
+
+// Test hook: while set, every piece that is run (including a whole list that is
+// run uncut on the calling thread) is reported, from the thread that runs it,
+// before its elements. nullptr turns it off.
+using PieceObserver = void (*)(std::size_t begin, std::size_t end);
+void set_piece_observer_for_testing(PieceObserver observer);
+
+}  // namespace textgrid::detail
