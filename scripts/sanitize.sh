@@ -24,12 +24,25 @@ run_core() {
   ctest --test-dir build/asan --output-on-failure -j 2
 }
 
+# Prints the newest CPython here that actually runs (a pyenv shim for a
+# version that is not enabled is found but does not run).
+pick_python() {
+  local candidate
+  for candidate in "$(find_python 3.13)" /root/.pyenv/versions/3.13*/bin/python3 \
+                   "$(find_python 3.12)" /root/.pyenv/versions/3.12*/bin/python3 python3; do
+    if [ -n "$candidate" ] && "$candidate" -c 'import sys' >/dev/null 2>&1; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
 run_python() {
   local python venv=.venv-asan
-  python=$(find_python 3.13)
-  [ -n "$python" ] || python=$(find_python 3.12)
-  echo "== sanitize python: $("${python:-python3}" --version 2>&1), module under ASan+UBSan"
-  make_venv "$venv" "${python:-python3}" "numpy>=2" pytest hypothesis
+  python=$(pick_python)
+  echo "== sanitize python: $("$python" --version 2>&1), module under ASan+UBSan"
+  make_venv "$venv" "$python" "numpy>=2" pytest hypothesis
   "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps . \
     -C cmake.define.PLINTH_SANITIZE=ON -C cmake.build-type=RelWithDebInfo \
     -C 'build-dir=build/asan-{wheel_tag}'
@@ -37,9 +50,12 @@ run_python() {
   # Python's own allocator and leaks would drown the module's reports.
   local libasan
   libasan=$(gcc -print-file-name=libasan.so)
+  # ASan's allocator reports an exhausted address space itself instead of
+  # letting operator new throw, so the MemoryError case cannot run here.
   (cd tests && LD_PRELOAD="$libasan" PYTHONMALLOC=malloc \
      ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
-     "../$venv/bin/python" -m pytest -q -p no:cacheprovider .)
+     "../$venv/bin/python" -m pytest -q -p no:cacheprovider . \
+       --deselect test_conversion_errors.py::test_memory_exhaustion_becomes_memory_error)
 }
 
 for part in "${parts[@]}"; do
