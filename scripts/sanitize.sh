@@ -18,7 +18,9 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 run_core() {
   echo "== sanitize core: GoogleTest and fuzz replay under ASan+UBSan (CTest)"
-  cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLINTH_SANITIZE=ON \
+  # -O1: the optimisation ASan is meant for, and a quicker build than -O2.
+  cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+    -DPLINTH_SANITIZE=ON \
     -DPLINTH_BUILD_TESTS=ON -DPLINTH_BUILD_FUZZ=ON -DPLINTH_WERROR=ON >/dev/null
   cmake --build build/asan -j 2
   ctest --test-dir build/asan --output-on-failure -j 2
