@@ -4,9 +4,10 @@
 # nothing when the machine has none.
 find_python() {
   local want=$1 candidate
-  for candidate in "python$want" "$(pyenv root 2>/dev/null)/versions/$want"*/bin/python3 \
-                   /root/.pyenv/versions/"$want"*/bin/python3 /usr/bin/python"$want"; do
-    if command -v "$candidate" >/dev/null 2>&1; then
+  # Real interpreters first: a pyenv shim may exist without a version behind it.
+  for candidate in "$(pyenv root 2>/dev/null)/versions/$want"*/bin/python3 \
+                   /root/.pyenv/versions/"$want"*/bin/python3 /usr/bin/python"$want" "python$want"; do
+    if command -v "$candidate" >/dev/null 2>&1 && "$candidate" -V >/dev/null 2>&1; then
       command -v "$candidate"
       return 0
     fi

@@ -24,7 +24,7 @@ run_python_suite() {
     "$venv/bin/python" -m pip install -q --disable-pip-version-check -r requirements-test.txt
   fi
   # Run from a folder outside the checkout so the installed module is tested.
-  (cd tests && "../$venv/bin/python" -m pytest -q -p no:cacheprovider .)
+  (cd tests && "../$venv/bin/python" -m pytest -q -p no:cacheprovider -o addopts="-m 'not slow'" .)
   if [ -f stubs/plinth-stubs/__init__.pyi ] && grep -q 'def ' stubs/plinth-stubs/__init__.pyi; then
     "$venv/bin/python" -m mypy.stubtest plinth
   fi
@@ -32,6 +32,12 @@ run_python_suite() {
 
 py311=$(find_python 3.11)
 run_python_suite np1 "${py311:-python3}" "numpy<2"
+
+# The oldest CPython the module supports, where the machine has it.
+py310=$(find_python 3.10)
+if [ -n "$py310" ]; then
+  run_python_suite py310 "$py310" "numpy<2"
+fi
 
 newest=""
 for v in 3.13 3.12; do

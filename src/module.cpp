@@ -1,9 +1,93 @@
-// Module frame; the six functions land with the Python layer.
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+// The module object: single-phase initialisation, created once per process
+// and served to the first interpreter that imports it only.
+#include <atomic>
+#include <cstdint>
 
-static PyModuleDef plinth_module = {
-    PyModuleDef_HEAD_INIT, "plinth",
-    "Python module for TextGrid file manipulation.", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+#include "docstrings.hpp"
+#include "errors.hpp"
+#include "functions.hpp"
+#include "ref.hpp"
 
-PyMODINIT_FUNC PyInit_plinth(void) { return PyModule_Create(&plinth_module); }
+namespace plinth {
+
+namespace {
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "plinth",
+    docs::module,
+    0,        // no per-module state
+    nullptr,  // the functions are added one by one, below
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+// In registration order. The table lives as long as the functions made from it.
+PyMethodDef functions[] = {
+    {"textgrid2vectors", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrid2vectors)),
+     METH_FASTCALL | METH_KEYWORDS, docs::textgrid2vectors},
+    {"textgrids2vectors",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrids2vectors)),
+     METH_FASTCALL | METH_KEYWORDS, docs::textgrids2vectors},
+    {"textgrid2data", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrid2data)),
+     METH_FASTCALL | METH_KEYWORDS, docs::textgrid2data},
+    {"textgrids2data", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrids2data)),
+     METH_FASTCALL | METH_KEYWORDS, docs::textgrids2data},
+    {"data2textgrid", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(data2textgrid)),
+     METH_FASTCALL | METH_KEYWORDS, docs::data2textgrid},
+    {"vectors2textgrid",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(vectors2textgrid)),
+     METH_FASTCALL | METH_KEYWORDS, docs::vectors2textgrid},
+};
+
+constexpr std::int64_t kNoInterpreter = -1;
+std::atomic<std::int64_t> first_interpreter{kNoInterpreter};
+
+// Created once, owned until the process ends.
+PyObject* module_object = nullptr;
+
+PyObject* create_module() {
+  if (!init_internal_fault_type() || !intern_data_signatures() || !intern_vector_signatures()) {
+    return nullptr;
+  }
+  Ref module(PyModule_Create(&module_definition));
+  if (!module) return nullptr;
+  PyObject* name = PyModule_GetNameObject(module.get());
+  if (name == nullptr) return nullptr;
+  Ref module_name(name);
+  for (PyMethodDef& definition : functions) {
+    Ref function(PyCFunction_NewEx(&definition, module.get(), module_name.get()));
+    if (!function) return nullptr;
+    if (PyModule_AddObjectRef(module.get(), definition.ml_name, function.get()) < 0) {
+      return nullptr;
+    }
+  }
+  return module.release();
+}
+
+PyObject* init_module() {
+  const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+  if (id < 0) return nullptr;
+  std::int64_t expected = kNoInterpreter;
+  if (!first_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+    PyErr_SetString(PyExc_ImportError,
+                    "plinth does not support sub-interpreters: it serves only the first "
+                    "interpreter of the process that imported it");
+    return nullptr;
+  }
+  if (module_object == nullptr) {
+    module_object = create_module();
+    if (module_object == nullptr) return nullptr;
+  }
+  return Py_NewRef(module_object);
+}
+
+}  // namespace
+
+}  // namespace plinth
+
+PyMODINIT_FUNC PyInit_plinth(void) {
+  return plinth::guarded([] { return plinth::init_module(); });
+}

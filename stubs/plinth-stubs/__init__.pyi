@@ -1,1 +1,60 @@
-# Placeholder; the typed signatures land with the module functions.
+"""Python module for TextGrid file manipulation."""
+
+from collections.abc import Sequence
+from typing import SupportsFloat, SupportsIndex, Union
+
+import numpy as np
+import numpy.typing as npt
+
+# What the module accepts where it reads a number, a flag or a text.
+_Number = Union[SupportsFloat, SupportsIndex]
+_Flag = Union[bool, np.bool_]
+
+# The structured-data form, as returned.
+_Item = tuple[float, float, str]
+_Tier = tuple[str, bool, list[_Item]]
+_TextGridData = tuple[float, float, list[_Tier]]
+
+# The structured-data form, as accepted by data2textgrid: any sequence that is
+# not a str, records as tuples (named tuples too).
+_ItemIn = tuple[_Number, _Number, str]
+_TierIn = tuple[str, _Flag, Sequence[_ItemIn]]
+
+_Vectors = tuple[
+    npt.NDArray[np.float64],
+    npt.NDArray[np.float64],
+    list[str],
+    list[str],
+    npt.NDArray[np.bool_],
+]
+_BatchVectors = tuple[
+    npt.NDArray[np.float64],
+    npt.NDArray[np.float64],
+    list[str],
+    list[str],
+    npt.NDArray[np.bool_],
+    npt.NDArray[np.uint32],
+]
+
+def textgrid2vectors(file: str, strict: _Flag, file_type: str) -> _Vectors: ...
+def textgrids2vectors(files: Sequence[str], strict: _Flag, file_type: str) -> _BatchVectors: ...
+def textgrid2data(file: str, strict: _Flag, file_type: str) -> _TextGridData: ...
+def textgrids2data(files: Sequence[str], strict: _Flag, file_type: str) -> list[_TextGridData]: ...
+def data2textgrid(
+    data: Sequence[_TierIn],
+    tmin: _Number | None,
+    tmax: _Number | None,
+    output_file: str,
+    file_type: str,
+) -> None: ...
+def vectors2textgrid(
+    tmins: Sequence[_Number] | npt.NDArray[np.floating] | npt.NDArray[np.integer],
+    tmaxs: Sequence[_Number] | npt.NDArray[np.floating] | npt.NDArray[np.integer],
+    labels: Sequence[str] | npt.NDArray[np.str_],
+    tier_names: Sequence[str] | npt.NDArray[np.str_],
+    is_intervals: Sequence[_Flag] | npt.NDArray[np.bool_],
+    tmin: _Number | None,
+    tmax: _Number | None,
+    output_file: str,
+    file_type: str,
+) -> None: ...

@@ -1,15 +1,29 @@
+#include <span>
+
 #include "lib.hpp"
+#include "parallel_map.hpp"
 
 namespace textgrid {
 
-// STUB: batches land with the conversions.
-std::vector<TextGridData> files_to_data(const std::vector<std::string>& files, bool,
-                                        std::string_view) {
-  return std::vector<TextGridData>(files.size());
+// A file that fails to read gives the default-constructed result: (0, 0, no
+// tiers) or five empty columns. The error itself is dropped by design.
+
+std::vector<TextGridData> files_to_data(const std::vector<std::string>& files, bool strict,
+                                        std::string_view file_type) {
+  return parallel_map(std::span<const std::string>(files),
+                      [strict, file_type](const std::string& path) {
+                        Result<TextGrid> textgrid = read_from_file(path, strict, file_type);
+                        return textgrid ? textgrid->to_data() : TextGridData{};
+                      });
 }
-std::vector<TextGridVectors> files_to_vectors(const std::vector<std::string>& files, bool,
-                                              std::string_view) {
-  return std::vector<TextGridVectors>(files.size());
+
+std::vector<TextGridVectors> files_to_vectors(const std::vector<std::string>& files, bool strict,
+                                              std::string_view file_type) {
+  return parallel_map(std::span<const std::string>(files),
+                      [strict, file_type](const std::string& path) {
+                        Result<TextGrid> textgrid = read_from_file(path, strict, file_type);
+                        return textgrid ? textgrid->to_vectors() : TextGridVectors{};
+                      });
 }
 
 }  // namespace textgrid

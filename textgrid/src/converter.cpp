@@ -1,16 +1,76 @@
 #include "converter.hpp"
 
+#include <cmath>
+#include <span>
+#include <utility>
+
+#include "parallel_map.hpp"
+#include "time_folds.hpp"
+
 namespace textgrid {
 
-// STUB: conversions land later.
-Result<TextGrid> make_textgrid(std::vector<Tier>, std::optional<std::string>, std::optional<double>,
-                               std::optional<double>) {
-  return TextGrid{};
+Result<TextGrid> make_textgrid(std::vector<Tier> tiers, std::optional<std::string> name,
+                               std::optional<double> tmin, std::optional<double> tmax) {
+  TextGrid textgrid;
+  textgrid.name = name ? std::move(*name) : std::string(kDefaultTextGridName);
+  if (tmin) {
+    textgrid.tmin = *tmin;
+  } else if (!tiers.empty()) {
+    double acc = detail::kMinFoldStart;
+    for (const Tier& tier : tiers) acc = std::fmin(acc, tier.tmin);
+    textgrid.tmin = acc;
+  }
+  if (tmax) {
+    textgrid.tmax = *tmax;
+  } else if (!tiers.empty()) {
+    double acc = detail::kMaxFoldStart;
+    for (const Tier& tier : tiers) acc = std::fmax(acc, tier.tmax);
+    textgrid.tmax = acc;
+  }
+  textgrid.size = tiers.size();
+  textgrid.tiers = std::move(tiers);
+  if (Status valid = textgrid.assert_valid(); !valid) {
+    return std::unexpected(std::move(valid.error()));
+  }
+  return textgrid;
 }
-Result<TextGrid> from_data(std::vector<TierData>, std::optional<std::string>, std::optional<double>,
-                           std::optional<double>) {
-  return TextGrid{};
+
+Result<TextGrid> from_data(std::vector<TierData> tiers, std::optional<std::string> name,
+                           std::optional<double> tmin, std::optional<double> tmax) {
+  std::vector<Tier> built;
+  built.reserve(tiers.size());
+  for (TierData& data : tiers) {
+    // A tier without items has no range of its own and no place in the result.
+    if (data.items.empty()) continue;
+    Tier tier;
+    tier.name = std::move(data.name);
+    tier.is_interval = data.is_interval;
+    tier.items = parallel_map(std::span<ItemData>(data.items), [](ItemData& item) {
+      return Item{item.tmin, item.tmax, std::move(item.label)};
+    });
+    // The emptied sources are dead weight beside a large tier; drop them now.
+    std::vector<ItemData>().swap(data.items);
+    tier.size = tier.items.size();
+    tier.tmin = tmin ? *tmin : detail::fold_item_starts(tier.items);
+    tier.tmax = tmax ? *tmax : detail::fold_item_ends(tier.items);
+    built.push_back(std::move(tier));
+  }
+  return make_textgrid(std::move(built), std::move(name), tmin, tmax);
 }
-TextGridData TextGrid::to_data() const { return {}; }
+
+TextGridData TextGrid::to_data() const {
+  TextGridData data;
+  data.tmin = tmin;
+  data.tmax = tmax;
+  data.tiers.reserve(tiers.size());
+  for (const Tier& tier : tiers) {
+    data.tiers.push_back(TierData{
+        tier.name, tier.is_interval,
+        parallel_map(std::span<const Item>(tier.items), [](const Item& item) {
+          return ItemData{item.tmin, item.tmax, item.text};
+        })});
+  }
+  return data;
+}
 
 }  // namespace textgrid

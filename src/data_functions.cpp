@@ -1,0 +1,163 @@
+// textgrid2data, textgrids2data, data2textgrid: TextGrid contents as nested
+// tuples and lists, (tmin, tmax, [(name, is_interval, [(tmin, tmax, label)])]).
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "convert.hpp"
+#include "errors.hpp"
+#include "functions.hpp"
+#include "lib.hpp"
+#include "objects.hpp"
+
+namespace plinth {
+
+namespace {
+
+Parameters<3> textgrid2data_parameters{{"file", "strict", "file_type"}};
+Parameters<3> textgrids2data_parameters{{"files", "strict", "file_type"}};
+Parameters<5> data2textgrid_parameters{{"data", "tmin", "tmax", "output_file", "file_type"}};
+
+const Signature textgrid2data_signature = textgrid2data_parameters.signature("textgrid2data");
+const Signature textgrids2data_signature = textgrids2data_parameters.signature("textgrids2data");
+const Signature data2textgrid_signature = data2textgrid_parameters.signature("data2textgrid");
+
+PyObject* build_item(const textgrid::ItemData& item) {
+  Ref tmin(PyFloat_FromDouble(item.tmin));
+  Ref tmax(PyFloat_FromDouble(item.tmax));
+  Ref label(new_text(item.label));
+  if (!tmin || !tmax || !label) return nullptr;
+  return new_tuple(std::move(tmin), std::move(tmax), std::move(label));
+}
+
+PyObject* build_tier(const textgrid::TierData& tier) {
+  Ref name(new_text(tier.name));
+  if (!name) return nullptr;
+  Ref items(PyList_New(static_cast<Py_ssize_t>(tier.items.size())));
+  if (!items) return nullptr;
+  for (std::size_t i = 0; i < tier.items.size(); ++i) {
+    PyObject* item = build_item(tier.items[i]);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item);  // steals
+  }
+  Ref flag = Ref::borrow(tier.is_interval ? Py_True : Py_False);
+  return new_tuple(std::move(name), std::move(flag), std::move(items));
+}
+
+PyObject* build_textgrid(const textgrid::TextGridData& data) {
+  Ref tmin(PyFloat_FromDouble(data.tmin));
+  Ref tmax(PyFloat_FromDouble(data.tmax));
+  if (!tmin || !tmax) return nullptr;
+  Ref tiers(PyList_New(static_cast<Py_ssize_t>(data.tiers.size())));
+  if (!tiers) return nullptr;
+  for (std::size_t i = 0; i < data.tiers.size(); ++i) {
+    PyObject* tier = build_tier(data.tiers[i]);
+    if (tier == nullptr) return nullptr;
+    PyList_SET_ITEM(tiers.get(), static_cast<Py_ssize_t>(i), tier);  // steals
+  }
+  return new_tuple(std::move(tmin), std::move(tmax), std::move(tiers));
+}
+
+// item record: (number tmin, number tmax, text label)
+bool to_item(PyObject* value, textgrid::ItemData& out) {
+  PyObject* fields[3];
+  return to_record(value, fields) && to_number(fields[0], out.tmin) &&
+         to_number(fields[1], out.tmax) && to_text(fields[2], out.label);
+}
+
+// tier record: (text name, flag is_interval, list of item records)
+bool to_tier(PyObject* value, textgrid::TierData& out) {
+  PyObject* fields[3];
+  return to_record(value, fields) && to_text(fields[0], out.name) &&
+         to_flag(fields[1], out.is_interval) && to_list(fields[2], out.items, to_item);
+}
+
+bool to_tiers(PyObject* value, std::vector<textgrid::TierData>& out) {
+  return to_list(value, out, to_tier);
+}
+
+bool to_texts(PyObject* value, std::vector<std::string>& out) {
+  return to_list(value, out, to_text);
+}
+
+}  // namespace
+
+bool intern_data_signatures() {
+  return intern_names(textgrid2data_signature) && intern_names(textgrids2data_signature) &&
+         intern_names(data2textgrid_signature);
+}
+
+PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const Signature& signature = textgrid2data_signature;
+    PyObject* bound[3];
+    if (!bind_arguments(signature, args, nargs, kwnames, bound)) return nullptr;
+    std::string file, file_type;
+    bool strict = false;
+    if (!convert_argument(signature, bound, 0, file, to_text) ||
+        !convert_argument(signature, bound, 1, strict, to_flag) ||
+        !convert_argument(signature, bound, 2, file_type, to_text)) {
+      return nullptr;
+    }
+    textgrid::TextGridData data;
+    {
+      auto grid = textgrid::read_from_file(file, strict, file_type);
+      if (!grid) return raise_read_error(file, grid.error());
+      data = grid->to_data();
+    }
+    return build_textgrid(data);
+  });
+}
+
+PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const Signature& signature = textgrids2data_signature;
+    PyObject* bound[3];
+    if (!bind_arguments(signature, args, nargs, kwnames, bound)) return nullptr;
+    std::vector<std::string> files;
+    std::string file_type;
+    bool strict = false;
+    if (!convert_argument(signature, bound, 0, files, to_texts) ||
+        !convert_argument(signature, bound, 1, strict, to_flag) ||
+        !convert_argument(signature, bound, 2, file_type, to_text)) {
+      return nullptr;
+    }
+    std::vector<textgrid::TextGridData> results =
+        textgrid::files_to_data(files, strict, file_type);
+    std::vector<std::string>().swap(files);
+    Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      PyObject* grid = build_textgrid(results[i]);
+      if (grid == nullptr) return nullptr;
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), grid);  // steals
+    }
+    return list.release();
+  });
+}
+
+PyObject* data2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const Signature& signature = data2textgrid_signature;
+    PyObject* bound[5];
+    if (!bind_arguments(signature, args, nargs, kwnames, bound)) return nullptr;
+    std::vector<textgrid::TierData> tiers;
+    std::optional<double> tmin, tmax;
+    std::string output_file, file_type;
+    if (!convert_argument(signature, bound, 0, tiers, to_tiers) ||
+        !convert_argument(signature, bound, 1, tmin, to_optional_number) ||
+        !convert_argument(signature, bound, 2, tmax, to_optional_number) ||
+        !convert_argument(signature, bound, 3, output_file, to_text) ||
+        !convert_argument(signature, bound, 4, file_type, to_text)) {
+      return nullptr;
+    }
+    auto grid = textgrid::from_data(std::move(tiers), std::string("TextGrid"), tmin, tmax);
+    if (!grid) return raise_create_error(grid.error());
+    const auto saved = grid->save_textgrid(output_file, file_type == "long");
+    if (!saved) return raise_write_error(output_file, saved.error());
+    Py_RETURN_NONE;
+  });
+}
+
+}  // namespace plinth

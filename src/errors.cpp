@@ -1,0 +1,104 @@
+#include "errors.hpp"
+
+namespace plinth {
+
+namespace {
+
+// Owned for the life of the process, like the module object.
+PyObject* internal_fault_type = nullptr;
+
+constexpr const char* kInternalFaultDoc =
+    "A fatal internal fault of plinth (NumPy could not be loaded, or memory ran\n"
+    "out while an array was made). It derives from BaseException, so that\n"
+    "`except Exception` does not swallow it.";
+
+PyObject* raise_prefixed(std::string_view prefix, std::string_view path, std::string_view middle,
+                         const textgrid::Error& error) {
+  std::string message;
+  message.reserve(prefix.size() + path.size() + middle.size() + error.message.size());
+  message.append(prefix).append(path).append(middle).append(error.message);
+  return raise_os_error(message);
+}
+
+}  // namespace
+
+bool init_internal_fault_type() {
+  if (internal_fault_type != nullptr) return true;
+  internal_fault_type = PyErr_NewExceptionWithDoc("plinth.InternalError", kInternalFaultDoc,
+                                                  PyExc_BaseException, nullptr);
+  return internal_fault_type != nullptr;
+}
+
+PyObject* raise_os_error(std::string_view message) {
+  Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
+                                "replace"));
+  if (!text) return nullptr;
+  // An instance made from one argument, so errno/strerror/filename are None.
+  Ref exception(PyObject_CallOneArg(PyExc_OSError, text.get()));
+  if (!exception) return nullptr;
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
+  return nullptr;
+}
+
+PyObject* raise_read_error(std::string_view path, const textgrid::Error& error) {
+  return raise_prefixed("Failed to read TextGrid file ", path, " because: ", error);
+}
+
+PyObject* raise_create_error(const textgrid::Error& error) {
+  return raise_prefixed("Failed to create TextGrid because: ", "", "", error);
+}
+
+PyObject* raise_write_error(std::string_view path, const textgrid::Error& error) {
+  return raise_prefixed("Failed to write TextGrid file ", path, " because: ", error);
+}
+
+PyObject* take_exception() noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+  return PyErr_GetRaisedException();
+#else
+  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (value != nullptr && traceback != nullptr) PyException_SetTraceback(value, traceback);
+  Py_XDECREF(type);
+  Py_XDECREF(traceback);
+  return value;
+#endif
+}
+
+void raise_again(PyObject* exception) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+  PyErr_SetRaisedException(exception);
+#else
+  PyObject* traceback = PyException_GetTraceback(exception);
+  PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exception))), exception, traceback);
+#endif
+}
+
+PyObject* raise_internal_fault(const char* message) noexcept {
+  PyObject* type = internal_fault_type != nullptr ? internal_fault_type : PyExc_SystemError;
+  if (!PyErr_Occurred()) {
+    PyErr_SetString(type, message);
+    return nullptr;
+  }
+  PyObject* cause = take_exception();
+  // The fault's message goes on with the text of what caused it.
+  Ref cause_text(cause != nullptr ? PyObject_Str(cause) : nullptr);
+  if (!cause_text) PyErr_Clear();
+  Ref fault(cause_text ? PyUnicode_FromFormat("%s: %U", message, cause_text.get())
+                       : PyUnicode_FromString(message));
+  if (!fault) {
+    Py_XDECREF(cause);
+    return nullptr;
+  }
+  Ref instance(PyObject_CallOneArg(type, fault.get()));
+  if (!instance) {
+    Py_XDECREF(cause);
+    return nullptr;
+  }
+  if (cause != nullptr) PyException_SetCause(instance.get(), cause);  // steals cause
+  PyErr_SetObject(type, instance.get());
+  return nullptr;
+}
+
+}  // namespace plinth

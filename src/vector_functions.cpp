@@ -1,0 +1,193 @@
+// textgrid2vectors, textgrids2vectors, vectors2textgrid: TextGrid contents as
+// parallel columns, numbers and flags as NumPy arrays over the core's buffers.
+#include <cstdint>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "convert.hpp"
+#include "errors.hpp"
+#include "functions.hpp"
+#include "lib.hpp"
+#include "numpy_arrays.hpp"
+#include "objects.hpp"
+
+namespace plinth {
+
+namespace {
+
+Parameters<3> textgrid2vectors_parameters{{"file", "strict", "file_type"}};
+Parameters<3> textgrids2vectors_parameters{{"files", "strict", "file_type"}};
+Parameters<9> vectors2textgrid_parameters{{"tmins", "tmaxs", "labels", "tier_names",
+                                           "is_intervals", "tmin", "tmax", "output_file",
+                                           "file_type"}};
+
+const Signature textgrid2vectors_signature =
+    textgrid2vectors_parameters.signature("textgrid2vectors");
+const Signature textgrids2vectors_signature =
+    textgrids2vectors_parameters.signature("textgrids2vectors");
+const Signature vectors2textgrid_signature =
+    vectors2textgrid_parameters.signature("vectors2textgrid");
+
+bool to_texts(PyObject* value, std::vector<std::string>& out) {
+  return to_list(value, out, to_text);
+}
+
+bool to_numbers(PyObject* value, std::vector<double>& out) {
+  return numbers_from_buffer(value, out) || to_list(value, out, to_number);
+}
+
+bool to_stored_flag(PyObject* value, textgrid::Flag& out) {
+  bool flag = false;
+  if (!to_flag(value, flag)) return false;
+  out = flag ? 1 : 0;
+  return true;
+}
+
+bool to_flags(PyObject* value, std::vector<textgrid::Flag>& out) {
+  return flags_from_buffer(value, out) || to_list(value, out, to_stored_flag);
+}
+
+// (tmins, tmaxs, labels, tier_names, is_intervals[, file_ids]); the arrays
+// are made in this order, then the lists, then the tuple.
+PyObject* build_columns(textgrid::TextGridVectors& vectors,
+                        std::vector<std::uint32_t>* file_ids) {
+  Ref tmins(make_array(std::move(vectors.tmins)));
+  if (!tmins) return nullptr;
+  Ref tmaxs(make_array(std::move(vectors.tmaxs)));
+  if (!tmaxs) return nullptr;
+  Ref flags(make_array(std::move(vectors.is_intervals)));
+  if (!flags) return nullptr;
+  Ref ids;
+  if (file_ids != nullptr) {
+    ids.reset(make_array(std::move(*file_ids)));
+    if (!ids) return nullptr;
+  }
+  Ref labels(new_text_list(vectors.labels));
+  if (!labels) return nullptr;
+  Ref tier_names(new_text_list(vectors.tier_names));
+  if (!tier_names) return nullptr;
+  if (file_ids == nullptr) {
+    return new_tuple(std::move(tmins), std::move(tmaxs), std::move(labels),
+                     std::move(tier_names), std::move(flags));
+  }
+  return new_tuple(std::move(tmins), std::move(tmaxs), std::move(labels), std::move(tier_names),
+                   std::move(flags), std::move(ids));
+}
+
+template <class T>
+void append_moved(std::vector<T>& to, std::vector<T>& from) {
+  to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+  std::vector<T>().swap(from);
+}
+
+}  // namespace
+
+bool intern_vector_signatures() {
+  return intern_names(textgrid2vectors_signature) && intern_names(textgrids2vectors_signature) &&
+         intern_names(vectors2textgrid_signature);
+}
+
+PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const Signature& signature = textgrid2vectors_signature;
+    PyObject* bound[3];
+    if (!bind_arguments(signature, args, nargs, kwnames, bound)) return nullptr;
+    std::string file, file_type;
+    bool strict = false;
+    if (!convert_argument(signature, bound, 0, file, to_text) ||
+        !convert_argument(signature, bound, 1, strict, to_flag) ||
+        !convert_argument(signature, bound, 2, file_type, to_text)) {
+      return nullptr;
+    }
+    textgrid::TextGridVectors vectors;
+    {
+      auto grid = textgrid::read_from_file(file, strict, file_type);
+      if (!grid) return raise_read_error(file, grid.error());
+      vectors = grid->to_vectors();
+    }
+    return build_columns(vectors, nullptr);
+  });
+}
+
+PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const Signature& signature = textgrids2vectors_signature;
+    PyObject* bound[3];
+    if (!bind_arguments(signature, args, nargs, kwnames, bound)) return nullptr;
+    std::vector<std::string> files;
+    std::string file_type;
+    bool strict = false;
+    if (!convert_argument(signature, bound, 0, files, to_texts) ||
+        !convert_argument(signature, bound, 1, strict, to_flag) ||
+        !convert_argument(signature, bound, 2, file_type, to_text)) {
+      return nullptr;
+    }
+    std::vector<textgrid::TextGridVectors> results =
+        textgrid::files_to_vectors(files, strict, file_type);
+
+    // Sized once for all entries, so appending never reallocates.
+    std::size_t total = 0;
+    for (const auto& one : results) total += one.tier_names.size();
+    textgrid::TextGridVectors all;
+    std::vector<std::uint32_t> file_ids;
+    file_ids.reserve(total);
+    all.tmins.reserve(total);
+    all.tmaxs.reserve(total);
+    all.labels.reserve(total);
+    all.tier_names.reserve(total);
+    all.is_intervals.reserve(total);
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      textgrid::TextGridVectors& one = results[i];
+      file_ids.insert(file_ids.end(), one.tier_names.size(), static_cast<std::uint32_t>(i));
+      all.tmins.insert(all.tmins.end(), one.tmins.begin(), one.tmins.end());
+      all.tmaxs.insert(all.tmaxs.end(), one.tmaxs.begin(), one.tmaxs.end());
+      all.is_intervals.insert(all.is_intervals.end(), one.is_intervals.begin(),
+                              one.is_intervals.end());
+      append_moved(all.labels, one.labels);
+      append_moved(all.tier_names, one.tier_names);
+      one = textgrid::TextGridVectors{};
+    }
+    std::vector<textgrid::TextGridVectors>().swap(results);
+    std::vector<std::string>().swap(files);
+    return build_columns(all, &file_ids);
+  });
+}
+
+PyObject* vectors2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const Signature& signature = vectors2textgrid_signature;
+    PyObject* bound[9];
+    if (!bind_arguments(signature, args, nargs, kwnames, bound)) return nullptr;
+    std::vector<double> tmins, tmaxs;
+    std::vector<std::string> labels, tier_names;
+    std::vector<textgrid::Flag> is_intervals;
+    std::optional<double> tmin, tmax;
+    std::string output_file, file_type;
+    if (!convert_argument(signature, bound, 0, tmins, to_numbers) ||
+        !convert_argument(signature, bound, 1, tmaxs, to_numbers) ||
+        !convert_argument(signature, bound, 2, labels, to_texts) ||
+        !convert_argument(signature, bound, 3, tier_names, to_texts) ||
+        !convert_argument(signature, bound, 4, is_intervals, to_flags) ||
+        !convert_argument(signature, bound, 5, tmin, to_optional_number) ||
+        !convert_argument(signature, bound, 6, tmax, to_optional_number) ||
+        !convert_argument(signature, bound, 7, output_file, to_text) ||
+        !convert_argument(signature, bound, 8, file_type, to_text)) {
+      return nullptr;
+    }
+    auto grid = textgrid::from_vectors(std::move(tmins), std::move(tmaxs), std::move(labels),
+                                       std::move(tier_names), std::move(is_intervals), tmin, tmax,
+                                       std::string("TextGrid"));
+    if (!grid) return raise_create_error(grid.error());
+    const auto saved = grid->save_textgrid(output_file, file_type == "long");
+    if (!saved) return raise_write_error(output_file, saved.error());
+    Py_RETURN_NONE;
+  });
+}
+
+}  // namespace plinth

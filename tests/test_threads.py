@@ -1,0 +1,76 @@
+"""Concurrent calls from several Python threads give the same results as serial ones."""
+
+import threading
+
+import plinth
+from conftest import write_textgrid
+
+
+def test_concurrent_calls_agree_with_serial(tmp_path):
+    paths = []
+    for i in range(8):
+        items = [(k / 4, (k + 1) / 4, f"{i}-{k}") for k in range(50 + 30 * i)]
+        grid = (0.0, items[-1][1], [(f"tier{i}", True, items), ("pts", False, [(0.1, 0.1, "p")])])
+        paths.append(write_textgrid(tmp_path / f"{i}.TextGrid", grid, "long" if i % 2 else "short"))
+    out_dir = tmp_path / "out"
+    out_dir.mkdir()
+
+    def work(index, tag="serial"):
+        path = paths[index % len(paths)]
+        data = plinth.textgrid2data(path, True, "auto")
+        vectors = plinth.textgrid2vectors(path, True, "auto")
+        batch = plinth.textgrids2data(paths, True, "auto")
+        columns = plinth.textgrids2vectors(paths, True, "auto")
+        out = str(out_dir / f"{tag}-{index}.TextGrid")
+        plinth.data2textgrid(data[2], data[0], data[1], out, "long")
+        written = plinth.textgrid2data(out, True, "long")
+        plinth.vectors2textgrid(*vectors, data[0], data[1], out, "short")
+        rewritten = plinth.textgrid2data(out, True, "short")
+        return (data, [c.tolist() if hasattr(c, "tolist") else c for c in vectors], batch,
+                [c.tolist() if hasattr(c, "tolist") else c for c in columns], written, rewritten)
+
+    expected = [work(i) for i in range(len(paths))]
+    results: dict[tuple[int, int], object] = {}
+    errors: list[BaseException] = []
+    barrier = threading.Barrier(6)
+
+    def thread_main(t):
+        try:
+            barrier.wait()
+            for round_ in range(10):
+                index = (t + round_) % len(paths)
+                results[(t, round_)] = (index, work(index, f"t{t}"))
+        except BaseException as error:  # noqa: BLE001 - reported below
+            errors.append(error)
+
+    threads = [threading.Thread(target=thread_main, args=(t,)) for t in range(6)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=300)
+    assert not errors, errors
+    assert len(results) == 60
+    for index, got in results.values():
+        assert got == expected[index]
+        assert got[4] == got[0] and got[5] == got[0]
+
+
+def test_first_numpy_use_from_many_threads(tmp_path):
+    # The first array of a fresh process is made from several threads at once.
+    import subprocess
+    import sys
+    import textwrap
+
+    code = textwrap.dedent("""
+        import threading, plinth
+        barrier = threading.Barrier(8)
+        out = []
+        def run():
+            barrier.wait()
+            out.append(len(plinth.textgrids2vectors([], True, 'auto')))
+        ts = [threading.Thread(target=run) for _ in range(8)]
+        [t.start() for t in ts]; [t.join() for t in ts]
+        print(out)
+    """)
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert result.stdout.strip() == str([6] * 8), result.stderr
