@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need and runs every test: the core's GoogleTest
-# suites under CTest, then the Python suite in two venvs (NumPy 1.x on
-# CPython 3.11, NumPy 2.x on the newest CPython here). Exits non-zero on any
-# failure.
+# suites under CTest, the Python suite in three venvs (NumPy 1.x on CPython
+# 3.11 and 3.10, NumPy 2.x on the newest CPython here) with the typing stubs
+# checked, both suites again under ASan+UBSan, and a short run of every fuzz
+# target. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -45,5 +46,11 @@ for v in 3.13 3.12; do
   [ -n "$newest" ] && break
 done
 run_python_suite np2 "${newest:-python3}" "numpy>=2"
+
+echo "== sanitizers: the C++ and Python suites under ASan+UBSan"
+bash scripts/sanitize.sh
+
+echo "== fuzzing: each target for a short, bounded time"
+bash scripts/fuzz.sh "${PLINTH_FUZZ_SECONDS:-60}"
 
 echo "== all tests passed"

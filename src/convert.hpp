@@ -67,4 +67,17 @@ bool convert_argument(const Signature& signature, PyObject* const* bound, Py_ssi
   return argument_failed(signature, index);
 }
 
+// Binds and converts (file or files, strict, file_type), the parameters of
+// every reading function, in that order; false with the exception set.
+template <class Path, class ConvertPath>
+bool read_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, Path& path, ConvertPath convert_path, bool& strict,
+                    std::string& file_type) {
+  PyObject* bound[3];
+  return bind_arguments(signature, args, nargs, kwnames, bound) &&
+         convert_argument(signature, bound, 0, path, convert_path) &&
+         convert_argument(signature, bound, 1, strict, to_flag) &&
+         convert_argument(signature, bound, 2, file_type, to_text);
+}
+
 }  // namespace plinth

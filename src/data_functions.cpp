@@ -91,13 +91,10 @@ bool intern_data_signatures() {
 PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     const Signature& signature = textgrid2data_signature;
-    PyObject* bound[3];
-    if (!bind_arguments(signature, args, nargs, kwnames, bound)) return nullptr;
     std::string file, file_type;
     bool strict = false;
-    if (!convert_argument(signature, bound, 0, file, to_text) ||
-        !convert_argument(signature, bound, 1, strict, to_flag) ||
-        !convert_argument(signature, bound, 2, file_type, to_text)) {
+    if (!read_arguments(signature, args, nargs, kwnames, file, to_text, strict,
+                        file_type)) {
       return nullptr;
     }
     textgrid::TextGridData data;
@@ -113,14 +110,11 @@ PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
 PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     const Signature& signature = textgrids2data_signature;
-    PyObject* bound[3];
-    if (!bind_arguments(signature, args, nargs, kwnames, bound)) return nullptr;
     std::vector<std::string> files;
     std::string file_type;
     bool strict = false;
-    if (!convert_argument(signature, bound, 0, files, to_texts) ||
-        !convert_argument(signature, bound, 1, strict, to_flag) ||
-        !convert_argument(signature, bound, 2, file_type, to_text)) {
+    if (!read_arguments(signature, args, nargs, kwnames, files, to_texts, strict,
+                        file_type)) {
       return nullptr;
     }
     std::vector<textgrid::TextGridData> results =

@@ -64,6 +64,9 @@ void** get_numpy_api() {
       numpy_mutex, [] { return numpy_api.load(std::memory_order_acquire) != nullptr; },
       load_numpy_api);
   if (!ok) {
+    // An interrupt that lands in the import (KeyboardInterrupt, SystemExit)
+    // is the caller's to see as it is; the next call tries the import again.
+    if (PyErr_Occurred() != nullptr && !PyErr_ExceptionMatches(PyExc_Exception)) return nullptr;
     raise_internal_fault("Failed to access NumPy array API capsule");
     return nullptr;
   }

@@ -388,16 +388,41 @@ std::string file_stem(std::string_view path) {
   return std::string(name.substr(0, dot));
 }
 
-bool has_long_layout_marker(std::string_view text) {
+namespace {
+
+// Returns the offset of the first line at or after `from` (a line start) that
+// begins, after its blanks, with the marker "item []"; npos when none.
+std::size_t find_marker_line(std::string_view text, std::size_t from) {
   constexpr std::string_view marker = "item []";
-  std::size_t at = 0;
+  std::size_t at = from;
   while ((at = text.find(marker, at)) != npos) {
-    const std::size_t newline = at == 0 ? npos : text.rfind('\n', at - 1);
-    const std::size_t line_start = newline == npos ? 0 : newline + 1;
-    if (trim_start(text.substr(line_start, at - line_start)).empty()) return true;
+    const std::size_t newline = at <= from ? npos : text.rfind('\n', at - 1);
+    const std::size_t line_start = newline == npos || newline < from ? from : newline + 1;
+    if (trim_start(text.substr(line_start, at - line_start)).empty()) return line_start;
     // A later marker on the same line cannot begin it either.
     at = text.find('\n', at);
     if (at == npos) break;
+  }
+  return npos;
+}
+
+}  // namespace
+
+bool has_long_layout_marker(std::string_view text) {
+  // A marker line counts only where the readers would see it as a line: not
+  // inside a label that runs over several lines. Such a label begins a line
+  // with a quote in the short layout; in the long layout the marker comes
+  // before every name and label. So walk the lines before a candidate and
+  // skip the texts that run over it.
+  LineCursor lines(text);
+  std::string_view line;
+  std::size_t candidate = find_marker_line(text, 0);
+  while (candidate != npos) {
+    while (lines.offset() < candidate && lines.next(line)) {
+      if (line.starts_with('"')) lines.take_text(line);
+    }
+    if (lines.offset() == candidate) return true;
+    candidate = find_marker_line(text, lines.offset());
   }
   return false;
 }

@@ -87,7 +87,9 @@ std::uint64_t parse_count(std::string_view value);
 std::string file_stem(std::string_view path);
 
 // Returns whether some line of `text`, after its leading blanks, begins with
-// the marker "item []" that only the long layout puts there. No allocation.
+// the marker "item []" that only the long layout puts there; a line inside a
+// quoted text over several lines does not count. Allocates only for texts
+// that begin a line before the marker.
 bool has_long_layout_marker(std::string_view text);
 
 // Walks the lines of a text: cut after every line feed (a carriage return
@@ -105,6 +107,9 @@ class LineCursor {
 
   // Whether every line has been taken.
   bool at_end() const { return pos_ >= text_.size(); }
+
+  // Offset in the text of the next line to take.
+  std::size_t offset() const { return pos_; }
 
   // Returns the text of a value that the caller found on the line just taken.
   // `value` is a trimmed view into that line. A value that begins with a

@@ -1,0 +1,29 @@
+// The whole read by path with "auto" on any bytes (UTF-8 and UTF-16 checks,
+// the layout marker, both readers): no crash, and the same result as naming
+// the layout that the marker chooses.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz_common.hpp"
+#include "lib.hpp"
+#include "text_rules.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static plinth_fuzz::MemoryFile file;
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  const std::string& path = file.fill(bytes);
+  const auto decoded = textgrid::decode_text(bytes);
+  for (const bool strict : {false, true}) {
+    const auto chosen = textgrid::read_from_file(path, strict, "auto");
+    if (!decoded) {
+      FUZZ_CHECK(!chosen && chosen.error().message == decoded.error().message);
+      continue;
+    }
+    const bool long_layout = textgrid::has_long_layout_marker(*decoded);
+    const auto named = textgrid::read_from_file(path, strict, long_layout ? "long" : "short");
+    FUZZ_CHECK(plinth_fuzz::same_result(chosen, named));
+  }
+  return 0;
+}

@@ -1,0 +1,16 @@
+// The short reader on any bytes: no crash, no read out of bounds, and a strict
+// read that succeeds gives what the lenient read gives.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "fuzz_common.hpp"
+#include "parser_short.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const auto lenient = textgrid::parse_short(text, "fuzz", false);
+  const auto strict = textgrid::parse_short(text, "fuzz", true);
+  if (strict) FUZZ_CHECK(plinth_fuzz::same_result(strict, lenient));
+  return 0;
+}

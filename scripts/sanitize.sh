@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Runs the test suites under AddressSanitizer and UndefinedBehaviorSanitizer:
+# the core's GoogleTest suites and the fuzz targets' replay of the samples and
+# regressions under CTest, then the Python suite against a sanitized build of
+# the module. Any sanitizer report fails the run. Exits non-zero on failure.
+#
+#   scripts/sanitize.sh [core|python]...   (default: both)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib.sh
+scripts/setup-system.sh
+
+parts=("$@")
+[ ${#parts[@]} -gt 0 ] || parts=(core python)
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+run_core() {
+  echo "== sanitize core: GoogleTest and fuzz replay under ASan+UBSan (CTest)"
+  # -O1: the optimisation ASan is meant for, and a quicker build than -O2.
+  cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+    -DPLINTH_SANITIZE=ON \
+    -DPLINTH_BUILD_TESTS=ON -DPLINTH_BUILD_FUZZ=ON -DPLINTH_WERROR=ON >/dev/null
+  cmake --build build/asan -j 2
+  ctest --test-dir build/asan --output-on-failure -j 2
+}
+
+# Prints the newest CPython here that actually runs (a pyenv shim for a
+# version that is not enabled is found but does not run).
+pick_python() {
+  local candidate
+  for candidate in "$(find_python 3.13)" /root/.pyenv/versions/3.13*/bin/python3 \
+                   "$(find_python 3.12)" /root/.pyenv/versions/3.12*/bin/python3 python3; do
+    if [ -n "$candidate" ] && "$candidate" -c 'import sys' >/dev/null 2>&1; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
+run_python() {
+  local python venv=.venv-asan
+  python=$(pick_python)
+  echo "== sanitize python: $("$python" --version 2>&1), module under ASan+UBSan"
+  make_venv "$venv" "$python" "numpy>=2" pytest hypothesis
+  "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps . \
+    -C cmake.define.PLINTH_SANITIZE=ON -C cmake.build-type=RelWithDebInfo \
+    -C 'build-dir=build/asan-{wheel_tag}'
+  # The interpreter is not built with ASan: its runtime must come first, and
+  # Python's own allocator and leaks would drown the module's reports.
+  local libasan
+  libasan=$(gcc -print-file-name=libasan.so)
+  # ASan's allocator reports an exhausted address space itself instead of
+  # letting operator new throw, so the MemoryError case cannot run here.
+  (cd tests && LD_PRELOAD="$libasan" PYTHONMALLOC=malloc \
+     ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+     "../$venv/bin/python" -m pytest -q -p no:cacheprovider . \
+       --deselect test_conversion_errors.py::test_memory_exhaustion_becomes_memory_error)
+}
+
+for part in "${parts[@]}"; do
+  case $part in
+    core) run_core ;;
+    python) run_python ;;
+    *) echo "sanitize: unknown part $part (core, python)" >&2; exit 2 ;;
+  esac
+done
+echo "== sanitizer runs passed"
