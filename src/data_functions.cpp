@@ -1,5 +1,6 @@
 // textgrid2data, textgrids2data, data2textgrid: TextGrid contents as nested
 // tuples and lists, (tmin, tmax, [(name, is_interval, [(tmin, tmax, label)])]).
+#include <cmath>
 #include <optional>
 #include <string>
 #include <utility>
@@ -23,22 +24,34 @@ const Signature textgrid2data_signature = textgrid2data_parameters.signature("te
 const Signature textgrids2data_signature = textgrids2data_parameters.signature("textgrids2data");
 const Signature data2textgrid_signature = data2textgrid_parameters.signature("data2textgrid");
 
-PyObject* build_item(const textgrid::ItemData& item) {
-  Ref tmin(PyFloat_FromDouble(item.tmin));
-  Ref tmax(PyFloat_FromDouble(item.tmax));
-  Ref label(new_text(item.label));
-  if (!tmin || !tmax || !label) return nullptr;
-  return new_tuple(std::move(tmin), std::move(tmax), std::move(label));
-}
+// Whether two times may share one float object: equal, and of the same sign
+// (so -0 and 0 stay apart); NaN never shares.
+bool same_time(double a, double b) { return a == b && std::signbit(a) == std::signbit(b); }
 
 PyObject* build_tier(const textgrid::TierData& tier) {
   Ref name(new_text(tier.name));
   if (!name) return nullptr;
   Ref items(PyList_New(static_cast<Py_ssize_t>(tier.items.size())));
   if (!items) return nullptr;
+  PyObject* previous_end = nullptr;  // borrowed from the previous item tuple
+  double previous_value = 0.0;
   for (std::size_t i = 0; i < tier.items.size(); ++i) {
-    PyObject* item = build_item(tier.items[i]);
+    const auto& data = tier.items[i];
+    // Floats are immutable: an interval that starts where the previous one
+    // ended, and a point's two times, share one object.
+    Ref tmin = previous_end != nullptr && same_time(previous_value, data.tmin)
+                   ? Ref::borrow(previous_end)
+                   : Ref(PyFloat_FromDouble(data.tmin));
+    Ref tmax = tmin && same_time(data.tmax, data.tmin) ? Ref::borrow(tmin.get())
+                                                        : Ref(PyFloat_FromDouble(data.tmax));
+    Ref label(new_text(data.label));
+    if (!tmin || !tmax || !label) return nullptr;
+    PyObject* end = tmax.get();
+    PyObject* item = new_tuple(std::move(tmin), std::move(tmax), std::move(label));
     if (item == nullptr) return nullptr;
+    PyObject_GC_UnTrack(item);  // holds two floats and a str: never part of a cycle
+    previous_end = end;
+    previous_value = data.tmax;
     PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item);  // steals
   }
   Ref flag = Ref::borrow(tier.is_interval ? Py_True : Py_False);

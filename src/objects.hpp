@@ -17,9 +17,16 @@ inline PyObject* new_text(const std::string& text) {
 inline PyObject* new_text_list(const std::vector<std::string>& texts) {
   Ref list(PyList_New(static_cast<Py_ssize_t>(texts.size())));
   if (!list) return nullptr;
+  PyObject* previous = nullptr;  // borrowed: runs of one name share one str
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    PyObject* text = new_text(texts[i]);
+    PyObject* text;
+    if (previous != nullptr && texts[i] == texts[i - 1]) {
+      text = Py_NewRef(previous);
+    } else {
+      text = new_text(texts[i]);
+    }
     if (text == nullptr) return nullptr;
+    previous = text;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text);  // steals
   }
   return list.release();
