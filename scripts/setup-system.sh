@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need (run as root, as on
-# the project's machines). Does nothing when they are already there.
+# the project's machines). Does nothing when they are already there. The
+# fuzz targets' clang is installed by scripts/fuzz.sh itself.
 set -euo pipefail
 
 need=()
@@ -8,10 +9,6 @@ need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
-if [ "${PLINTH_WITH_CLANG:-0}" = 1 ]; then
-  command -v clang++ >/dev/null 2>&1 || need+=(clang)
-  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
-fi
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup-system: installing ${need[*]}"

@@ -98,6 +98,8 @@ def wait_for(pid, seconds=120):
     pytest.fail("the forked child hung")
 
 
+# Forking a process whose pool threads run is what these cases are about.
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_fork_after_the_pool_started(corpus):
     folder, files = corpus
     expected = all_six(folder, files, "parent")  # the pool runs from here on
@@ -113,6 +115,8 @@ def test_fork_after_the_pool_started(corpus):
     assert all_six(folder, files, "parent-after") == expected
 
 
+# Forking a process whose pool threads run is what these cases are about.
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_fork_while_other_threads_use_the_pool(corpus):
     folder, files = corpus
     expected = plinth.textgrids2data(files, True, "auto")
