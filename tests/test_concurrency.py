@@ -18,6 +18,10 @@ import pytest
 import plinth
 from test_bad_input import open_dir  # noqa: F401 - a fixture
 
+# Forking a process whose pool threads run is what several cases here are about.
+pytestmark = pytest.mark.filterwarnings(
+    "ignore:This process .* is multi-threaded:DeprecationWarning")
+
 # Large enough for the worker pool on any machine of up to 100 CPUs.
 BIG = 3000
 
@@ -98,8 +102,6 @@ def wait_for(pid, seconds=120):
     pytest.fail("the forked child hung")
 
 
-# Forking a process whose pool threads run is what these cases are about.
-@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_fork_after_the_pool_started(corpus):
     folder, files = corpus
     expected = all_six(folder, files, "parent")  # the pool runs from here on
@@ -115,8 +117,6 @@ def test_fork_after_the_pool_started(corpus):
     assert all_six(folder, files, "parent-after") == expected
 
 
-# Forking a process whose pool threads run is what these cases are about.
-@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_fork_while_other_threads_use_the_pool(corpus):
     folder, files = corpus
     expected = plinth.textgrids2data(files, True, "auto")
