@@ -2,7 +2,9 @@
 
 from __future__ import annotations
 
+import os
 import pathlib
+import select
 
 import pytest
 
@@ -107,3 +109,29 @@ def sample_short_file(tmp_path: pathlib.Path) -> str:
 @pytest.fixture
 def missing_file(tmp_path: pathlib.Path) -> str:
     return str(tmp_path / "missing.TextGrid")
+
+
+def as_nobody(call, done: str) -> str:
+    """Runs `call` in a forked child as the user nobody (root bypasses file
+    permissions) and returns `done`, or the message of the OSError it raised."""
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        try:
+            os.setgid(65534)
+            os.setuid(65534)
+            try:
+                call()
+                message = done
+            except OSError as error:
+                message = str(error)
+            os.write(write_end, message.encode())
+        finally:
+            os._exit(0)
+    os.close(write_end)
+    assert select.select([read_end], [], [], 60)[0], "the child hung"
+    with os.fdopen(read_end, "rb") as pipe:
+        message = pipe.read().decode()
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+    return message

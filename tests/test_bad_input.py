@@ -12,6 +12,7 @@ import textwrap
 import pytest
 
 import plinth
+from conftest import as_nobody
 
 HEADER = 'File type = "ooTextFile"\nObject class = "TextGrid"\n\n'
 LONG_TIER = (
@@ -148,24 +149,7 @@ def test_no_permission(open_dir):
         return
     # Root reads anything: drop to nobody in a forked child, which keeps the
     # imported module.
-    read_end, write_end = os.pipe()
-    pid = os.fork()
-    if pid == 0:
-        try:
-            os.setgid(65534)
-            os.setuid(65534)
-            try:
-                plinth.textgrid2data(path, False, "auto")
-                message = "read"
-            except OSError as error:
-                message = str(error)
-            os.write(write_end, message.encode())
-        finally:
-            os._exit(0)
-    os.close(write_end)
-    with os.fdopen(read_end, "rb") as pipe:
-        message = pipe.read().decode()
-    os.waitpid(pid, 0)
+    message = as_nobody(lambda: plinth.textgrid2data(path, False, "auto"), "read")
     assert message == f"Failed to read TextGrid file {path} because: Permission denied (os error 13)"
 
 
