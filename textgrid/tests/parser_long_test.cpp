@@ -11,6 +11,10 @@
 namespace textgrid {
 namespace {
 
+using textgrid::testing::dump;
+using textgrid::testing::error_of;
+using textgrid::testing::replace_all;
+
 using testing::TempDir;
 
 // Praat's own long layout (LF, a blank before every line end after a value).
@@ -47,28 +51,6 @@ const std::string kPraatLong =
     "            number = 1.25 \n"
     "            mark = \"ding\" \n";
 
-std::string replace_all(std::string s, const std::string& from, const std::string& to) {
-  for (std::size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) {
-    s.replace(at, from.size(), to);
-  }
-  return s;
-}
-
-// The records of kPraatLong, as one comparable text.
-std::string dump(const TextGrid& grid) {
-  std::string out = grid.name + " " + std::to_string(grid.tmin) + " " +
-                    std::to_string(grid.tmax) + " " + std::to_string(grid.size) + "\n";
-  for (const Tier& tier : grid.tiers) {
-    out += (tier.is_interval ? "I " : "P ") + tier.name + " " + std::to_string(tier.tmin) + " " +
-           std::to_string(tier.tmax) + " " + std::to_string(tier.size) + "\n";
-    for (const Item& item : tier.items) {
-      out += "  " + std::to_string(item.tmin) + " " + std::to_string(item.tmax) + " [" +
-             item.text + "]\n";
-    }
-  }
-  return out;
-}
-
 const std::string kPraatLongDump =
     "g 0.000000 2.500000 2\n"
     "I words 0.000000 2.500000 2\n"
@@ -79,10 +61,6 @@ const std::string kPraatLongDump =
 
 Result<TextGrid> parse(const std::string& text, bool strict = false) {
   return parse_long(text, "g", strict);
-}
-
-std::string error_of(const Result<TextGrid>& read) {
-  return read ? std::string("ok") : read.error().message;
 }
 
 TEST(long_reader, praat_layout_strict) {

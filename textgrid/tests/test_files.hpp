@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "textgrid.hpp"
+
 namespace textgrid::testing {
 
 // A fresh folder, removed with everything in it when the object goes.
@@ -46,6 +48,34 @@ class TempDir {
 inline std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Returns `s` with every `from` replaced by `to`.
+inline std::string replace_all(std::string s, const std::string& from, const std::string& to) {
+  for (std::size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) {
+    s.replace(at, from.size(), to);
+  }
+  return s;
+}
+
+// Returns the records of `grid` as one comparable text.
+inline std::string dump(const TextGrid& grid) {
+  std::string out = grid.name + " " + std::to_string(grid.tmin) + " " +
+                    std::to_string(grid.tmax) + " " + std::to_string(grid.size) + "\n";
+  for (const Tier& tier : grid.tiers) {
+    out += (tier.is_interval ? "I " : "P ") + tier.name + " " + std::to_string(tier.tmin) + " " +
+           std::to_string(tier.tmax) + " " + std::to_string(tier.size) + "\n";
+    for (const Item& item : tier.items) {
+      out += "  " + std::to_string(item.tmin) + " " + std::to_string(item.tmax) + " [" +
+             item.text + "]\n";
+    }
+  }
+  return out;
+}
+
+// Returns "ok" or the message of a failed read.
+inline std::string error_of(const Result<TextGrid>& read) {
+  return read ? std::string("ok") : read.error().message;
 }
 
 }  // namespace textgrid::testing
