@@ -47,78 +47,131 @@ std::string describe(Value what, std::size_t tier, std::size_t item) {
   return {};
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Hands out the blank-separated tokens of the text over its lines, comments
-// skipped. Running past the end records an error that names the last line and
-// the value expected.
+// Hands out the tokens of the text: blank-separated words, and texts quoted in
+// Praat's convention, which may hold blanks and line breaks. "!" where a token
+// would begin starts a comment to the end of the line. Running past the end
+// records an error that names the line of the last token and the value
+// expected.
 class Tokens {
  public:
-  explicit Tokens(std::string_view text) : lines_(text) {}
+  explicit Tokens(std::string_view text) : text_(text) {}
 
   // Skips the first line, which the caller has checked.
   void skip_line() {
-    lines_.next(rest_);
-    rest_ = {};
+    const std::size_t newline = text_.find('\n');
+    pos_ = newline == npos ? text_.size() : newline + 1;
+    line_ = newline == npos ? 1 : 2;
   }
 
-  // Whether a token is left; moves to its line.
+  // Whether a token is left; moves to its first byte.
   bool more() {
-    for (;;) {
-      rest_ = trim_start(rest_);
-      if (!rest_.empty() && rest_.front() != '!') return true;
-      if (!lines_.next(rest_)) return false;
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_];
+      if (c == '\n') {
+        ++line_;
+        ++pos_;
+      } else if (is_ascii_space(c)) {
+        ++pos_;
+      } else if (c == '!') {
+        const std::size_t newline = text_.find('\n', pos_);
+        pos_ = newline == npos ? text_.size() : newline;
+      } else if (static_cast<unsigned char>(c) >= 0x80) {
+        // The other Unicode White_Space characters separate tokens too.
+        const std::string_view rest = text_.substr(pos_);
+        const std::string_view after = trim_start(rest);
+        if (after.size() == rest.size()) return token_here();
+        const std::size_t skipped = rest.size() - after.size();
+        line_ += static_cast<std::size_t>(std::count(rest.begin(), rest.begin() +
+                                                     static_cast<std::ptrdiff_t>(skipped), '\n'));
+        pos_ += skipped;
+      } else {
+        return token_here();
+      }
     }
+    return false;
   }
 
   // Takes a number or a word: the token up to a blank or a comment.
   bool word(std::string_view& token, Value what, std::size_t tier = 0, std::size_t item = 0) {
     if (!more()) return end_of_file(what, tier, item);
-    std::size_t end = 0;
-    while (end < rest_.size() && !is_blank(rest_[end]) && rest_[end] != '!') ++end;
-    token = rest_.substr(0, end);
-    rest_.remove_prefix(end);
+    std::size_t end = pos_;
+    while (end < text_.size() && !is_ascii_space(text_[end]) && text_[end] != '!' &&
+           !(static_cast<unsigned char>(text_[end]) >= 0xC2 && is_unicode_space(end))) {
+      ++end;
+    }
+    token = text_.substr(pos_, end - pos_);
+    pos_ = end;
     return true;
   }
 
-  // Takes a text: a quoted one in Praat's convention ("" stands for one
-  // quote), ended by a quote that no second quote follows on its own line,
-  // else running over the following lines as in the other readers; any other
-  // token is taken as it stands.
+  // Takes a text. A quoted one ends at the first quote that is no doubled
+  // quote (""), on its own line or a later one, as Praat reads it; when there
+  // is none, it is the rest of its own line, as in the other readers. Any
+  // other token is taken as it stands.
   bool text(std::string& out, Value what, std::size_t tier = 0, std::size_t item = 0) {
     if (!more()) return end_of_file(what, tier, item);
-    if (rest_.front() != '"') {
+    if (text_[pos_] != '"') {
       std::string_view token;
       word(token, what, tier, item);
       out.assign(token);
       return true;
     }
-    std::size_t close = 1;
-    while (close < rest_.size()) {
-      if (rest_[close] == '"') {
-        if (close + 1 < rest_.size() && rest_[close + 1] == '"') {
-          close += 2;
-          continue;
-        }
-        break;
-      }
-      ++close;
+    const std::size_t close = find_closer(pos_ + 1);
+    std::size_t end = close + 1;
+    if (close == npos) {
+      const std::size_t newline = text_.find('\n', pos_);
+      end = newline == npos ? text_.size() : newline;
     }
-    if (close < rest_.size()) {
-      out = unquote(rest_.substr(0, close + 1));
-      rest_.remove_prefix(close + 1);
-    } else {
-      out = lines_.take_text(rest_);
-      rest_ = {};
-    }
+    const std::string_view quoted = text_.substr(pos_, end - pos_);
+    out = unquote(close == npos ? trim_end(quoted) : quoted);
+    line_ += static_cast<std::size_t>(std::count(quoted.begin(), quoted.end(), '\n'));
+    pos_ = end;
     return true;
   }
 
-  std::size_t line_number() const { return lines_.line_number(); }
+  // The 1-based line of the last token taken.
+  std::size_t line_number() const { return token_line_; }
 
   std::unexpected<Error> failure() { return std::unexpected(std::move(failure_)); }
 
  private:
+  // Whether a White_Space character outside ASCII begins at `at` (at most
+  // three bytes long in UTF-8).
+  bool is_unicode_space(std::size_t at) const {
+    const std::string_view piece = text_.substr(at, 3);
+    return trim_start(piece).size() != piece.size();
+  }
+
+  bool token_here() {
+    token_line_ = line_;
+    return true;
+  }
+
+  // Returns the offset of the quote that closes a text whose inside begins
+  // at `from`: the last of the first run of quotes of odd length, as pairs
+  // stand for one quote each; npos when none. Linear over a whole read: once a
+  // search from `from` found none, a later search can only end in the run of
+  // quotes that it starts in, every later run being of even length.
+  std::size_t find_closer(std::size_t from) {
+    const auto run_end = [&](std::size_t q) {
+      while (q < text_.size() && text_[q] == '"') ++q;
+      return q;
+    };
+    if (none_from_ <= from) {
+      const std::size_t end = run_end(from);
+      return (end - from) % 2 == 1 ? end - 1 : npos;
+    }
+    for (std::size_t q = text_.find('"', from); q != npos; q = text_.find('"', q)) {
+      const std::size_t end = run_end(q);
+      if ((end - q) % 2 == 1) return end - 1;
+      q = end;
+    }
+    none_from_ = from;
+    return npos;
+  }
+
   bool end_of_file(Value what, std::size_t tier, std::size_t item) {
     failure_ = Error{ErrorKind::InvalidData,
                      "Unexpected end of file after line " + std::to_string(line_number()) +
@@ -127,8 +180,13 @@ class Tokens {
     return false;
   }
 
-  LineCursor lines_;
-  std::string_view rest_;  // the unread part of the current line
+  static constexpr std::size_t npos = std::string_view::npos;
+
+  std::string_view text_;
+  std::size_t pos_ = 0;          // the next byte to look at
+  std::size_t line_ = 1;         // the 1-based line of pos_
+  std::size_t token_line_ = 1;   // the line of the last token taken
+  std::size_t none_from_ = npos;  // a search for a closing quote from here found none
   Error failure_;
 };
 
