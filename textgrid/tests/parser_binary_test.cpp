@@ -113,6 +113,7 @@ struct BadInput {
   std::string message;
 };
 
+// Beside the rows of tests/test_bad_input.py.
 class binary_bad_input : public ::testing::TestWithParam<BadInput> {};
 
 TEST_P(binary_bad_input, fails_naming_value_and_offset) {
@@ -126,19 +127,12 @@ INSTANTIATE_TEST_SUITE_P(
     binary_reader, binary_bad_input,
     ::testing::Values(
         BadInput{"ooTextFile", "Not a binary Praat file: it does not begin with \"ooBinaryFile\""},
-        BadInput{"ooBinaryFile", "Unexpected end of file at byte 12: the object class needs 1 "
-                                 "bytes, but only 0 remain"},
-        BadInput{"ooBinaryFile" + w8("Sound") + real(0),
-                 "Expected the object class \"TextGrid\" at byte 12, found \"Sound\""},
         BadInput{"ooBinaryFile\x09TextGrid",
                  "Unexpected end of file at byte 13: the object class needs 9 bytes, but only 8 "
                  "remain"},
         BadInput{kHead + real(0) + "\x40",
                  "Unexpected end of file at byte 29: the end time of the TextGrid needs 8 bytes, "
                  "but only 1 remain"},
-        BadInput{kTiers + "\xff\xff\xff\xff",
-                 "Count too large at byte 38: the number of tiers is 4294967295, more than the 0 "
-                 "bytes after it can hold"},
         BadInput{kTiers + count(2) + std::string(45, '\0'),
                  "Count too large at byte 38: the number of tiers is 2, more than the 45 bytes "
                  "after it can hold"},
@@ -151,16 +145,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "Unexpected end of file at byte 93: the mark of point 2 of tier 1 needs 2 "
                  "bytes, but only 1 remain"},
         BadInput{kTiers + count(1) + w8("TextTier") + w16("w") + real(0) + real(1) + count(1) +
-                     real(0.5) + be(200, 2) + std::string(9, 'x'),
-                 "Unexpected end of file at byte 84: the mark of point 1 of tier 1 needs 200 "
-                 "bytes, but only 9 remain"},
-        BadInput{kTiers + count(1) + w8("TextTier") + w16("w") + real(0) + real(1) + count(1) +
                      real(0.5) + w16_units(9, {0x41, 0x42}) + std::string(6, '\0'),
                  "Unexpected end of file at byte 86: the mark of point 1 of tier 1 needs 18 "
                  "bytes, but only 10 remain"},
-        BadInput{kTiers + count(1) + w8("TextTier") + w16("w") + real(0) + real(1) + count(1) +
-                     real(0.5) + w16_units(1, {0xDE00}) + std::string(8, '\0'),
-                 "Unpaired UTF-16 surrogate at byte 86 in the mark of point 1 of tier 1"},
         BadInput{kTiers + count(1) + w8("TextTier") + w16("w") + real(0) + real(1) + count(1) +
                      real(0.5) + w16_units(2, {0xD83D, 0x0041}) + std::string(8, '\0'),
                  "Unpaired UTF-16 surrogate at byte 86 in the mark of point 1 of tier 1"},
@@ -168,9 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Unexpected end of file at byte 43: the class of tier 1 needs 255 bytes, but "
                  "only 25 remain"},
         BadInput{kTiers + count(1) + w8("\xE9x") + std::string(30, '\0'),
-                 "Unknown tier class: \"\u00e9x\""},
-        BadInput{kTiers + count(1) + w8("Sound") + std::string(30, '\0'),
-                 "Unknown tier class: \"Sound\""}));
+                 "Unknown tier class: \"\u00e9x\""}));
 
 TEST(binary_reader, strict_runs_the_document_check) {
   const std::string overlapping = kTiers + count(1) + w8("IntervalTier") + w16("w") + real(0) +

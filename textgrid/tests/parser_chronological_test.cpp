@@ -117,6 +117,7 @@ struct BadInput {
   std::string message;
 };
 
+// Beside the rows of tests/test_bad_input.py.
 class chronological_bad_input : public ::testing::TestWithParam<BadInput> {};
 
 TEST_P(chronological_bad_input, fails_naming_the_line) {
@@ -129,27 +130,18 @@ INSTANTIATE_TEST_SUITE_P(
     chronological_reader, chronological_bad_input,
     ::testing::Values(
         BadInput{"", "Unexpected end of file after line 1: expected the start time of the TextGrid"},
-        BadInput{"0 1 ! no count\n",
-                 "Unexpected end of file after line 2: expected the number of tiers"},
         BadInput{"0 1\n2\n\"IntervalTier\" \"a\" 0 1\n\"TextTier\" \"b\"\n",
                  "Unexpected end of file after line 5: expected the start time of tier 2"},
-        BadInput{"0 1\n18446744073709551615\n\"IntervalTier\" \"a\" 0 1\n",
-                 "Unexpected end of file after line 4: expected the class of tier 2"},
-        BadInput{"0 1\n1\n\"IntervalTier\" \"a\" 0 1\n1 0 1\n",
-                 "Unexpected end of file after line 5: expected the text of interval 1 of tier 1"},
         BadInput{"0 1\n1\n\"TextTier\" \"a\" 0 1\n1 0.5 \"p\"\n1\n",
                  "Unexpected end of file after line 6: expected the time of point 2 of tier 1"},
         BadInput{"0 1\n1\n\"TextTier\" \"a\" 0 1\n1 0.5 ! no mark\n",
                  "Unexpected end of file after line 5: expected the mark of point 1 of tier 1"},
-        BadInput{"0 1\n1\n\"IntervalTier\" \"a\" 0 1\n\n2 0 1\n\"x\"\n",
-                 "Tier number 2 on line 6 is out of range: the TextGrid has 1 tiers"},
         BadInput{"0 1\n1\n\"IntervalTier\" \"a\" 0 1\n0 0 1 \"x\"\n",
                  "Tier number 0 on line 5 is out of range: the TextGrid has 1 tiers"},
         BadInput{"0 1\n0\n1 0 1 \"x\"\n",
                  "Tier number 1 on line 4 is out of range: the TextGrid has 0 tiers"},
         BadInput{"0 1\n1\n\"IntervalTier\" \"a\" 0 1\n-1 0 1 \"x\"\n",
-                 "Tier number -1 on line 5 is out of range: the TextGrid has 1 tiers"},
-        BadInput{"0 1\n1\n\"Foo\" \"a\" 0 1\n", "Unknown tier class: \"Foo\""}));
+                 "Tier number -1 on line 5 is out of range: the TextGrid has 1 tiers"}));
 
 TEST(chronological_reader, texts_follow_the_shared_quoting_rules) {
   const std::string head =
