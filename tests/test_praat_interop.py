@@ -490,6 +490,14 @@ def test_nul_and_a_leading_bom_are_kept_by_plinth_and_dropped_by_praat(tmp_path,
                                 ("p", False, [(0.5, 0.5, praat_text)])])
 
 
+def test_praat_does_not_recognise_its_own_chronological_file_without_tiers(tmp_path):
+    path = str(tmp_path / "none.TextGrid")
+    call(praat_without_tiers(0.0, 1.25), SAVE["chronological"], path)
+    assert read_four_ways(path, True) == (0.0, 1.25, [])
+    with pytest.raises(parselmouth.PraatError, match="not recognized"):
+        parselmouth.read(path)
+
+
 EMPTY_INTERVAL_TIER = (
     'File type = "ooTextFile"\r\nObject class = "TextGrid"\r\n\r\nxmin = 0 \r\nxmax = 2 \r\n'
     'tiers? <exists> \r\nsize = 1 \r\nitem []: \r\n    item [1]:\r\n'
