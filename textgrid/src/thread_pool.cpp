@@ -10,7 +10,9 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -40,6 +42,7 @@ struct Task {
 };
 
 std::atomic<PieceObserver> g_observer{nullptr};
+std::atomic<std::size_t> g_thread_starts{static_cast<std::size_t>(-1)};
 
 inline constexpr std::size_t kPiecesPerWorker = 8;
 
@@ -52,9 +55,22 @@ thread_local Pool* t_worker_of = nullptr;  // the pool whose worker this thread 
 
 class Pool {
  public:
-  explicit Pool(std::size_t workers) : workers_(workers) {
-    threads_.reserve(workers);
-    for (std::size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { work_loop(); });
+  // Starts up to `workers` threads. Under a process or memory limit fewer may
+  // start, none at all included: the pool then works with those it has, and
+  // with none every call runs on its calling thread.
+  explicit Pool(std::size_t workers) {
+    try {
+      threads_.reserve(workers);
+      for (std::size_t i = 0; i < workers; ++i) {
+        if (i >= g_thread_starts.load(std::memory_order_relaxed)) {
+          throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+        threads_.emplace_back([this] { work_loop(); });
+      }
+    } catch (const std::exception&) {
+      // std::system_error from the thread start, or std::bad_alloc.
+    }
+    workers_ = threads_.size();
   }
 
   std::size_t workers() const { return workers_; }
@@ -81,11 +97,15 @@ class Pool {
     std::size_t begin = task.begin;
     std::size_t end = task.end;
     std::size_t splits = task.splits;
-    while (splits > 0 && (end - begin) / 2 >= PARALLEL_MIN_LEN) {
-      const std::size_t middle = begin + (end - begin) / 2;
-      splits /= 2;
-      push(Task{&job, middle, end, splits});
-      end = middle;
+    try {
+      while (splits > 0 && (end - begin) / 2 >= PARALLEL_MIN_LEN) {
+        const std::size_t middle = begin + (end - begin) / 2;
+        splits /= 2;
+        push(Task{&job, middle, end, splits});
+        end = middle;
+      }
+    } catch (const std::bad_alloc&) {
+      // The queue could not grow: this thread runs the uncut rest itself.
     }
     if (!job.failed.load(std::memory_order_relaxed)) {
       try {
@@ -153,7 +173,7 @@ class Pool {
     }
   }
 
-  const std::size_t workers_;
+  std::size_t workers_ = 0;
   std::mutex mutex_;
   std::condition_variable work_cv_;  // pieces queued, or a job done (for helpers)
   std::condition_variable done_cv_;  // a job done (for blocked callers)
@@ -210,7 +230,7 @@ Pool& current_pool() {
 
 void run_parallel(std::size_t count, RangeWork work) {
   Pool& pool = current_pool();
-  if (count < 2 * PARALLEL_MIN_LEN) {
+  if (count < 2 * PARALLEL_MIN_LEN || pool.workers() == 0) {
     // Too short to cut: one piece on the calling thread.
     observe(0, count);
     work.run(work.context, 0, count);
@@ -240,6 +260,10 @@ void reset_thread_pool_for_testing(std::size_t workers) {
     delete old;
   }
   g_pool.store(new Pool(workers > 0 ? workers : default_workers()), std::memory_order_release);
+}
+
+void limit_thread_starts_for_testing(std::size_t starts) {
+  g_thread_starts.store(starts, std::memory_order_relaxed);
 }
 
 void set_piece_observer_for_testing(PieceObserver observer) {
