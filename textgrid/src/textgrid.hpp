@@ -72,8 +72,8 @@ struct TextGrid {
   // tiers on the pool. Cannot fail.
   TextGridData to_data() const;
 
-  // Returns the five columns, one entry per item, tiers in order; texts are
-  // copied. Calling thread only. Cannot fail.
+  // Returns the columns, one entry per item, tiers in order; labels are
+  // copied, a tier's name once. Calling thread only. Cannot fail.
   TextGridVectors to_vectors() const;
 };
 
