@@ -129,8 +129,9 @@ Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict
   return grid;
 }
 
-Result<TextGrid> read_from_file_long(const std::string& path, bool strict) {
-  auto text = read_text_file(path);
+Result<TextGrid> read_from_file_long(const std::string& path, bool strict,
+                                      const ShouldStop& should_stop) {
+  auto text = read_text_file(path, should_stop);
   if (!text) return std::unexpected(std::move(text.error()));
   return parse_long(*text, file_stem(path), strict);
 }

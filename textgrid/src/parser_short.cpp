@@ -176,8 +176,9 @@ Result<TextGrid> parse_short(std::string_view text, std::string name, bool stric
   }
 }
 
-Result<TextGrid> read_from_file_short(const std::string& path, bool strict) {
-  auto text = read_text_file(path);
+Result<TextGrid> read_from_file_short(const std::string& path, bool strict,
+                                      const ShouldStop& should_stop) {
+  auto text = read_text_file(path, should_stop);
   if (!text) return std::unexpected(std::move(text.error()));
   return parse_short(*text, file_stem(path), strict);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -119,9 +120,18 @@ class Pool {
   }
 
   // The waiting of a caller that is not a worker of this pool: it only blocks.
-  void wait_blocking(const Job& job) {
+  void wait_blocking(const Job& job, const std::function<void()>& while_waiting) {
     std::unique_lock lock(mutex_);
-    done_cv_.wait(lock, [&] { return job.remaining.load(std::memory_order_acquire) == 0; });
+    const auto done = [&] { return job.remaining.load(std::memory_order_acquire) == 0; };
+    if (!while_waiting) {
+      done_cv_.wait(lock, done);
+      return;
+    }
+    while (!done_cv_.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs), done)) {
+      lock.unlock();
+      while_waiting();
+      lock.lock();
+    }
   }
 
   // The waiting of a worker (a nested map): it runs pending pieces meanwhile,
@@ -228,7 +238,7 @@ Pool& current_pool() {
 
 }  // namespace
 
-void run_parallel(std::size_t count, RangeWork work) {
+void run_parallel(std::size_t count, RangeWork work, const std::function<void()>& while_waiting) {
   Pool& pool = current_pool();
   if (count < 2 * PARALLEL_MIN_LEN || pool.workers() == 0) {
     // Too short to cut: one piece on the calling thread.
@@ -243,7 +253,7 @@ void run_parallel(std::size_t count, RangeWork work) {
     pool.wait_helping(job);
   } else {
     pool.push(whole);
-    pool.wait_blocking(job);
+    pool.wait_blocking(job, while_waiting);
   }
   if (job.error) std::rethrow_exception(job.error);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 namespace textgrid::detail {
 
@@ -18,8 +19,13 @@ struct RangeWork {
 // Runs `work` over [0, count) with pieces of at least PARALLEL_MIN_LEN
 // elements; a count below twice that runs on the calling thread. Starts the
 // pool if needed. Blocks until every piece is done, then rethrows the first
-// exception that an element's work threw. count > 0.
-void run_parallel(std::size_t count, RangeWork work);
+// exception that an element's work threw. A caller that is not a worker calls
+// `while_waiting` (when set) about every kWaitSliceMs while it blocks.
+// count > 0.
+void run_parallel(std::size_t count, RangeWork work,
+                  const std::function<void()>& while_waiting = {});
+
+inline constexpr int kWaitSliceMs = 100;
 
 // Returns whether this process has started its pool (false again in a child
 // after fork(), until its first parallel call).
