@@ -143,7 +143,7 @@ PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     }
     textgrid::TextGridVectors vectors;
     {
-      auto grid = textgrid::read_from_file(file, strict, file_type);
+      auto grid = textgrid::read_from_file(file, strict, file_type, python_should_stop);
       if (!grid) return raise_read_error(file, grid.error());
       vectors = grid->to_vectors();
     }
@@ -163,7 +163,8 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
       return nullptr;
     }
     std::vector<textgrid::TextGridVectors> results =
-        textgrid::files_to_vectors(files, strict, file_type);
+        textgrid::files_to_vectors(files, strict, file_type, python_should_stop);
+    if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
 
     // Sized once for all entries, so appending never reallocates.
     std::size_t total = 0;
@@ -223,7 +224,7 @@ PyObject* vectors2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     }
     auto grid = textgrid::from_vectors(std::move(columns), tmin, tmax, std::string("TextGrid"));
     if (!grid) return raise_create_error(grid.error());
-    const auto saved = grid->save_textgrid(output_file, file_type == "long");
+    const auto saved = grid->save_textgrid(output_file, file_type == "long", python_should_stop);
     if (!saved) return raise_write_error(output_file, saved.error());
     Py_RETURN_NONE;
   });
