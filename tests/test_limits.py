@@ -345,7 +345,7 @@ INTERRUPT_CHILD = """
         calls[function]()
         print("returned")
     except KeyboardInterrupt:
-        print("KeyboardInterrupt", time.monotonic() - sent[0] < 1.0, len(ticks) >= 5)
+        print("KeyboardInterrupt", time.monotonic() - sent[0] < 1.0, len(ticks) >= 2)
 """
 
 
