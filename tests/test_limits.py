@@ -261,7 +261,7 @@ def fifo_reader(path, out):
 
 @pytest.mark.parametrize("case", [
     "new file", "existing mode", "symbolic link", "FIFO", "/dev/null",
-    "unwritable folder, writable file",
+    "unwritable folder, writable file", "writable folder, read-only file",
 ])
 def test_save_keeps_what_callers_see(open_dir, case):
     target = open_dir / "grid.TextGrid"
@@ -303,6 +303,22 @@ def test_save_keeps_what_callers_see(open_dir, case):
         save("/dev/null")
         assert stat.S_ISCHR(os.stat("/dev/null").st_mode)
         assert os.listdir(open_dir) == []
+        return
+    elif case == "writable folder, read-only file":
+        target.write_text("old")
+        os.chmod(target, 0o444)
+        os.chmod(open_dir, 0o777)
+        try:
+            if os.geteuid() == 0:
+                message = as_nobody(lambda: save(target), "written")
+            else:
+                with pytest.raises(OSError) as caught:
+                    save(target)
+                message = str(caught.value)
+        finally:
+            os.chmod(open_dir, 0o755)
+        assert message.endswith("Permission denied (os error 13)"), message
+        assert target.read_text() == "old" and os.listdir(open_dir) == ["grid.TextGrid"]
         return
     else:
         target.write_text("old")

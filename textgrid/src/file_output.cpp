@@ -164,6 +164,8 @@ Status store_file(const std::string& path, std::string_view text, const ShouldSt
     return fail(ErrorKind::InvalidInput, "file name contained an unexpected NUL byte");
   }
   const std::string target = resolve_links(path);
+  // A path that names no file in a directory ("", "dir/") gets open()'s own answer.
+  if (target.empty() || target.ends_with('/')) return write_in_place(path, text, false, should_stop);
   struct stat existing {};
   std::optional<struct stat> old;
   if (::stat(target.c_str(), &existing) == 0) {
@@ -173,6 +175,11 @@ Status store_file(const std::string& path, std::string_view text, const ShouldSt
   }
   if (old && !S_ISREG(old->st_mode)) {
     return write_in_place(path, text, S_ISFIFO(old->st_mode), should_stop);
+  }
+  // A file that the caller may not write stays refused, even where its
+  // directory would let a rename replace it.
+  if (old && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return write_in_place(path, text, false, should_stop);
   }
 
   std::string temporary;
@@ -192,7 +199,11 @@ Status store_file(const std::string& path, std::string_view text, const ShouldSt
     // The replacement keeps what the old file's mode and owner were.
     if (::fchmod(file.get(), old->st_mode & 07777) != 0) return discard(errno);
     if (old->st_uid != ::geteuid() || old->st_gid != ::getegid()) {
-      (void)::fchown(file.get(), old->st_uid, old->st_gid);  // only where permitted
+      // Root may give the file back to its owner; anyone may keep its group
+      // where they belong to it. Elsewhere the replacement is the writer's.
+      if (::fchown(file.get(), old->st_uid, old->st_gid) != 0) {
+        (void)::fchown(file.get(), static_cast<uid_t>(-1), old->st_gid);
+      }
     }
   }
   if (const int error = write_all(file.get(), text, false, should_stop); error != 0) {

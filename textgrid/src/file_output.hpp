@@ -17,9 +17,9 @@ namespace textgrid {
 // removed and the target keeps its bytes. A new file gets 0666 less the
 // umask, an existing one keeps its mode (and, where permitted, its owner); a
 // symbolic link stays a link and the file that it names is replaced. A target
-// that is not a regular file (a FIFO, a device), or one whose directory does
-// not let the temporary be made, is written in place (created 0666 less the
-// umask, or truncated). Fails with the operating-system error, or with
+// that is not a regular file (a FIFO, a device), one that the caller may not
+// write, or one whose directory does not let the temporary be made, is written
+// in place (created 0666 less the umask, or truncated) or refused as before. Fails with the operating-system error, or with
 // os_error(EINTR) when `should_stop` asks while the write waits.
 Status store_file(const std::string& path, std::string_view text,
                   const ShouldStop& should_stop = {});
