@@ -1,0 +1,148 @@
+"""A corpus to a DataFrame: textgrids2table against textgrids2vectors.
+
+    python bench/bench_table.py [--files N] [--intervals M] [--repeat R]
+
+Generates N files of M intervals (seeded, long layout, two interval tiers)
+and measures, each in a fresh process so that peak memory is the workload's
+own:
+
+- table: polars.DataFrame(plinth.textgrids2table(paths, False, "auto"))
+- vectors: plinth.textgrids2vectors(paths, False, "auto") and a pandas
+  DataFrame of its six columns
+- textgrids2table alone with PLINTH_NUM_THREADS=1 and =2
+
+Times are medians of R runs after one warm-up run (files in the page cache);
+peak memory is the growth of the process's peak resident set over one call.
+Only ratios are printed as results: the machine is shared and absolute
+times move with its load.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import random
+import resource
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def make_corpus(folder: str, files: int, intervals: int) -> list[str]:
+    import plinth
+
+    rng = random.Random(20261208)
+    paths = []
+    for f in range(files):
+        tiers = []
+        for name, count in (("words", intervals // 2), ("phones", intervals - intervals // 2)):
+            bounds = [0.0]
+            for _ in range(count):
+                bounds.append(round(bounds[-1] + rng.uniform(0.01, 0.3), 6))
+            labels = ["".join(rng.choice("abcdefghij") for _ in range(rng.randint(1, 8)))
+                      for _ in range(count)]
+            tiers.append((name, True, [(bounds[i], bounds[i + 1], labels[i]) for i in range(count)]))
+        path = os.path.join(folder, f"f{f:05d}.TextGrid")
+        end = max(t[2][-1][1] for t in tiers)
+        plinth.data2textgrid(tiers, 0.0, end, path, "long")
+        paths.append(path)
+    return paths
+
+
+def workload(name: str):
+    import plinth
+
+    if name == "table":
+        import polars as pl
+
+        return lambda paths: pl.DataFrame(plinth.textgrids2table(paths, False, "auto"))
+    if name == "vectors":
+        import pandas as pd
+
+        def run(paths):
+            tmins, tmaxs, labels, tiers, flags, ids = plinth.textgrids2vectors(paths, False, "auto")
+            return pd.DataFrame({"file_id": ids, "tier": tiers, "is_interval": flags,
+                                 "tmin": tmins, "tmax": tmaxs, "label": labels})
+        return run
+    if name == "table_only":
+        return lambda paths: plinth.textgrids2table(paths, False, "auto")
+    raise SystemExit(f"unknown workload {name}")
+
+
+def child(name: str, listing: str, repeat: int, mode: str) -> None:
+    with open(listing) as handle:
+        paths = handle.read().split("\n")
+    run = workload(name)
+    if mode == "peak":
+        # Everything imported, the pool started on a tiny call; then one call.
+        import plinth
+
+        plinth.textgrids2table(paths[:1], False, "auto")
+        with open("/proc/self/statm") as statm:
+            before = int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+        result = run(paths)
+        peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+        print(json.dumps({"peak": peak - before, "rows": len(result)}))
+        return
+    run(paths)
+    times = []
+    for _ in range(repeat):
+        start = time.perf_counter()
+        result = run(paths)
+        times.append(time.perf_counter() - start)
+        del result
+    print(json.dumps({"median": statistics.median(times), "times": times}))
+
+
+def spawn(name: str, listing: str, repeat: int, mode: str, threads: str | None = None) -> dict:
+    env = dict(os.environ)
+    if threads is not None:
+        env["PLINTH_NUM_THREADS"] = threads
+    out = subprocess.run([sys.executable, __file__, "--child", name, listing, str(repeat), mode],
+                         env=env, check=True, capture_output=True, text=True).stdout
+    return json.loads(out.strip().splitlines()[-1])
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--files", type=int, default=1000)
+    parser.add_argument("--intervals", type=int, default=500)
+    parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--child", nargs=4, metavar=("NAME", "LISTING", "REPEAT", "MODE"))
+    args = parser.parse_args()
+    if args.child:
+        name, listing, repeat, mode = args.child
+        child(name, listing, int(repeat), mode)
+        return
+
+    with tempfile.TemporaryDirectory(prefix="plinth-bench-table-") as folder:
+        paths = make_corpus(folder, args.files, args.intervals)
+        listing = os.path.join(folder, "paths.txt")
+        with open(listing, "w") as handle:
+            handle.write("\n".join(paths))
+        load_start = os.getloadavg()[0]
+        # Side by side, alternating, so that a change of load hits both.
+        table, vectors, one, two = [], [], [], []
+        for _ in range(3):
+            table.append(spawn("table", listing, args.repeat, "time")["median"])
+            vectors.append(spawn("vectors", listing, args.repeat, "time")["median"])
+            one.append(spawn("table_only", listing, args.repeat, "time", "1")["median"])
+            two.append(spawn("table_only", listing, args.repeat, "time", "2")["median"])
+        table_peak = spawn("table", listing, 1, "peak")
+        vectors_peak = spawn("vectors", listing, 1, "peak")
+        load_end = os.getloadavg()[0]
+
+    t, v, s1, s2 = (statistics.median(x) for x in (table, vectors, one, two))
+    print(f"corpus: {args.files} files x {args.intervals} intervals, "
+          f"{table_peak['rows']} rows; load average {load_start:.2f} -> {load_end:.2f}")
+    print(f"time, vectors+pandas / table+polars:   {v / t:.2f}x")
+    print(f"peak memory, table+polars / vectors+pandas: "
+          f"{table_peak['peak'] / vectors_peak['peak']:.2f}")
+    print(f"textgrids2table time, 1 thread / 2 threads: {s1 / s2:.2f}x")
+
+
+if __name__ == "__main__":
+    main()
