@@ -89,7 +89,7 @@ struct ArrowTable {
 // batch needs int64 offsets. Tests lower them to reach every path with small
 // inputs.
 struct TableLimits {
-  std::int64_t batch_rows = std::int64_t{1} << 17;
+  std::int64_t batch_rows = std::int64_t{1} << 16;
   std::size_t batch_label_bytes = std::size_t{1} << 26;
   std::size_t utf8_bytes = 0x7fffffff;  // the largest int32 offset
 };
