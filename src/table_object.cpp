@@ -126,7 +126,8 @@ PyObject* table_arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs)
 }
 
 PyMethodDef table_methods[] = {
-    {"__arrow_c_stream__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_arrow_c_stream)),
+    {"__arrow_c_stream__",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_arrow_c_stream)),
      METH_VARARGS | METH_KEYWORDS, docs::arrow_c_stream},
     {"__arrow_c_schema__", table_arrow_c_schema, METH_NOARGS, docs::arrow_c_schema},
     {nullptr, nullptr, 0, nullptr},

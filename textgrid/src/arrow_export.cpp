@@ -256,7 +256,8 @@ Status check_requested_schema(const ArrowTable& table, const ArrowSchema& reques
                 std::string("requested_schema does not fit the table: ").append(why));
   };
   if (requested.format == nullptr || std::string_view(requested.format) != "+s") {
-    return refuse(std::string("it is ").append(quoted(requested.format)).append(", not a struct ('+s')"));
+    return refuse(
+        std::string("it is ").append(quoted(requested.format)).append(", not a struct ('+s')"));
   }
   const std::vector<Field> fields = fields_of(table);
   if (requested.n_children != static_cast<std::int64_t>(fields.size())) {

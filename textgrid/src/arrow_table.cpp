@@ -142,7 +142,9 @@ TableBatch make_batch(std::span<const GridRef> grids, bool with_file_ids,
       for (const Item& item : tier.items) {
         if (with_file_ids) file_ids[row] = read.position;
         codes[row] = code;
-        if (tier.is_interval) bits[row >> 3] = static_cast<std::uint8_t>(bits[row >> 3] | (1u << (row & 7)));
+        if (tier.is_interval) {
+          bits[row >> 3] = static_cast<std::uint8_t>(bits[row >> 3] | (1u << (row & 7)));
+        }
         tmins[row] = item.tmin;
         tmaxs[row] = item.tmax;
         ++row;

@@ -243,7 +243,8 @@ TEST(arrow_export, requested_schemas_of_the_same_fields_fit) {
                                            {"tmin", "g", ""}, {"tmax", "g", ""},
                                            {"label", "u", ""}})),
             prefix + "field 'tier' cannot be given as 'i' (dictionary)");
-  EXPECT_EQ(check(*two_batch_table(), Requested("+s", own)), prefix + "it has 5 fields, the table 6");
+  EXPECT_EQ(check(*two_batch_table(), Requested("+s", own)),
+            prefix + "it has 5 fields, the table 6");
 }
 
 }  // namespace

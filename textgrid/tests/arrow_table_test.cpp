@@ -92,8 +92,8 @@ TextGrid mixed_grid() {
   grid.tiers.push_back(tier_of("empty", true, {}));
   grid.tiers.push_back(tier_of("tones", false,
                                {{0.5, 0.5, "H"}, {1.5, 1.5, std::string("L\0*", 3)}}));
-  grid.tiers.push_back(tier_of("words", true,
-                               {{0.0, 2.0, "ə"}, {2.0, 3.0, "ʃ"}, {3.0, 3.5, ""}, {3.5, 4.0, "z"}}));
+  grid.tiers.push_back(
+      tier_of("words", true, {{0.0, 2.0, "ə"}, {2.0, 3.0, "ʃ"}, {3.0, 3.5, ""}, {3.5, 4.0, "z"}}));
   grid.size = grid.tiers.size();
   return grid;
 }
@@ -259,8 +259,9 @@ TEST_F(arrow_read, batches_close_at_the_row_and_byte_limits) {
 
 // Below and above the parallel threshold, on one worker and on several: the
 // batches come in file order whichever worker read them.
+using WorkersAndFiles = std::tuple<std::size_t, std::size_t>;
 class arrow_read_order : public arrow_read,
-                         public ::testing::WithParamInterface<std::tuple<std::size_t, std::size_t>> {};
+                         public ::testing::WithParamInterface<WorkersAndFiles> {};
 
 TEST_P(arrow_read_order, rows_in_file_order) {
   detail::reset_thread_pool_for_testing(std::get<0>(GetParam()));
