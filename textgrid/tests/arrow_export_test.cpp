@@ -152,35 +152,6 @@ TEST(arrow_export, stream_gives_every_batch_then_ends) {
   tier.release(&tier);
 }
 
-TEST(arrow_export, each_stream_of_a_table_starts_again) {
-  const std::shared_ptr<const ArrowTable> table = two_row_table(true);
-  for (int round = 0; round < 2; ++round) {
-    ArrowArrayStream stream{};
-    export_stream(table, &stream);
-    ArrowArray batch{};
-    ASSERT_EQ(stream.get_next(&stream, &batch), 0);
-    ASSERT_NE(batch.release, nullptr);
-    EXPECT_EQ(text_at(*batch.children[4], 0, true), "ab");
-    EXPECT_EQ(text_at(*batch.children[4], 1, true), "H");
-    batch.release(&batch);
-    stream.release(&stream);
-  }
-  EXPECT_EQ(table.use_count(), 1) << "every export let go of the table";
-}
-
-TEST(arrow_export, a_table_without_batches_streams_its_schema_only) {
-  ArrowArrayStream stream{};
-  export_stream(std::make_shared<const ArrowTable>(), &stream);
-  ArrowSchema schema{};
-  ASSERT_EQ(stream.get_schema(&stream, &schema), 0);
-  EXPECT_EQ(schema.n_children, 5);
-  schema.release(&schema);
-  ArrowArray end{};
-  ASSERT_EQ(stream.get_next(&stream, &end), 0);
-  EXPECT_EQ(end.release, nullptr);
-  stream.release(&stream);
-}
-
 // A requested schema made of literals: names and formats per field, and
 // the format of a dictionary's values ("" for none).
 struct Requested {

@@ -1,5 +1,4 @@
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -115,14 +114,6 @@ TEST(arrow_table, one_textgrid_gives_its_vector_form_in_one_batch) {
   EXPECT_EQ(table.batches[0].label_offsets.size(), 10 * sizeof(std::int32_t));
 }
 
-TEST(arrow_table, a_textgrid_without_items_gives_no_batch) {
-  TextGrid grid;
-  grid.tiers.push_back(tier_of("a", true, {}));
-  EXPECT_TRUE(table_from_textgrid(grid).batches.empty());
-  EXPECT_TRUE(table_from_textgrid(TextGrid{}).batches.empty());
-  EXPECT_EQ(table_from_textgrid(TextGrid{}).rows(), 0);
-}
-
 TEST(arrow_table, labels_past_the_utf8_limit_take_int64_offsets) {
   const TextGrid grid = mixed_grid();
   TableLimits limits;
@@ -135,17 +126,6 @@ TEST(arrow_table, labels_past_the_utf8_limit_take_int64_offsets) {
   expect_same(rows_of(table).columns, grid.to_vectors());
   limits.utf8_bytes = 18;  // exactly the labels: still int32
   EXPECT_FALSE(table_from_textgrid(grid, limits).large_labels);
-}
-
-TEST(arrow_table, empty_buffers_are_never_null) {
-  const ArrowBuffer empty = ArrowBuffer::allocate(0);
-  ASSERT_NE(empty.data(), nullptr);
-  EXPECT_EQ(empty.size(), 0u);
-  std::int64_t zero = -1;
-  std::memcpy(&zero, empty.data(), sizeof zero);  // the 0 offset of an empty column
-  EXPECT_EQ(zero, 0);
-  const ArrowBuffer some = ArrowBuffer::allocate(3);
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(some.data()) % 64, 0u);
 }
 
 // One interval tier named `tier` of `count` unit intervals labelled "<tag>:<j>".
@@ -200,13 +180,6 @@ class arrow_read : public ::testing::Test {
 
   testing::TempDir dir_;
 };
-
-TEST_F(arrow_read, no_paths_give_an_empty_table) {
-  const ArrowTable table = read_table({}, true, "auto");
-  EXPECT_TRUE(table.has_file_ids);
-  EXPECT_TRUE(table.batches.empty());
-  EXPECT_TRUE(table.failed.empty());
-}
 
 TEST_F(arrow_read, failures_are_kept_with_their_position_and_message) {
   std::vector<std::string> paths = corpus(4);
