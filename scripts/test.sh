@@ -22,7 +22,7 @@ run_python_suite() {
   make_venv "$venv" "$python" "$numpy_spec" pytest hypothesis mypy
   "$venv/bin/python" -m pip install -q --disable-pip-version-check . 
   if [ -f requirements-test.txt ]; then
-    # The NumPy spec again, so that no test dependency (pandas 3 wants NumPy 2)
+    # The NumPy requirement again, so that no test dependency (pandas 3 wants NumPy 2)
     # moves the venv to another NumPy; pyarrow 26 refuses NumPy 1.x on import.
     local keep=("$numpy_spec")
     [[ $numpy_spec == "numpy<2" ]] && keep+=("pyarrow<26")

@@ -148,7 +148,7 @@ PyType_Slot table_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec table_spec = {
+PyType_Spec table_definition = {
     "plinth.Table",
     static_cast<int>(sizeof(TableObject)),
     0,
@@ -160,7 +160,7 @@ PyType_Spec table_spec = {
 
 bool add_table_type(PyObject* module) {
   if (table_type == nullptr) {
-    table_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&table_spec));
+    table_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&table_definition));
     if (table_type == nullptr) return false;
   }
   return PyModule_AddObjectRef(module, "Table", reinterpret_cast<PyObject*>(table_type)) == 0;
