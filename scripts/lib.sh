@@ -61,7 +61,11 @@ prepare_python_suite() {
   # --no-deps: the venv's NumPy is the one under test, whatever its major.
   "$venv/bin/python" -m pip install -q --disable-pip-version-check --no-deps --force-reinstall "$wheel"
   rm -rf "build/sdist/${venv#.}"
-  "$venv/bin/python" -m build -q --sdist --no-isolation -o "build/sdist/${venv#.}" . >/dev/null
+  local log
+  if ! log=$("$venv/bin/python" -m build --sdist --no-isolation -o "build/sdist/${venv#.}" . 2>&1); then
+    echo "$log" >&2
+    return 1
+  fi
   sdist=$(ls "$PWD/build/sdist/${venv#.}"/plinth-*.tar.gz)
 }
 
