@@ -50,11 +50,14 @@ run_python() {
     -C cmake.build-type=RelWithDebInfo -C 'build-dir=build/asan-{wheel_tag}'
   # The interpreter is not built with ASan: its runtime must come first, and
   # Python's own allocator and leaks would drown the module's reports.
-  local libasan
-  libasan=$(gcc -print-file-name=libasan.so)
+  # libstdc++ comes right after it: the interpreter does not link it, and
+  # without it ASan's hook for C++ throws has nothing to forward to and aborts
+  # at the first exception Praat (in parselmouth) throws.
+  local preload
+  preload="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libstdc++.so)"
   # ASan's allocator reports an exhausted address space itself instead of
   # letting operator new throw, so the MemoryError case cannot run here.
-  LD_PRELOAD="$libasan" PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+  LD_PRELOAD="$preload" PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
     run_pytest "$venv" --deselect test_conversion_errors.py::test_memory_exhaustion_becomes_memory_error
 }
 
