@@ -3,7 +3,8 @@
 # interpreters and NumPy majors (each interpreter's module built once and
 # shared by its venvs), both suites under ASan+UBSan (scripts/sanitize.sh) and
 # a short run of every fuzz target (scripts/fuzz.sh, which installs clang).
-# Run scripts/test.sh first; CI runs both. Exits non-zero on any failure.
+# Runs on its own; CI runs it after scripts/test.sh. Exits non-zero on any
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh

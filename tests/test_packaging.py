@@ -1,6 +1,6 @@
 """What the sdist and the wheel hold, and what the built module exports.
 
-scripts/test.sh hands over the sdist and the wheel it built (PLINTH_SDIST,
+The test scripts hand over the sdist and the wheel they built (PLINTH_SDIST,
 PLINTH_WHEEL); without them the test builds both from the checkout, which needs
 the `build` and `scikit-build-core` packages.
 """
