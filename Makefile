@@ -1,8 +1,10 @@
 # Convenience targets; each is one of the project's scripts.
-.PHONY: demo test bench
+.PHONY: demo test test-extended bench
 demo:
 	bash scripts/demo.sh
 test:
 	bash scripts/test.sh
+test-extended:
+	bash scripts/test-extended.sh
 bench:
 	bash bench/run.sh

@@ -1,6 +1,9 @@
 """Summarise every TextGrid file of a folder through plinth.
 
-    python examples/demo.py tests/data
+    python examples/demo.py [FOLDER]
+
+FOLDER defaults to the sample files of the checkout (tests/data beside this
+folder), so the demo runs from any working directory.
 
 For each file: its layout, whether it passes strict validation, its time range
 and its tiers (kind, item count, first labels). Then the whole folder is read
@@ -13,6 +16,8 @@ import pathlib
 import sys
 
 import plinth
+
+SAMPLES = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data"
 
 
 def layout_of(path: pathlib.Path) -> str:
@@ -44,11 +49,11 @@ def summarise(path: pathlib.Path) -> None:
 
 
 def main(argv: list[str]) -> int:
-    folder = pathlib.Path(argv[1] if len(argv) > 1 else "tests/data")
+    folder = pathlib.Path(argv[1]) if len(argv) > 1 else SAMPLES
     paths = sorted(p for p in folder.rglob("*") if p.suffix.lower() == ".textgrid" and p.is_file())
     if not paths:
-        print(f"No .TextGrid files under {folder}")
-        return 0
+        print(f"No .TextGrid files under {folder}", file=sys.stderr)
+        return 1
     for path in paths:
         summarise(path)
 

@@ -30,10 +30,12 @@ find_clang() {
   return 1
 }
 if ! clang=$(find_clang); then
-  echo "fuzz: installing clang-16 and its libFuzzer runtime"
+  echo "fuzz: installing clang-16, its libFuzzer runtime and llvm-symbolizer"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq clang-16 libclang-rt-16-dev >/dev/null
+  # Without clang's recommendations (LLVM's development files alone are
+  # about 300 MB); llvm-16 brings the symbolizer for readable sanitizer reports.
+  apt-get install -y -qq --no-install-recommends clang-16 libclang-rt-16-dev llvm-16 >/dev/null
   clang=$(find_clang)
 fi
 command -v cmake >/dev/null 2>&1 && command -v ninja >/dev/null 2>&1 || scripts/setup-system.sh

@@ -17,7 +17,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_strin
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 run_core() {
-  echo "== sanitize core: GoogleTest and fuzz replay under ASan+UBSan (CTest)"
+  say "sanitize core: GoogleTest and fuzz replay under ASan+UBSan (CTest)"
   # -O1: the optimisation ASan is meant for, and a quicker build than -O2.
   cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
     -DPLINTH_SANITIZE=ON \
@@ -43,21 +43,22 @@ pick_python() {
 run_python() {
   local python venv=.venv-asan
   python=$(pick_python)
-  echo "== sanitize python: $("$python" --version 2>&1), module under ASan+UBSan"
-  make_venv "$venv" "$python" "numpy>=2" pytest hypothesis
-  "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps . \
-    -C cmake.define.PLINTH_SANITIZE=ON -C cmake.build-type=RelWithDebInfo \
-    -C 'build-dir=build/asan-{wheel_tag}'
+  say "sanitize python: $("$python" --version 2>&1), module under ASan+UBSan"
+  # The whole test set, Praat included, so that no test is skipped for want
+  # of a package; the sanitized module has its own build folder.
+  prepare_python_suite "$venv" "$python" "numpy>=2" -C cmake.define.PLINTH_SANITIZE=ON \
+    -C cmake.build-type=RelWithDebInfo -C 'build-dir=build/asan-{wheel_tag}'
   # The interpreter is not built with ASan: its runtime must come first, and
   # Python's own allocator and leaks would drown the module's reports.
-  local libasan
-  libasan=$(gcc -print-file-name=libasan.so)
+  # libstdc++ comes right after it: the interpreter does not link it, and
+  # without it ASan's hook for C++ throws has nothing to forward to and aborts
+  # at the first exception Praat (in parselmouth) throws.
+  local preload
+  preload="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libstdc++.so)"
   # ASan's allocator reports an exhausted address space itself instead of
   # letting operator new throw, so the MemoryError case cannot run here.
-  (cd tests && LD_PRELOAD="$libasan" PYTHONMALLOC=malloc \
-     ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
-     "../$venv/bin/python" -m pytest -q -p no:cacheprovider . \
-       --deselect test_conversion_errors.py::test_memory_exhaustion_becomes_memory_error)
+  LD_PRELOAD="$preload" PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+    run_pytest "$venv" --deselect test_conversion_errors.py::test_memory_exhaustion_becomes_memory_error
 }
 
 for part in "${parts[@]}"; do
@@ -67,4 +68,4 @@ for part in "${parts[@]}"; do
     *) echo "sanitize: unknown part $part (core, python)" >&2; exit 2 ;;
   esac
 done
-echo "== sanitizer runs passed"
+say "sanitizer runs passed"

@@ -29,6 +29,8 @@ bool init_internal_fault_type() {
   return internal_fault_type != nullptr;
 }
 
+PyObject* internal_fault_type_object() noexcept { return internal_fault_type; }
+
 PyObject* raise_os_error(std::string_view message) {
   Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
                                 "replace"));

@@ -19,6 +19,9 @@ namespace plinth {
 // Called by the module initialisation, so a fault never needs to allocate a type.
 bool init_internal_fault_type();
 
+// The internal-fault type (borrowed; null before init_internal_fault_type).
+PyObject* internal_fault_type_object() noexcept;
+
 // Sets OSError with `message` as its one argument (errno, strerror and
 // filename stay None) and returns null.
 PyObject* raise_os_error(std::string_view message);

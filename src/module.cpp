@@ -73,6 +73,11 @@ PyObject* create_module() {
       return nullptr;
     }
   }
+  // After the functions, so that the six stay the head of the module's attributes.
+  if (PyModule_AddObjectRef(module.get(), "InternalError", internal_fault_type_object()) < 0 ||
+      PyModule_AddStringConstant(module.get(), "__version__", PLINTH_VERSION) < 0) {
+    return nullptr;
+  }
   if (!add_table_type(module.get())) return nullptr;
   return module.release();
 }

@@ -163,7 +163,17 @@ async_interrupts = pytest.mark.skipif(
 )
 
 
+@pytest.fixture
+def default_sigint():
+    # A test run started in the background (a CI job, "cmd &" in a script)
+    # inherits an ignored SIGINT, and then interrupt_main() does nothing.
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    yield
+    signal.signal(signal.SIGINT, previous)
+
+
 @async_interrupts
+@pytest.mark.usefixtures("default_sigint")
 def test_keyboard_interrupt_between_calls_leaves_the_module_usable(corpus):
     folder, files = corpus
     expected = plinth.textgrids2data(files, True, "auto")
@@ -225,8 +235,9 @@ def test_sigint_from_a_thread_loop(corpus):
 
 FIRST_ARRAYS = textwrap.dedent(
     """
-    import sys, threading, time, _thread, plinth
+    import signal, sys, threading, time, _thread, plinth
     path, delay = sys.argv[1], float(sys.argv[2])
+    signal.signal(signal.SIGINT, signal.default_int_handler)  # even if started ignored
     timer = threading.Timer(delay, _thread.interrupt_main)
     try:
         timer.start()

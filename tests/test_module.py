@@ -39,8 +39,8 @@ def test_module_docstring():
 
 
 def test_registration_order_and_public_names():
-    public = [name for name in vars(plinth) if not name.startswith("_")]
-    assert public == FUNCTIONS + ["Table"]
+    names = [name for name in vars(plinth) if not name.startswith("__") or name == "__version__"]
+    assert names == FUNCTIONS + ["InternalError", "__version__", "Table"]
     assert set(FUNCTIONS) <= set(dir(plinth))
 
 
@@ -114,5 +114,16 @@ def test_subinterpreter_import_refused(tmp_path):
     assert "sub-interpreters" in outcome
 
 
-def test_internal_fault_type_not_exported():
-    assert not any(isinstance(v, type) and issubclass(v, BaseException) for v in vars(plinth).values())
+def test_internal_fault_type_is_the_module_attribute():
+    fault = plinth.InternalError
+    assert fault.__bases__ == (BaseException,)
+    assert (fault.__module__, fault.__name__) == ("plinth", "InternalError")
+    assert fault.__doc__.startswith("A fatal internal fault of plinth")
+    others = [v for v in vars(plinth).values() if isinstance(v, type) and v is not fault]
+    assert others == []
+
+
+def test_version_is_the_installed_distribution_version():
+    from importlib.metadata import version
+    assert isinstance(plinth.__version__, str)
+    assert plinth.__version__ == version("plinth")

@@ -1,10 +1,15 @@
 """Python module for TextGrid file manipulation."""
 
 from collections.abc import Sequence
-from typing import Any, SupportsFloat, SupportsIndex, Union, final
+from typing import Any, Literal, SupportsFloat, SupportsIndex, Union, final
 
 import numpy as np
 import numpy.typing as npt
+
+# The layout words. Reading also takes "auto"; on writing, any word other than
+# "long" would give the short layout, so only the two exact words type-check.
+_ReadType = Literal["long", "short", "auto"]
+_WriteType = Literal["long", "short"]
 
 # What the module accepts where it reads a number, a flag or a text.
 _Number = Union[SupportsFloat, SupportsIndex]
@@ -36,16 +41,16 @@ _BatchVectors = tuple[
     npt.NDArray[np.uint32],
 ]
 
-def textgrid2vectors(file: str, strict: _Flag, file_type: str) -> _Vectors: ...
-def textgrids2vectors(files: Sequence[str], strict: _Flag, file_type: str) -> _BatchVectors: ...
-def textgrid2data(file: str, strict: _Flag, file_type: str) -> _TextGridData: ...
-def textgrids2data(files: Sequence[str], strict: _Flag, file_type: str) -> list[_TextGridData]: ...
+def textgrid2vectors(file: str, strict: _Flag, file_type: _ReadType) -> _Vectors: ...
+def textgrids2vectors(files: Sequence[str], strict: _Flag, file_type: _ReadType) -> _BatchVectors: ...
+def textgrid2data(file: str, strict: _Flag, file_type: _ReadType) -> _TextGridData: ...
+def textgrids2data(files: Sequence[str], strict: _Flag, file_type: _ReadType) -> list[_TextGridData]: ...
 def data2textgrid(
     data: Sequence[_TierIn],
     tmin: _Number | None,
     tmax: _Number | None,
     output_file: str,
-    file_type: str,
+    file_type: _WriteType,
 ) -> None: ...
 def vectors2textgrid(
     tmins: Sequence[_Number] | npt.NDArray[np.floating] | npt.NDArray[np.integer],
@@ -56,8 +61,13 @@ def vectors2textgrid(
     tmin: _Number | None,
     tmax: _Number | None,
     output_file: str,
-    file_type: str,
+    file_type: _WriteType,
 ) -> None: ...
+
+__version__: str
+
+class InternalError(BaseException):
+    """A fatal internal fault: NumPy could not be loaded, or memory ran out while an array was made."""
 
 @final
 class Table:
@@ -69,5 +79,5 @@ class Table:
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> Any: ...
     def __arrow_c_schema__(self) -> Any: ...
 
-def textgrid2table(file: str, strict: _Flag, file_type: str) -> Table: ...
-def textgrids2table(files: Sequence[str], strict: _Flag, file_type: str) -> Table: ...
+def textgrid2table(file: str, strict: _Flag, file_type: _ReadType) -> Table: ...
+def textgrids2table(files: Sequence[str], strict: _Flag, file_type: _ReadType) -> Table: ...
