@@ -69,8 +69,9 @@ struct TextGrid {
   Status save_textgrid(const std::string& path, bool long_layout) const;
 
   // Returns the structured-data form; names and labels are copied, large
-  // tiers on the pool. Cannot fail.
-  TextGridData to_data() const;
+  // tiers on the pool unless `use_pool` is false (a caller that already runs
+  // on the pool, one file of many). Cannot fail.
+  TextGridData to_data(bool use_pool = true) const;
 
   // Returns the five columns, one entry per item, tiers in order; texts are
   // copied. Calling thread only. Cannot fail.
