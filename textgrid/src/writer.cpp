@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "number_format.hpp"
 #include "cpus.hpp"
-#include "thread_pool.hpp"
+#include "number_format.hpp"
 #include "textgrid.hpp"
+#include "thread_pool.hpp"
 
 namespace textgrid {
 
