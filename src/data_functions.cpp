@@ -28,7 +28,9 @@ const Signature data2textgrid_signature = data2textgrid_parameters.signature("da
 // (so -0 and 0 stay apart); NaN never shares.
 bool same_time(double a, double b) { return a == b && std::signbit(a) == std::signbit(b); }
 
-PyObject* build_tier(const textgrid::Tier& tier) {
+// `Tier` is the model's tier or the reader's view of one: the same fields.
+template <class Tier>
+PyObject* build_tier(const Tier& tier) {
   Ref name(new_text(tier.name));
   if (!name) return nullptr;
   Ref items(PyList_New(static_cast<Py_ssize_t>(tier.items.size())));
@@ -36,7 +38,7 @@ PyObject* build_tier(const textgrid::Tier& tier) {
   PyObject* previous_end = nullptr;  // borrowed from the previous item tuple
   double previous_value = 0.0;
   for (std::size_t i = 0; i < tier.items.size(); ++i) {
-    const textgrid::Item& data = tier.items[i];
+    const auto& data = tier.items[i];
     // Floats are immutable: an interval that starts where the previous one
     // ended, and a point's two times, share one object.
     Ref tmin = previous_end != nullptr && same_time(previous_value, data.tmin)
@@ -60,7 +62,8 @@ PyObject* build_tier(const textgrid::Tier& tier) {
 
 // (tmin, tmax, [tier, ...]) straight from the model: each label goes from the
 // text read to its str without another copy. The caller pauses the collector.
-PyObject* build_textgrid(const textgrid::TextGrid& grid) {
+template <class Grid>
+PyObject* build_textgrid(const Grid& grid) {
   Ref tmin(PyFloat_FromDouble(grid.tmin));
   Ref tmax(PyFloat_FromDouble(grid.tmax));
   if (!tmin || !tmax) return nullptr;

@@ -51,22 +51,23 @@ bool to_flags(PyObject* value, std::vector<textgrid::Flag>& out) {
 }
 
 // (tmins, tmaxs, labels, tier_names, is_intervals[, file_ids]) straight from
-// the models, file_ids giving each entry's position in `grids`; the arrays
+// the models (or the reader's views of them: the same fields), file_ids giving each entry's position in `grids`; the arrays
 // are made in this order, then the lists, then the tuple. Each label goes from
 // the text read to its str without another copy; the entries of one tier share
 // one str for its name. The caller pauses the collector.
-PyObject* build_columns(std::span<const textgrid::TextGrid> grids, bool with_file_ids) {
+template <class Grid>
+PyObject* build_columns(std::span<const Grid> grids, bool with_file_ids) {
   std::size_t total = 0;
-  for (const textgrid::TextGrid& grid : grids)
-    for (const textgrid::Tier& tier : grid.tiers) total += tier.items.size();
+  for (const Grid& grid : grids)
+    for (const auto& tier : grid.tiers) total += tier.items.size();
   std::vector<double> tmin_column(total), tmax_column(total);
   std::vector<textgrid::Flag> flag_column(total);
   std::vector<std::uint32_t> id_column(with_file_ids ? total : 0);
   std::size_t at = 0;
   for (std::size_t file = 0; file < grids.size(); ++file) {
-    for (const textgrid::Tier& tier : grids[file].tiers) {
+    for (const auto& tier : grids[file].tiers) {
       const textgrid::Flag flag = tier.is_interval ? 1 : 0;
-      for (const textgrid::Item& item : tier.items) {
+      for (const auto& item : tier.items) {
         tmin_column[at] = item.tmin;
         tmax_column[at] = item.tmax;
         flag_column[at] = flag;
@@ -89,9 +90,9 @@ PyObject* build_columns(std::span<const textgrid::TextGrid> grids, bool with_fil
   Ref labels(PyList_New(static_cast<Py_ssize_t>(total)));
   if (!labels) return nullptr;
   Py_ssize_t entry = 0;
-  for (const textgrid::TextGrid& grid : grids) {
-    for (const textgrid::Tier& tier : grid.tiers) {
-      for (const textgrid::Item& item : tier.items) {
+  for (const Grid& grid : grids) {
+    for (const auto& tier : grid.tiers) {
+      for (const auto& item : tier.items) {
         PyObject* label = new_text(item.text);
         if (label == nullptr) return nullptr;
         PyList_SET_ITEM(labels.get(), entry++, label);  // steals
@@ -101,8 +102,8 @@ PyObject* build_columns(std::span<const textgrid::TextGrid> grids, bool with_fil
   Ref tier_names(PyList_New(static_cast<Py_ssize_t>(total)));
   if (!tier_names) return nullptr;
   entry = 0;
-  for (const textgrid::TextGrid& grid : grids) {
-    for (const textgrid::Tier& tier : grid.tiers) {
+  for (const Grid& grid : grids) {
+    for (const auto& tier : grid.tiers) {
       if (tier.items.empty()) continue;
       Ref name(new_text(tier.name));
       if (!name) return nullptr;
@@ -156,7 +157,7 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     const std::vector<textgrid::TextGrid> results = textgrid::read_files(files, strict, file_type);
     std::vector<std::string>().swap(files);
     const GcPause pause;
-    return build_columns(results, true);
+    return build_columns(std::span<const textgrid::TextGrid>(results), true);
   });
 }
 
