@@ -1,6 +1,7 @@
 #include "number_format.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -19,6 +20,43 @@ constexpr int kLargestExactPower = 22;
 
 // floor(e * log10(2)), exact for |e| < 1650.
 constexpr int floor_log10_pow2(int e) { return (e * 78913) >> 18; }
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void put_four_digits(char* out, std::uint32_t value) {
+  std::memcpy(out, kDigitPairs + (value / 100) * 2, 2);
+  std::memcpy(out + 2, kDigitPairs + (value % 100) * 2, 2);
+}
+
+// Writes the decimal digits of `value` so that they end at the end of
+// `buffer`, and returns where they start: eight digits per 64-bit division,
+// the rest by pairs in 32 bits.
+const char* put_decimal(char (&buffer)[20], std::uint64_t value) {
+  char* start = buffer + sizeof buffer;
+  while (value >= 100000000) {
+    const auto chunk = static_cast<std::uint32_t>(value % 100000000);
+    value /= 100000000;
+    start -= 8;
+    put_four_digits(start, chunk / 10000);
+    put_four_digits(start + 4, chunk % 10000);
+  }
+  auto rest = static_cast<std::uint32_t>(value);
+  while (rest >= 100) {
+    start -= 2;
+    std::memcpy(start, kDigitPairs + (rest % 100) * 2, 2);
+    rest /= 100;
+  }
+  if (rest >= 10) {
+    start -= 2;
+    std::memcpy(start, kDigitPairs + rest * 2, 2);
+  } else {
+    *--start = static_cast<char>('0' + rest);
+  }
+  return start;
+}
 
 // Writes `count` digits of `digits` with the point placed `point` digits
 // from the left: no point at or past the end (zeros fill up to it), "0." and
@@ -70,10 +108,78 @@ char* put_few_digits(char* out, double magnitude, int exponent) {
     m /= 10;
     --places;
   }
-  char digits[20];
-  const std::size_t count = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, m).ptr - digits);
+  char buffer[20];
+  const char* digits = put_decimal(buffer, m);
+  const auto count = static_cast<std::size_t>(buffer + sizeof buffer - digits);
   return place_point(out, digits, count, static_cast<int>(count) - places);
 }
+
+#ifdef __SIZEOF_INT128__
+__extension__ using Wide = unsigned __int128;
+
+// 10^k for k <= 21, the largest the short interval way below needs.
+constexpr auto kWidePowersOfTen = [] {
+  std::array<Wide, 22> powers{};
+  Wide p = 1;
+  for (Wide& power : powers) {
+    power = p;
+    p *= 10;
+  }
+  return powers;
+}();
+
+// The shortest digits by exact integer arithmetic, for a positive normal
+// `magnitude` in [2^-17, 2^52) that is not a power of two (there the gap
+// below is half the gap above). Writing the value as M x 2^q, the decimals
+// that read back as it are those within half a gap of it (both ends included
+// when M is even, the reading ties to even). Scaled by the 10^k that makes the
+// gap 1 to 10 units, these form a range of integers [a, b], never empty; the
+// shortest is the multiple of the largest power of ten in it (one at most
+// once that power passes 1), else the integer nearest to the value, ties to
+// even. Returns null outside that ground.
+char* put_shortest_by_interval(char* out, double magnitude, int exponent) {
+  constexpr std::uint64_t kHidden = std::uint64_t{1} << 52;
+  const std::uint64_t mantissa = (std::bit_cast<std::uint64_t>(magnitude) & (kHidden - 1)) | kHidden;
+  if (mantissa == kHidden || exponent < -17 || exponent >= 52) return nullptr;
+  const int q = exponent - 52;                 // magnitude = mantissa x 2^q, q in [-69, -1]
+  const int k = floor_log10_pow2(-q) + 1;      // 10^k x 2^q in (1, 10)
+  const int shift = 1 - q;                     // everything over 2^shift, in half gaps
+  const Wide half_gap = kWidePowersOfTen[static_cast<std::size_t>(k)];  // 2^q / 2 x 10^k, over 2^shift
+  const Wide center = Wide{mantissa} * half_gap * 2;
+  const Wide mask = (Wide{1} << shift) - 1;
+  const bool ends_included = mantissa % 2 == 0;
+  const Wide low = center - half_gap;
+  const Wide high = center + half_gap;
+  auto a = static_cast<std::uint64_t>(low >> shift);
+  if ((low & mask) != 0 || !ends_included) ++a;
+  auto b = static_cast<std::uint64_t>(high >> shift);
+  if ((high & mask) == 0 && !ends_included) --b;
+  if (a > b) return nullptr;
+  int places = k;
+  std::uint64_t digits_value;
+  if ((a + 9) / 10 <= b / 10) {
+    // A multiple of ten lies in the range; keep going while a multiple of the
+    // next power does. The gap is under 10 units: one candidate from here on.
+    do {
+      a = (a + 9) / 10;
+      b /= 10;
+      --places;
+    } while ((a + 9) / 10 <= b / 10);
+    digits_value = a;
+  } else {
+    std::uint64_t nearest = static_cast<std::uint64_t>(center >> shift);
+    const Wide rest = center & mask;
+    const Wide half = Wide{1} << (shift - 1);
+    if (rest > half || (rest == half && nearest % 2 == 1)) ++nearest;
+    if (nearest < a || nearest > b) return nullptr;
+    digits_value = nearest;
+  }
+  char buffer[20];
+  const char* digits = put_decimal(buffer, digits_value);
+  const auto count = static_cast<std::size_t>(buffer + sizeof buffer - digits);
+  return place_point(out, digits, count, static_cast<int>(count) - places);
+}
+#endif
 
 // The exact way, for any finite value: the shortest digits of the scientific
 // form (the fixed form of to_chars would print the exact binary value of large
@@ -147,6 +253,9 @@ char* put_time(char* out, double value) {
     char* start = out;
     if (value < 0) *start++ = '-';
     if (char* end = put_few_digits(start, std::fabs(value), exponent)) return end;
+#ifdef __SIZEOF_INT128__
+    if (char* end = put_shortest_by_interval(start, std::fabs(value), exponent)) return end;
+#endif
   }
   return put_shortest(out, value);
 }
