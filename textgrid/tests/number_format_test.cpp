@@ -147,19 +147,27 @@ std::vector<double> edge_doubles() {
 }
 
 // Random bit patterns, times in everyday ranges at full precision and rounded
-// to 0-9 decimals (the short way's own ground), and the edges above.
+// to 0-9 decimals (the few-digit way's own ground), magnitudes spread evenly
+// over 1e-7 .. 1e17 at full precision and their neighbours (the exact integer
+// way's ground and its edges), and the edges above.
 TEST(number_form, same_bytes_as_the_reference_formatter) {
   std::mt19937_64 random(1208);
   std::uniform_real_distribution<double> everyday(0.0, 100000.0);
+  std::uniform_real_distribution<double> magnitude(-7.0, 17.0);
   std::uniform_int_distribution<int> decimals(0, 9);
   std::vector<double> values = edge_doubles();
-  for (int i = 0; i < 300000; ++i) {
+  for (int i = 0; i < 400000; ++i) {
     double value = everyday(random);
-    switch (i % 3) {
+    switch (i % 4) {
       case 0: value = std::bit_cast<double>(random()); break;
       case 1: {
         const double scale = std::pow(10.0, decimals(random));
         value = std::round(value * scale) / scale;
+        break;
+      }
+      case 2: {
+        value = std::pow(10.0, magnitude(random));
+        if (i % 3 != 0) value = std::nextafter(value, i % 3 == 1 ? 0.0 : HUGE_VAL);
         break;
       }
       default: break;
@@ -174,7 +182,7 @@ TEST(number_form, same_bytes_as_the_reference_formatter) {
     ASSERT_LE(size, time_size_bound(value)) << buffer;
     ++checked;
   }
-  EXPECT_GT(checked, 300000u);
+  EXPECT_GT(checked, 400000u);
 }
 
 // put_time stays within the bound it was given and writes nothing beyond.
