@@ -51,10 +51,11 @@ bool to_flags(PyObject* value, std::vector<textgrid::Flag>& out) {
 }
 
 // (tmins, tmaxs, labels, tier_names, is_intervals[, file_ids]) straight from
-// the models (or the reader's views of them: the same fields), file_ids giving each entry's position in `grids`; the arrays
-// are made in this order, then the lists, then the tuple. Each label goes from
-// the text read to its str without another copy; the entries of one tier share
-// one str for its name. The caller pauses the collector.
+// the models (or the reader's views of them: the same fields); file_ids gives
+// each entry's position in `grids`. The arrays are made in this order, then
+// the lists, then the tuple. Each label goes from the text read to its str
+// without another copy; the entries of one tier share one str for its name.
+// The caller pauses the collector.
 template <class Grid>
 PyObject* build_columns(std::span<const Grid> grids, bool with_file_ids) {
   std::size_t total = 0;
