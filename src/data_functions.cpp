@@ -132,7 +132,7 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
                         file_type)) {
       return nullptr;
     }
-    const std::vector<textgrid::TextGrid> results = textgrid::read_files(files, strict, file_type);
+    const std::vector<textgrid::TextGrid> results = textgrid::read_textgrids(files, strict, file_type);
     std::vector<std::string>().swap(files);
     const GcPause pause;
     Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));

@@ -155,7 +155,7 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                         file_type)) {
       return nullptr;
     }
-    const std::vector<textgrid::TextGrid> results = textgrid::read_files(files, strict, file_type);
+    const std::vector<textgrid::TextGrid> results = textgrid::read_textgrids(files, strict, file_type);
     std::vector<std::string>().swap(files);
     const GcPause pause;
     return build_columns(std::span<const textgrid::TextGrid>(results), true);

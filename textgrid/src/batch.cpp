@@ -11,7 +11,7 @@ namespace textgrid {
 // file is converted whole on the thread that read it: the files already keep
 // the pool busy, and a map nested per tier would only add hand-offs.
 
-std::vector<TextGrid> read_files(const std::vector<std::string>& files, bool strict,
+std::vector<TextGrid> read_textgrids(const std::vector<std::string>& files, bool strict,
                                  std::string_view file_type) {
   return parallel_map(std::span<const std::string>(files),
                       [strict, file_type](const std::string& path) {

@@ -20,7 +20,7 @@ Result<TextGrid> read_from_file(const std::string& path, bool strict, std::strin
 
 // Reads every path, on the pool from the parallel threshold on; a file that
 // fails yields a TextGrid of (0, 0, no tiers). Results in input order.
-std::vector<TextGrid> read_files(const std::vector<std::string>& files, bool strict,
+std::vector<TextGrid> read_textgrids(const std::vector<std::string>& files, bool strict,
                                  std::string_view file_type);
 
 // Reads and converts every path, on the pool from the parallel threshold on;

@@ -196,7 +196,7 @@ TEST_F(batch, large_tiers_are_converted_on_the_worker_that_read_them) {
   g_largest_piece_end = 0;
   detail::set_piece_observer_for_testing(record_piece_end);
   const auto data = files_to_data(paths, true, "long");
-  const auto grids = read_files(paths, true, "long");
+  const auto grids = read_textgrids(paths, true, "long");
   detail::set_piece_observer_for_testing(nullptr);
   EXPECT_EQ(g_largest_piece_end.load(), paths.size());
   ASSERT_EQ(data.size(), paths.size());
@@ -220,7 +220,7 @@ TEST_P(batch_order, results_in_input_order) {
   for (std::size_t i = 3; i < paths.size(); i += 11) paths[i] = bad;
   const auto vectors = files_to_vectors(paths, true, "auto");
   const auto data = files_to_data(paths, true, "auto");
-  const auto grids = read_files(paths, true, "auto");
+  const auto grids = read_textgrids(paths, true, "auto");
   ASSERT_EQ(vectors.size(), paths.size());
   ASSERT_EQ(data.size(), paths.size());
   ASSERT_EQ(grids.size(), paths.size());
