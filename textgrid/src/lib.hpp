@@ -13,8 +13,11 @@
 namespace textgrid {
 
 // Reads `path` with the long reader ("long"), the short reader ("short") or
-// the one that the marker "item []" at the start of a line chooses ("auto");
-// any other word fails with "Unknown file type: <word>" and opens nothing.
+// ("auto") the reader that the file calls for: the binary one for a file that
+// begins with "ooBinaryFile", the chronological one for a text whose first
+// line is Praat's chronological header, else the long one when a line begins
+// with the tier-list marker "item []" and the short one otherwise. Any other
+// word fails with "Unknown file type: <word>" and opens nothing.
 // Keeps no state; safe on worker threads.
 Result<TextGrid> read_from_file(const std::string& path, bool strict, std::string_view file_type);
 

@@ -37,8 +37,8 @@ Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict
   LineCursor lines(text);
   std::string_view line;
   while (lines.next(line)) {
-    if (line.starts_with("item [")) {
-      if (line.starts_with("item []")) {
+    if (heading_of(line, "item")) {
+      if (is_tier_list_marker(line)) {
         section = Section::InTierList;
       } else {
         grid.tiers.emplace_back();
@@ -46,7 +46,7 @@ Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict
       }
       continue;
     }
-    if (line.starts_with("intervals [") || line.starts_with("points [")) {
+    if (heading_of(line, "intervals") || heading_of(line, "points")) {
       if (grid.tiers.empty()) {
         return fail(ErrorKind::InvalidData,
                     "Interval or point heading before any tier heading on line " +

@@ -267,6 +267,8 @@ Result<std::string> decode_text(std::string bytes) {
   return bytes;
 }
 
+Result<std::string> read_file_bytes(const std::string& path) { return read_bytes(path); }
+
 Result<std::string> read_text_file(const std::string& path) {
   auto bytes = read_bytes(path);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
@@ -390,15 +392,20 @@ std::string file_stem(std::string_view path) {
 
 namespace {
 
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
 // Returns the offset of the first line at or after `from` (a line start) that
-// begins, after its blanks, with the marker "item []"; npos when none.
+// begins, after its blanks, with the tier-list marker; npos when none.
 std::size_t find_marker_line(std::string_view text, std::size_t from) {
-  constexpr std::string_view marker = "item []";
+  constexpr std::string_view word = "item";
   std::size_t at = from;
-  while ((at = text.find(marker, at)) != npos) {
+  while ((at = text.find(word, at)) != npos) {
     const std::size_t newline = at <= from ? npos : text.rfind('\n', at - 1);
     const std::size_t line_start = newline == npos || newline < from ? from : newline + 1;
-    if (trim_start(text.substr(line_start, at - line_start)).empty()) return line_start;
+    if (trim_start(text.substr(line_start, at - line_start)).empty()) {
+      const std::size_t line_end = std::min(text.find('\n', at), text.size());
+      if (is_tier_list_marker(text.substr(at, line_end - at))) return line_start;
+    }
     // A later marker on the same line cannot begin it either.
     at = text.find('\n', at);
     if (at == npos) break;
@@ -407,6 +414,22 @@ std::size_t find_marker_line(std::string_view text, std::size_t from) {
 }
 
 }  // namespace
+
+std::optional<std::string_view> heading_of(std::string_view line, std::string_view word) {
+  if (!line.starts_with(word)) return std::nullopt;
+  std::size_t at = word.size();
+  while (at < line.size() && is_blank(line[at])) ++at;
+  if (at == line.size() || line[at] != '[') return std::nullopt;
+  return line.substr(at + 1);
+}
+
+bool is_tier_list_marker(std::string_view line) {
+  const auto rest = heading_of(line, "item");
+  if (!rest) return false;
+  std::size_t at = 0;
+  while (at < rest->size() && is_blank((*rest)[at])) ++at;
+  return at < rest->size() && (*rest)[at] == ']';
+}
 
 bool has_long_layout_marker(std::string_view text) {
   // A marker line counts only where the readers would see it as a line: not

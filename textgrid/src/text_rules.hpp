@@ -22,6 +22,11 @@ namespace textgrid {
 // length; safe on worker threads.
 Result<std::string> read_text_file(const std::string& path);
 
+// Returns the whole file as stored, before any decoding. Fails with the OS
+// error ("... (os error N)"). One buffer sized from the file's length; safe on
+// worker threads.
+Result<std::string> read_file_bytes(const std::string& path);
+
 // Returns `bytes` as UTF-8 text by the rules of read_text_file (UTF-16 with a
 // byte-order mark decoded, anything else validated as UTF-8). Allocates.
 Result<std::string> decode_text(std::string bytes);
@@ -86,10 +91,21 @@ std::uint64_t parse_count(std::string_view value);
 // no "." after its first character, else the part before its last ".".
 std::string file_stem(std::string_view path);
 
+// Returns what follows the "[" when the trimmed `line` is a heading of `word`:
+// the word, optional blanks or tabs, then "[" (Praat writes "item [1]:", ELAN
+// "item[1]:" and "intervals [1]"). A longer word, such as "items", makes no
+// heading. A view into `line`; no allocation.
+std::optional<std::string_view> heading_of(std::string_view line, std::string_view word);
+
+// Returns whether the trimmed `line` begins with the tier-list marker that
+// only the long layout writes: "item", "[", "]", with optional blanks or tabs
+// before and inside the brackets ("item []", "item[]", "item [ ]").
+bool is_tier_list_marker(std::string_view line);
+
 // Returns whether some line of `text`, after its leading blanks, begins with
-// the marker "item []" that only the long layout puts there; a line inside a
-// quoted text over several lines does not count. Allocates only for texts
-// that begin a line before the marker.
+// the tier-list marker (is_tier_list_marker); a line inside a quoted text over
+// several lines does not count. Allocates only for texts that begin a line
+// before the marker.
 bool has_long_layout_marker(std::string_view text);
 
 // Walks the lines of a text: cut after every line feed (a carriage return
