@@ -115,7 +115,7 @@ PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
                         file_type)) {
       return nullptr;
     }
-    const auto grid = textgrid::read_from_file(file, strict, file_type);
+    const auto grid = textgrid::read_from_file(file, strict, file_type, python_should_stop);
     if (!grid) return raise_read_error(file, grid.error());
     const GcPause pause;
     return build_textgrid(*grid);
@@ -132,7 +132,9 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
                         file_type)) {
       return nullptr;
     }
-    const std::vector<textgrid::TextGrid> results = textgrid::read_textgrids(files, strict, file_type);
+    const std::vector<textgrid::TextGrid> results =
+        textgrid::read_textgrids(files, strict, file_type, python_should_stop);
+    if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
     std::vector<std::string>().swap(files);
     const GcPause pause;
     Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
@@ -163,7 +165,7 @@ PyObject* data2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     }
     auto grid = textgrid::from_data(std::move(tiers), std::string("TextGrid"), tmin, tmax);
     if (!grid) return raise_create_error(grid.error());
-    const auto saved = grid->save_textgrid(output_file, file_type == "long");
+    const auto saved = grid->save_textgrid(output_file, file_type == "long", python_should_stop);
     if (!saved) return raise_write_error(output_file, saved.error());
     Py_RETURN_NONE;
   });

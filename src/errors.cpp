@@ -40,7 +40,15 @@ PyObject* raise_os_error(std::string_view message) {
   return nullptr;
 }
 
+bool python_should_stop() {
+  if (PyErr_CheckSignals() != 0) return true;
+  Py_BEGIN_ALLOW_THREADS
+  Py_END_ALLOW_THREADS
+  return false;
+}
+
 PyObject* raise_read_error(std::string_view path, const textgrid::Error& error) {
+  if (error.kind == textgrid::ErrorKind::Interrupted && PyErr_Occurred()) return nullptr;
   return raise_prefixed("Failed to read TextGrid file ", path, " because: ", error);
 }
 
@@ -49,6 +57,7 @@ PyObject* raise_create_error(const textgrid::Error& error) {
 }
 
 PyObject* raise_write_error(std::string_view path, const textgrid::Error& error) {
+  if (error.kind == textgrid::ErrorKind::Interrupted && PyErr_Occurred()) return nullptr;
   return raise_prefixed("Failed to write TextGrid file ", path, " because: ", error);
 }
 

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <unordered_map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -33,6 +35,45 @@ const Signature vectors2textgrid_signature =
 
 bool to_texts(PyObject* value, std::vector<std::string>& out) {
   return to_list(value, out, to_text);
+}
+
+// The tier of each entry: a str each, stored as an index into the names. An
+// entry that holds the same object as an earlier one that stored its name, or
+// the same text as the entry before it, reuses that name instead of copying it
+// again, so one long name shared by many entries is held once.
+bool to_tier_names(PyObject* value, textgrid::TextGridVectors& out) {
+  Ref sequence(as_sequence(value));
+  if (!sequence) return false;
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
+  out.tier_of.clear();
+  out.tier_names.clear();
+  out.tier_of.reserve(static_cast<std::size_t>(count));
+  // Borrowed keys: the sequence holds every element while this runs, and
+  // nothing here runs Python code that could change it.
+  std::unordered_map<PyObject*, std::size_t> name_of_object;
+  PyObject* previous = nullptr;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* item = PySequence_Fast_GET_ITEM(sequence.get(), i);  // borrowed
+    std::size_t name = 0;
+    if (item == previous) {
+      name = out.tier_of.back();
+    } else if (const auto known = name_of_object.find(item); known != name_of_object.end()) {
+      name = known->second;
+    } else {
+      std::string_view text;
+      if (!to_text_view(item, text)) return false;
+      if (!out.tier_of.empty() && text == out.tier_names[out.tier_of.back()]) {
+        name = out.tier_of.back();
+      } else {
+        name = out.tier_names.size();
+        out.tier_names.emplace_back(text);
+        name_of_object.emplace(item, name);
+      }
+    }
+    out.tier_of.push_back(name);
+    previous = item;
+  }
+  return true;
 }
 
 bool to_numbers(PyObject* value, std::vector<double>& out) {
@@ -137,7 +178,7 @@ PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                         file_type)) {
       return nullptr;
     }
-    const auto grid = textgrid::read_from_file(file, strict, file_type);
+    const auto grid = textgrid::read_from_file(file, strict, file_type, python_should_stop);
     if (!grid) return raise_read_error(file, grid.error());
     const GcPause pause;
     return build_columns(std::span<const textgrid::TextGrid>(&*grid, 1), false);
@@ -155,7 +196,9 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                         file_type)) {
       return nullptr;
     }
-    const std::vector<textgrid::TextGrid> results = textgrid::read_textgrids(files, strict, file_type);
+    const std::vector<textgrid::TextGrid> results =
+        textgrid::read_textgrids(files, strict, file_type, python_should_stop);
+    if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
     std::vector<std::string>().swap(files);
     const GcPause pause;
     return build_columns(std::span<const textgrid::TextGrid>(results), true);
@@ -168,27 +211,23 @@ PyObject* vectors2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     const Signature& signature = vectors2textgrid_signature;
     PyObject* bound[9];
     if (!bind_arguments(signature, args, nargs, kwnames, bound)) return nullptr;
-    std::vector<double> tmins, tmaxs;
-    std::vector<std::string> labels, tier_names;
-    std::vector<textgrid::Flag> is_intervals;
+    textgrid::TextGridVectors columns;
     std::optional<double> tmin, tmax;
     std::string output_file, file_type;
-    if (!convert_argument(signature, bound, 0, tmins, to_numbers) ||
-        !convert_argument(signature, bound, 1, tmaxs, to_numbers) ||
-        !convert_argument(signature, bound, 2, labels, to_texts) ||
-        !convert_argument(signature, bound, 3, tier_names, to_texts) ||
-        !convert_argument(signature, bound, 4, is_intervals, to_flags) ||
+    if (!convert_argument(signature, bound, 0, columns.tmins, to_numbers) ||
+        !convert_argument(signature, bound, 1, columns.tmaxs, to_numbers) ||
+        !convert_argument(signature, bound, 2, columns.labels, to_texts) ||
+        !convert_argument(signature, bound, 3, columns, to_tier_names) ||
+        !convert_argument(signature, bound, 4, columns.is_intervals, to_flags) ||
         !convert_argument(signature, bound, 5, tmin, to_optional_number) ||
         !convert_argument(signature, bound, 6, tmax, to_optional_number) ||
         !convert_argument(signature, bound, 7, output_file, to_text) ||
         !convert_argument(signature, bound, 8, file_type, to_text)) {
       return nullptr;
     }
-    auto grid = textgrid::from_vectors(std::move(tmins), std::move(tmaxs), std::move(labels),
-                                       std::move(tier_names), std::move(is_intervals), tmin, tmax,
-                                       std::string("TextGrid"));
+    auto grid = textgrid::from_vectors(std::move(columns), tmin, tmax, std::string("TextGrid"));
     if (!grid) return raise_create_error(grid.error());
-    const auto saved = grid->save_textgrid(output_file, file_type == "long");
+    const auto saved = grid->save_textgrid(output_file, file_type == "long", python_should_stop);
     if (!saved) return raise_write_error(output_file, saved.error());
     Py_RETURN_NONE;
   });

@@ -372,8 +372,9 @@ Result<TextGrid> parse_chronological(std::string_view text, std::string name, bo
   }
 }
 
-Result<TextGrid> read_from_file_chronological(const std::string& path, bool strict) {
-  auto text = read_text_file(path);
+Result<TextGrid> read_from_file_chronological(const std::string& path, bool strict,
+                                             const ShouldStop& should_stop) {
+  auto text = read_text_file(path, should_stop);
   if (!text) return std::unexpected(std::move(text.error()));
   return parse_chronological(*text, file_stem(path), strict);
 }

@@ -19,14 +19,26 @@ enum class Section {
   InItem,      // keys of the last item of the last tier
 };
 
-// An interval takes at least one heading line of 12 bytes, so a declared
-// count above that many per byte is a lie; reserve no more than the text holds.
-void reserve_items(Tier& tier, std::uint64_t declared, std::size_t text_size) {
-  if (!tier.items.empty()) return;
-  const std::uint64_t cap = text_size / 12;
-  tier.items.reserve(static_cast<std::size_t>(std::min(declared, cap)));
-  prefer_huge_pages(tier.items.data(), tier.items.capacity() * sizeof(Item));
-}
+// An item takes at least one heading line ("points [" and its line break: 9
+// bytes), so the items that declared counts may reserve, summed over the whole
+// file, are bounded by what the text after the count can hold. A file that
+// repeats a huge count in every tier then reserves the text's worth once, not
+// once per tier; items beyond a reservation grow their tier as read.
+class ItemReservations {
+ public:
+  explicit ItemReservations(std::size_t text_size) : left_(text_size / 9) {}
+
+  void reserve(Tier& tier, std::uint64_t declared, std::size_t rest_of_text) {
+    if (!tier.items.empty()) return;
+    const std::uint64_t count = std::min({declared, left_, std::uint64_t{rest_of_text / 9}});
+    left_ -= count;
+    tier.items.reserve(static_cast<std::size_t>(count));
+    prefer_huge_pages(tier.items.data(), tier.items.capacity() * sizeof(Item));
+  }
+
+ private:
+  std::uint64_t left_;
+};
 
 }  // namespace
 
@@ -35,6 +47,7 @@ Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict
   grid.name = std::move(name);
   Section section = Section::InHeader;
   LineCursor lines(text);
+  ItemReservations reservations(text.size());
   std::string_view line;
   while (lines.next(line)) {
     if (heading_of(line, "item")) {
@@ -91,7 +104,7 @@ Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict
           tier.tmax = parse_real(value);
         } else if (key == "intervals: size" || key == "points: size") {
           tier.size = parse_count(value);
-          reserve_items(tier, tier.size, text.size());
+          reservations.reserve(tier, tier.size, text.size() - lines.offset());
         }
         break;
       }
@@ -116,8 +129,9 @@ Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict
   return grid;
 }
 
-Result<TextGrid> read_from_file_long(const std::string& path, bool strict) {
-  auto text = read_text_file(path);
+Result<TextGrid> read_from_file_long(const std::string& path, bool strict,
+                                      const ShouldStop& should_stop) {
+  auto text = read_text_file(path, should_stop);
   if (!text) return std::unexpected(std::move(text.error()));
   return parse_long(*text, file_stem(path), strict);
 }

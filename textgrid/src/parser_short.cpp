@@ -68,6 +68,9 @@ class Positions {
 
   std::unexpected<Error> failure() { return std::unexpected(std::move(failure_)); }
 
+  // Offset in the text of the next line to take.
+  std::size_t offset() const { return lines_.offset(); }
+
  private:
   LineCursor lines_;
   Error failure_;
@@ -81,6 +84,10 @@ Result<TextGrid> parse_short(std::string_view text, std::string name, bool stric
   Positions lines(text);
   Section section = Section::InHeader;
   std::uint64_t items_left = 0;
+  // An item takes at least two lines (a time and a text); four bytes an item
+  // bounds what the declared counts may reserve, summed over the whole file
+  // and for each tier by what the text after its count can hold.
+  std::uint64_t reservable = text.size() / 4;
   std::string_view line;
 
   for (;;) {
@@ -134,10 +141,10 @@ Result<TextGrid> parse_short(std::string_view text, std::string name, bool stric
         tier.tmax = parse_real(line);
         if (!lines.take(line, Value::ItemCount, t)) return lines.failure();
         tier.size = parse_count(line);
-        // An item takes at least two lines of one byte each: reserve no more
-        // than the text can hold, whatever the count claims.
-        tier.items.reserve(
-            static_cast<std::size_t>(std::min<std::uint64_t>(tier.size, text.size() / 4)));
+        const std::uint64_t reserved =
+            std::min({tier.size, reservable, std::uint64_t{(text.size() - lines.offset()) / 4}});
+        reservable -= reserved;
+        tier.items.reserve(static_cast<std::size_t>(reserved));
         prefer_huge_pages(tier.items.data(), tier.items.capacity() * sizeof(Item));
         items_left = tier.size;
         section = items_left == 0 ? Section::InTierList : Section::InItem;
@@ -169,8 +176,9 @@ Result<TextGrid> parse_short(std::string_view text, std::string name, bool stric
   }
 }
 
-Result<TextGrid> read_from_file_short(const std::string& path, bool strict) {
-  auto text = read_text_file(path);
+Result<TextGrid> read_from_file_short(const std::string& path, bool strict,
+                                      const ShouldStop& should_stop) {
+  auto text = read_text_file(path, should_stop);
   if (!text) return std::unexpected(std::move(text.error()));
   return parse_short(*text, file_stem(path), strict);
 }
