@@ -52,6 +52,15 @@ PyObject* raise_read_error(std::string_view path, const textgrid::Error& error) 
   return raise_prefixed("Failed to read TextGrid file ", path, " because: ", error);
 }
 
+PyObject* read_error_text(std::string_view path, const textgrid::Error& error) {
+  std::string message;
+  message.reserve(path.size() + error.message.size() + 40);
+  message.append("Failed to read TextGrid file ").append(path).append(" because: ");
+  message.append(error.message);
+  // Decoded as raise_os_error decodes, so the text equals the exception's.
+  return PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+}
+
 PyObject* raise_create_error(const textgrid::Error& error) {
   return raise_prefixed("Failed to create TextGrid because: ", "", "", error);
 }

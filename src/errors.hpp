@@ -35,6 +35,9 @@ bool python_should_stop();
 // there instead.
 PyObject* raise_read_error(std::string_view path, const textgrid::Error& error);
 
+// The str that raise_read_error gives its OSError, or null.
+PyObject* read_error_text(std::string_view path, const textgrid::Error& error);
+
 // OSError "Failed to create TextGrid because: <message>"; null.
 PyObject* raise_create_error(const textgrid::Error& error);
 
