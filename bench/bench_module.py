@@ -11,6 +11,17 @@ top of the objects that any reader must create. To split that further, the
 same file with a wrong declared tier count is read strictly: the call parses
 the whole file, fails the final document check and raises, building no
 result, so its time is the reading alone.
+
+Stages beside the whole calls: "Python build only" is a whole read less the
+reading alone (the objects made from the model); on the writing side,
+data2textgrid with data that fail the final check (its last tier holds a
+point with two different times) converts and checks everything and writes
+nothing, so the whole call less that is "text + file only".
+
+    python bench/bench_module.py --corpus build/bench-inputs/corpus.txt [--rounds R]
+
+times textgrids2vectors over the listed files in fresh processes with
+PLINTH_NUM_THREADS=1 and =2 in turn and prints the medians and their ratio.
 """
 
 from __future__ import annotations
@@ -21,6 +32,7 @@ import pickle
 import platform
 import random
 import statistics
+import subprocess
 import sys
 import tempfile
 import time
@@ -72,11 +84,65 @@ def best(call, repeat: int) -> float:
     return min(times)
 
 
+def write_stages(data, folder: str, repeat: int) -> list[tuple[str, float, float]]:
+    tmin, tmax, tiers = data
+    failing = tiers + [("bad", False, [(tmin, tmax, "x")])]
+    out = os.path.join(folder, "written.TextGrid")
+
+    def checks_only(layout):
+        try:
+            plinth.data2textgrid(failing, tmin, tmax, out, layout)
+        except OSError:
+            return
+        raise RuntimeError("the failing data were accepted")
+
+    rows = []
+    for layout in ("long", "short"):
+        t_whole = best(lambda: plinth.data2textgrid(tiers, tmin, tmax, out, layout), repeat)
+        t_checks = best(lambda: checks_only(layout), repeat)
+        rows.append((layout, t_whole, t_checks))
+    return rows
+
+
+_CORPUS_CALL = """
+import sys, time, plinth
+paths = open(sys.argv[1]).read().split()
+times = []
+for _ in range(int(sys.argv[2])):
+    start = time.perf_counter()
+    plinth.textgrids2vectors(paths, True, "auto")
+    times.append(time.perf_counter() - start)
+print(min(times))
+"""
+
+
+def corpus_threads(listing: str, rounds: int) -> None:
+    """textgrids2vectors on 1 and 2 pool threads, alternating fresh processes."""
+    times: dict[str, list[float]] = {"1": [], "2": []}
+    for _ in range(rounds):
+        for threads in ("1", "2"):
+            env = dict(os.environ, PLINTH_NUM_THREADS=threads)
+            out = subprocess.run([sys.executable, "-c", _CORPUS_CALL, listing, "3"], env=env,
+                                 check=True, capture_output=True, text=True).stdout
+            times[threads].append(float(out))
+    one, two = statistics.median(times["1"]), statistics.median(times["2"])
+    files = len(open(listing).read().split())
+    print(f"textgrids2vectors, {files} files, best of 3 per process, median of {rounds} processes")
+    print(f"| PLINTH_NUM_THREADS=1 s | PLINTH_NUM_THREADS=2 s | 1 thread / 2 threads |")
+    print("|---|---|---|")
+    print(f"| {one:.3f} | {two:.3f} | {one / two:.2f}x |")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--items", type=int, default=100_000)
     parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--corpus", help="a file listing TextGrid paths: time the batch on 1 and 2 threads")
+    parser.add_argument("--rounds", type=int, default=5)
     args = parser.parse_args()
+    if args.corpus:
+        corpus_threads(args.corpus, args.rounds)
+        return
 
     print(f"plinth module bench: {args.items} intervals, best of {args.repeat}")
     print(f"CPython {platform.python_version()}, NumPy {np.__version__}, "
@@ -117,6 +183,8 @@ def main() -> None:
             size = os.path.getsize(path)
             rows.append((layout, size, t_read, t_data, t_unpickle_data, t_comprehension, t_vectors,
                          t_vector_objects))
+            if layout == "long":
+                writes = write_stages(data, folder, args.repeat)
 
     print()
     print("| layout | file MB | reading alone ms | textgrid2data ms | same objects by unpickling ms "
@@ -128,6 +196,25 @@ def main() -> None:
               f"{t_unpickle * 1e3:.1f} | {t_comp * 1e3:.1f} | "
               f"{(t_data - t_read - t_unpickle) * 1e3:+.1f} | {t_vec * 1e3:.1f} | "
               f"{t_vec_obj * 1e3:.1f} | {(t_vec - t_read - t_vec_obj) * 1e3:+.1f} |")
+
+    print()
+    print("Stages of a read: reading alone, and the Python build only (whole call less reading alone)")
+    print()
+    print("| layout | reading alone ms | textgrid2data ms | its Python build only ms | textgrid2vectors ms "
+          "| its Python build only ms |")
+    print("|---|---|---|---|---|---|")
+    for layout, size, t_read, t_data, t_unpickle, t_comp, t_vec, t_vec_obj in rows:
+        print(f"| {layout} | {t_read * 1e3:.1f} | {t_data * 1e3:.1f} | {(t_data - t_read) * 1e3:.1f} | "
+              f"{t_vec * 1e3:.1f} | {(t_vec - t_read) * 1e3:.1f} |")
+
+    print()
+    print("Stages of data2textgrid (the long file's data): conversion and checks only (data that fail "
+          "the final check), and the text + file only (whole call less that)")
+    print()
+    print("| written layout | data2textgrid ms | conversion and checks only ms | text + file only ms |")
+    print("|---|---|---|---|")
+    for layout, t_whole, t_checks in writes:
+        print(f"| {layout} | {t_whole * 1e3:.1f} | {t_checks * 1e3:.1f} | {(t_whole - t_checks) * 1e3:.1f} |")
 
 
 if __name__ == "__main__":

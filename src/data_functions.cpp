@@ -28,7 +28,9 @@ const Signature data2textgrid_signature = data2textgrid_parameters.signature("da
 // (so -0 and 0 stay apart); NaN never shares.
 bool same_time(double a, double b) { return a == b && std::signbit(a) == std::signbit(b); }
 
-PyObject* build_tier(const textgrid::TierData& tier) {
+// `Tier` is the model's tier or the reader's view of one: the same fields.
+template <class Tier>
+PyObject* build_tier(const Tier& tier) {
   Ref name(new_text(tier.name));
   if (!name) return nullptr;
   Ref items(PyList_New(static_cast<Py_ssize_t>(tier.items.size())));
@@ -44,7 +46,7 @@ PyObject* build_tier(const textgrid::TierData& tier) {
                    : Ref(PyFloat_FromDouble(data.tmin));
     Ref tmax = tmin && same_time(data.tmax, data.tmin) ? Ref::borrow(tmin.get())
                                                         : Ref(PyFloat_FromDouble(data.tmax));
-    Ref label(new_text(data.label));
+    Ref label(new_text(data.text));
     if (!tmin || !tmax || !label) return nullptr;
     PyObject* end = tmax.get();
     PyObject* item = new_tuple(std::move(tmin), std::move(tmax), std::move(label));
@@ -58,14 +60,17 @@ PyObject* build_tier(const textgrid::TierData& tier) {
   return new_tuple(std::move(name), std::move(flag), std::move(items));
 }
 
-PyObject* build_textgrid(const textgrid::TextGridData& data) {
-  Ref tmin(PyFloat_FromDouble(data.tmin));
-  Ref tmax(PyFloat_FromDouble(data.tmax));
+// (tmin, tmax, [tier, ...]) straight from the model: each label goes from the
+// text read to its str without another copy. The caller pauses the collector.
+template <class Grid>
+PyObject* build_textgrid(const Grid& grid) {
+  Ref tmin(PyFloat_FromDouble(grid.tmin));
+  Ref tmax(PyFloat_FromDouble(grid.tmax));
   if (!tmin || !tmax) return nullptr;
-  Ref tiers(PyList_New(static_cast<Py_ssize_t>(data.tiers.size())));
+  Ref tiers(PyList_New(static_cast<Py_ssize_t>(grid.tiers.size())));
   if (!tiers) return nullptr;
-  for (std::size_t i = 0; i < data.tiers.size(); ++i) {
-    PyObject* tier = build_tier(data.tiers[i]);
+  for (std::size_t i = 0; i < grid.tiers.size(); ++i) {
+    PyObject* tier = build_tier(grid.tiers[i]);
     if (tier == nullptr) return nullptr;
     PyList_SET_ITEM(tiers.get(), static_cast<Py_ssize_t>(i), tier);  // steals
   }
@@ -110,13 +115,10 @@ PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
                         file_type)) {
       return nullptr;
     }
-    textgrid::TextGridData data;
-    {
-      auto grid = textgrid::read_from_file(file, strict, file_type, python_should_stop);
-      if (!grid) return raise_read_error(file, grid.error());
-      data = grid->to_data();
-    }
-    return build_textgrid(data);
+    const auto grid = textgrid::read_from_file(file, strict, file_type, python_should_stop);
+    if (!grid) return raise_read_error(file, grid.error());
+    const GcPause pause;
+    return build_textgrid(*grid);
   });
 }
 
@@ -130,10 +132,11 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
                         file_type)) {
       return nullptr;
     }
-    std::vector<textgrid::TextGridData> results =
-        textgrid::files_to_data(files, strict, file_type, python_should_stop);
+    const std::vector<textgrid::TextGrid> results =
+        textgrid::read_textgrids(files, strict, file_type, python_should_stop);
     if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
     std::vector<std::string>().swap(files);
+    const GcPause pause;
     Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < results.size(); ++i) {

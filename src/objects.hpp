@@ -3,51 +3,36 @@
 
 #include "ref.hpp"
 
-#include <string>
-#include <vector>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
 
 namespace plinth {
 
-// A new str decoded from the core's UTF-8 text, or null.
-inline PyObject* new_text(const std::string& text) {
-  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+// Whether every byte of `text` is below 0x80, a word at a time.
+inline bool is_ascii(std::string_view text) {
+  const char* p = text.data();
+  const std::size_t size = text.size();
+  std::uint64_t seen = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    seen |= word;
+  }
+  for (; i < size; ++i) seen |= static_cast<unsigned char>(p[i]);
+  return (seen & 0x8080808080808080u) == 0;
 }
 
-// A new list of str, created at its final length, or null.
-inline PyObject* new_text_list(const std::vector<std::string>& texts) {
-  Ref list(PyList_New(static_cast<Py_ssize_t>(texts.size())));
-  if (!list) return nullptr;
-  PyObject* previous = nullptr;  // borrowed: runs of one name share one str
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    PyObject* text;
-    if (previous != nullptr && texts[i] == texts[i - 1]) {
-      text = Py_NewRef(previous);
-    } else {
-      text = new_text(texts[i]);
-    }
-    if (text == nullptr) return nullptr;
-    previous = text;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text);  // steals
-  }
-  return list.release();
-}
-
-// A new list with one str per entry, `names[name_of[i]]`: every entry of one
-// stored name shares one str. Null on failure.
-inline PyObject* new_shared_text_list(const std::vector<std::size_t>& name_of,
-                                      const std::vector<std::string>& names) {
-  Ref list(PyList_New(static_cast<Py_ssize_t>(name_of.size())));
-  if (!list) return nullptr;
-  std::vector<Ref> made(names.size());
-  for (std::size_t i = 0; i < name_of.size(); ++i) {
-    Ref& text = made[name_of[i]];
-    if (!text) {
-      text.reset(new_text(names[name_of[i]]));
-      if (!text) return nullptr;
-    }
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(text.get()));  // steals
-  }
-  return list.release();
+// A new str from the core's UTF-8 text (valid: the readers and the argument
+// conversions checked it), or null. Pure ASCII, the common label, is copied
+// straight into a new one-byte str without decoding.
+inline PyObject* new_text(std::string_view text) {
+  const auto size = static_cast<Py_ssize_t>(text.size());
+  if (!is_ascii(text)) return PyUnicode_DecodeUTF8(text.data(), size, nullptr);
+  PyObject* str = PyUnicode_New(size, 127);
+  if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+  return str;
 }
 
 // A new tuple that steals `items` (all non-null), or null (the items are
@@ -60,5 +45,22 @@ PyObject* new_tuple(Refs&&... items) {
   ((PyTuple_SET_ITEM(tuple.get(), position++, items.release())), ...);
   return tuple.release();
 }
+
+// Keeps the cyclic garbage collector from running while a result is built:
+// its containers are all new and acyclic, and a collection started by their
+// allocations would only walk them. Restores the state found at construction
+// on every way out. The interpreter lock must be held throughout.
+class GcPause {
+ public:
+  GcPause() noexcept : was_enabled_(PyGC_Disable() != 0) {}
+  GcPause(const GcPause&) = delete;
+  GcPause& operator=(const GcPause&) = delete;
+  ~GcPause() {
+    if (was_enabled_) PyGC_Enable();
+  }
+
+ private:
+  bool was_enabled_;
+};
 
 }  // namespace plinth

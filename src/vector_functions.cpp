@@ -1,8 +1,8 @@
 // textgrid2vectors, textgrids2vectors, vectors2textgrid: TextGrid contents as
 // parallel columns, numbers and flags as NumPy arrays over the core's buffers.
 #include <cstdint>
-#include <iterator>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <string>
 #include <string_view>
@@ -91,37 +91,74 @@ bool to_flags(PyObject* value, std::vector<textgrid::Flag>& out) {
   return flags_from_buffer(value, out) || to_list(value, out, to_stored_flag);
 }
 
-// (tmins, tmaxs, labels, tier_names, is_intervals[, file_ids]); the arrays
-// are made in this order, then the lists, then the tuple.
-PyObject* build_columns(textgrid::TextGridVectors& vectors,
-                        std::vector<std::uint32_t>* file_ids) {
-  Ref tmins(make_array(std::move(vectors.tmins)));
+// (tmins, tmaxs, labels, tier_names, is_intervals[, file_ids]) straight from
+// the models (or the reader's views of them: the same fields); file_ids gives
+// each entry's position in `grids`. The arrays are made in this order, then
+// the lists, then the tuple. Each label goes from the text read to its str
+// without another copy; the entries of one tier share one str for its name.
+// The caller pauses the collector.
+template <class Grid>
+PyObject* build_columns(std::span<const Grid> grids, bool with_file_ids) {
+  std::size_t total = 0;
+  for (const Grid& grid : grids)
+    for (const auto& tier : grid.tiers) total += tier.items.size();
+  std::vector<double> tmin_column(total), tmax_column(total);
+  std::vector<textgrid::Flag> flag_column(total);
+  std::vector<std::uint32_t> id_column(with_file_ids ? total : 0);
+  std::size_t at = 0;
+  for (std::size_t file = 0; file < grids.size(); ++file) {
+    for (const auto& tier : grids[file].tiers) {
+      const textgrid::Flag flag = tier.is_interval ? 1 : 0;
+      for (const auto& item : tier.items) {
+        tmin_column[at] = item.tmin;
+        tmax_column[at] = item.tmax;
+        flag_column[at] = flag;
+        if (with_file_ids) id_column[at] = static_cast<std::uint32_t>(file);
+        ++at;
+      }
+    }
+  }
+  Ref tmins(make_array(std::move(tmin_column)));
   if (!tmins) return nullptr;
-  Ref tmaxs(make_array(std::move(vectors.tmaxs)));
+  Ref tmaxs(make_array(std::move(tmax_column)));
   if (!tmaxs) return nullptr;
-  Ref flags(make_array(std::move(vectors.is_intervals)));
+  Ref flags(make_array(std::move(flag_column)));
   if (!flags) return nullptr;
   Ref ids;
-  if (file_ids != nullptr) {
-    ids.reset(make_array(std::move(*file_ids)));
+  if (with_file_ids) {
+    ids.reset(make_array(std::move(id_column)));
     if (!ids) return nullptr;
   }
-  Ref labels(new_text_list(vectors.labels));
+  Ref labels(PyList_New(static_cast<Py_ssize_t>(total)));
   if (!labels) return nullptr;
-  Ref tier_names(new_shared_text_list(vectors.tier_of, vectors.tier_names));
+  Py_ssize_t entry = 0;
+  for (const Grid& grid : grids) {
+    for (const auto& tier : grid.tiers) {
+      for (const auto& item : tier.items) {
+        PyObject* label = new_text(item.text);
+        if (label == nullptr) return nullptr;
+        PyList_SET_ITEM(labels.get(), entry++, label);  // steals
+      }
+    }
+  }
+  Ref tier_names(PyList_New(static_cast<Py_ssize_t>(total)));
   if (!tier_names) return nullptr;
-  if (file_ids == nullptr) {
+  entry = 0;
+  for (const Grid& grid : grids) {
+    for (const auto& tier : grid.tiers) {
+      if (tier.items.empty()) continue;
+      Ref name(new_text(tier.name));
+      if (!name) return nullptr;
+      for (std::size_t i = 0; i < tier.items.size(); ++i)
+        PyList_SET_ITEM(tier_names.get(), entry++, Py_NewRef(name.get()));  // steals
+    }
+  }
+  if (!with_file_ids) {
     return new_tuple(std::move(tmins), std::move(tmaxs), std::move(labels),
                      std::move(tier_names), std::move(flags));
   }
   return new_tuple(std::move(tmins), std::move(tmaxs), std::move(labels), std::move(tier_names),
                    std::move(flags), std::move(ids));
-}
-
-template <class T>
-void append_moved(std::vector<T>& to, std::vector<T>& from) {
-  to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
-  std::vector<T>().swap(from);
 }
 
 }  // namespace
@@ -141,13 +178,10 @@ PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                         file_type)) {
       return nullptr;
     }
-    textgrid::TextGridVectors vectors;
-    {
-      auto grid = textgrid::read_from_file(file, strict, file_type, python_should_stop);
-      if (!grid) return raise_read_error(file, grid.error());
-      vectors = grid->to_vectors();
-    }
-    return build_columns(vectors, nullptr);
+    const auto grid = textgrid::read_from_file(file, strict, file_type, python_should_stop);
+    if (!grid) return raise_read_error(file, grid.error());
+    const GcPause pause;
+    return build_columns(std::span<const textgrid::TextGrid>(&*grid, 1), false);
   });
 }
 
@@ -162,43 +196,12 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                         file_type)) {
       return nullptr;
     }
-    std::vector<textgrid::TextGridVectors> results =
-        textgrid::files_to_vectors(files, strict, file_type, python_should_stop);
+    const std::vector<textgrid::TextGrid> results =
+        textgrid::read_textgrids(files, strict, file_type, python_should_stop);
     if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
-
-    // Sized once for all entries, so appending never reallocates.
-    std::size_t total = 0;
-    std::size_t names = 0;
-    for (const auto& one : results) {
-      total += one.tier_of.size();
-      names += one.tier_names.size();
-    }
-    textgrid::TextGridVectors all;
-    std::vector<std::uint32_t> file_ids;
-    file_ids.reserve(total);
-    all.tmins.reserve(total);
-    all.tmaxs.reserve(total);
-    all.labels.reserve(total);
-    all.tier_of.reserve(total);
-    all.tier_names.reserve(names);
-    all.is_intervals.reserve(total);
-    for (std::size_t i = 0; i < results.size(); ++i) {
-      textgrid::TextGridVectors& one = results[i];
-      file_ids.insert(file_ids.end(), one.tier_of.size(), static_cast<std::uint32_t>(i));
-      all.tmins.insert(all.tmins.end(), one.tmins.begin(), one.tmins.end());
-      all.tmaxs.insert(all.tmaxs.end(), one.tmaxs.begin(), one.tmaxs.end());
-      all.is_intervals.insert(all.is_intervals.end(), one.is_intervals.begin(),
-                              one.is_intervals.end());
-      // A file's names follow those of the files before it.
-      const std::size_t first_name = all.tier_names.size();
-      for (const std::size_t name : one.tier_of) all.tier_of.push_back(first_name + name);
-      append_moved(all.labels, one.labels);
-      append_moved(all.tier_names, one.tier_names);
-      one = textgrid::TextGridVectors{};
-    }
-    std::vector<textgrid::TextGridVectors>().swap(results);
     std::vector<std::string>().swap(files);
-    return build_columns(all, &file_ids);
+    const GcPause pause;
+    return build_columns(std::span<const textgrid::TextGrid>(results), true);
   });
 }
 

@@ -1,6 +1,7 @@
 #include <atomic>
 #include <span>
 #include <thread>
+#include <utility>
 
 #include "lib.hpp"
 #include "parallel_map.hpp"
@@ -64,13 +65,21 @@ std::vector<R> read_files(const std::vector<std::string>& files, bool strict,
 }  // namespace
 
 // A file that fails to read gives the default-constructed result: (0, 0, no
-// tiers) or empty columns. The error itself is dropped by design.
+// tiers) or empty columns. The error itself is dropped by design. Each file
+// is converted whole on the thread that read it: the files already keep the
+// pool busy, and a map nested per tier would only add hand-offs.
+
+std::vector<TextGrid> read_textgrids(const std::vector<std::string>& files, bool strict,
+                                     std::string_view file_type, const ShouldStop& should_stop) {
+  return read_files<TextGrid>(files, strict, file_type, should_stop,
+                              [](TextGrid& textgrid) { return std::move(textgrid); });
+}
 
 std::vector<TextGridData> files_to_data(const std::vector<std::string>& files, bool strict,
                                         std::string_view file_type,
                                         const ShouldStop& should_stop) {
   return read_files<TextGridData>(files, strict, file_type, should_stop,
-                                  [](const TextGrid& textgrid) { return textgrid.to_data(); });
+                                  [](const TextGrid& textgrid) { return textgrid.to_data(false); });
 }
 
 std::vector<TextGridVectors> files_to_vectors(const std::vector<std::string>& files, bool strict,

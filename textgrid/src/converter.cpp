@@ -58,17 +58,20 @@ Result<TextGrid> from_data(std::vector<TierData> tiers, std::optional<std::strin
   return make_textgrid(std::move(built), std::move(name), tmin, tmax);
 }
 
-TextGridData TextGrid::to_data() const {
+TextGridData TextGrid::to_data(bool use_pool) const {
   TextGridData data;
   data.tmin = tmin;
   data.tmax = tmax;
   data.tiers.reserve(tiers.size());
+  const auto copy = [](const Item& item) { return ItemData{item.tmin, item.tmax, item.text}; };
   for (const Tier& tier : tiers) {
-    data.tiers.push_back(TierData{
-        tier.name, tier.is_interval,
-        parallel_map(std::span<const Item>(tier.items), [](const Item& item) {
-          return ItemData{item.tmin, item.tmax, item.text};
-        })});
+    TierData& out = data.tiers.emplace_back(TierData{tier.name, tier.is_interval, {}});
+    if (use_pool) {
+      out.items = parallel_map(std::span<const Item>(tier.items), copy);
+    } else {
+      out.items.reserve(tier.items.size());
+      for (const Item& item : tier.items) out.items.push_back(copy(item));
+    }
   }
   return data;
 }

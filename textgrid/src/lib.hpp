@@ -24,6 +24,13 @@ namespace textgrid {
 Result<TextGrid> read_from_file(const std::string& path, bool strict, std::string_view file_type,
                                 const ShouldStop& should_stop = {});
 
+// Reads every path, on the pool from the parallel threshold on; a file that
+// fails yields a TextGrid of (0, 0, no tiers). Results in input order.
+// `should_stop` as for files_to_data.
+std::vector<TextGrid> read_textgrids(const std::vector<std::string>& files, bool strict,
+                                     std::string_view file_type,
+                                     const ShouldStop& should_stop = {});
+
 // Reads and converts every path, on the pool from the parallel threshold on;
 // a file that fails yields (0, 0, no tiers). Results in input order.
 // `should_stop` is asked on the calling thread only, while a file waits for

@@ -11,6 +11,16 @@ namespace textgrid {
 // with a sign, takes 327 bytes.
 inline constexpr std::size_t kTimeBufferSize = 340;
 
+// Returns a bound, never below the size, of the written form of `value`: the
+// room put_time needs. Cheap (the binary exponent only). Does not allocate.
+std::size_t time_size_bound(double value);
+
+// Writes `value` in the form of append_time at `out`, which has room for
+// time_size_bound(value) bytes, and returns the end of what it wrote. Values
+// with few digits take a short way; every value gets the same bytes either
+// way. Safe on any thread; does not allocate.
+char* put_time(char* out, double value);
+
 // Writes `value` in the form of append_time into `buffer` and returns the
 // number of bytes written. Safe on any thread; does not allocate.
 std::size_t write_time(char (&buffer)[kTimeBufferSize], double value);

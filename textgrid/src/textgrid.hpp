@@ -71,8 +71,9 @@ struct TextGrid {
                        const ShouldStop& should_stop = {}) const;
 
   // Returns the structured-data form; names and labels are copied, large
-  // tiers on the pool. Cannot fail.
-  TextGridData to_data() const;
+  // tiers on the pool unless `use_pool` is false (a caller that already runs
+  // on the pool, one file of many). Cannot fail.
+  TextGridData to_data(bool use_pool = true) const;
 
   // Returns the columns, one entry per item, tiers in order; labels are
   // copied, a tier's name once. Calling thread only. Cannot fail.

@@ -30,9 +30,14 @@ struct Job {
   Job(RangeWork w, std::size_t count) : work(w), remaining(count) {}
 
   RangeWork work;
-  std::atomic<std::size_t> remaining;  // elements not yet done (or skipped)
+  std::size_t remaining;  // elements not yet done (or skipped); under the pool's mutex
   std::atomic<bool> failed{false};
   std::exception_ptr error;  // written once, by the first piece that threw
+  // Who waits for the job, so that its end wakes that thread alone (under the
+  // pool's mutex): a caller asleep on `done`, or a worker that helps meanwhile.
+  bool blocked = false;
+  bool helping = false;
+  std::condition_variable done;
 };
 
 struct Task {
@@ -119,15 +124,18 @@ class Pool {
     finish(job, end - begin);
   }
 
-  // The waiting of a caller that is not a worker of this pool: it only blocks.
-  void wait_blocking(const Job& job, const std::function<void()>& while_waiting) {
+  // The waiting of a caller that is not a worker of this pool: it only blocks,
+  // and only the end of its own job wakes it (or, with `while_waiting`, the
+  // end of each slice of the wait, to run that).
+  void wait_blocking(Job& job, const std::function<void()>& while_waiting) {
     std::unique_lock lock(mutex_);
-    const auto done = [&] { return job.remaining.load(std::memory_order_acquire) == 0; };
+    job.blocked = true;
+    const auto done = [&] { return job.remaining == 0; };
     if (!while_waiting) {
-      done_cv_.wait(lock, done);
+      job.done.wait(lock, done);
       return;
     }
-    while (!done_cv_.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs), done)) {
+    while (!job.done.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs), done)) {
       lock.unlock();
       while_waiting();
       lock.lock();
@@ -136,9 +144,10 @@ class Pool {
 
   // The waiting of a worker (a nested map): it runs pending pieces meanwhile,
   // so the pieces that it waits for cannot starve behind it.
-  void wait_helping(const Job& job) {
+  void wait_helping(Job& job) {
     std::unique_lock lock(mutex_);
-    while (job.remaining.load(std::memory_order_acquire) != 0) {
+    job.helping = true;
+    while (job.remaining != 0) {
       if (!queue_.empty()) {
         const Task task = queue_.front();
         queue_.pop_front();
@@ -162,11 +171,13 @@ class Pool {
 
  private:
   void finish(Job& job, std::size_t count) {
-    // The job may be gone once the last count is in: touch only the pool.
-    if (job.remaining.fetch_sub(count, std::memory_order_acq_rel) != count) return;
+    // Under the mutex: the waiter sees the count reach zero only after this
+    // has let go of the job, so the job cannot vanish while it is touched.
     std::lock_guard lock(mutex_);
-    done_cv_.notify_all();
-    work_cv_.notify_all();
+    job.remaining -= count;
+    if (job.remaining != 0) return;
+    if (job.blocked) job.done.notify_one();
+    if (job.helping) work_cv_.notify_all();  // the helper sleeps among the idle workers
   }
 
   void work_loop() {
@@ -185,8 +196,7 @@ class Pool {
 
   std::size_t workers_ = 0;
   std::mutex mutex_;
-  std::condition_variable work_cv_;  // pieces queued, or a job done (for helpers)
-  std::condition_variable done_cv_;  // a job done (for blocked callers)
+  std::condition_variable work_cv_;  // pieces queued, or a helped job done
   std::deque<Task> queue_;
   bool stopping_ = false;
   std::vector<std::thread> threads_;

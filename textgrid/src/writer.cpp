@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <mutex>
 #include <span>
+#include <string_view>
 #include <vector>
 
+#include "cpus.hpp"
 #include "file_output.hpp"
 #include "number_format.hpp"
-#include "parallel_map.hpp"
-#include "thread_pool.hpp"
 #include "textgrid.hpp"
+#include "thread_pool.hpp"
 
 namespace textgrid {
 
@@ -29,30 +32,9 @@ void append_quoted_body(std::string& out, std::string_view text) {
 
 namespace {
 
-// A time in the written form, kept on the stack so that an item's text can be
-// sized exactly before it is allocated.
-struct TimeText {
-  explicit TimeText(double value) : size(write_time(data, value)) {}
-  std::string_view view() const { return {data, size}; }
-
-  char data[kTimeBufferSize];
-  std::size_t size;
-};
-
-struct CountText {
-  explicit CountText(std::size_t value)
-      : size(static_cast<std::size_t>(std::to_chars(data, data + sizeof data, value).ptr - data)) {}
-  std::string_view view() const { return {data, size}; }
-
-  char data[24];  // any 64-bit count
-  std::size_t size;
-};
-
-void append_count(std::string& out, std::size_t value) { out += CountText(value).view(); }
-
-std::size_t quoted_size(std::string_view text) {
-  return text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '"'));
-}
+// The item forms of the two layouts, each a fixed frame around an index (long
+// layout only), one or two times and a quoted label.
+enum class ItemForm { long_interval, long_point, short_interval, short_point };
 
 constexpr std::string_view kIntervalOpen{"        intervals ["};
 constexpr std::string_view kIntervalXmin{"]:\r\n            xmin = "};
@@ -62,131 +44,224 @@ constexpr std::string_view kQuoteEnd{"\" \r\n"};
 constexpr std::string_view kPointOpen{"        points ["};
 constexpr std::string_view kPointNumber{"]:\r\n            number = "};
 constexpr std::string_view kPointMark{" \r\n            mark = \""};
+constexpr std::size_t kCountBound = 20;  // any 64-bit count
 
-std::string long_interval(const Item& item, std::size_t index) {
-  const CountText n(index + 1);
-  const TimeText xmin(item.tmin);
-  const TimeText xmax(item.tmax);
-  std::string out;
-  out.reserve(kIntervalOpen.size() + kIntervalXmin.size() + kIntervalXmax.size() + kIntervalText.size() +
-              kQuoteEnd.size() + n.size + xmin.size + xmax.size + quoted_size(item.text));
-  out += kIntervalOpen;
-  out += n.view();
-  out += kIntervalXmin;
-  out += xmin.view();
-  out += kIntervalXmax;
-  out += xmax.view();
-  out += kIntervalText;
-  append_quoted_body(out, item.text);
-  out += kQuoteEnd;
-  return out;
+std::size_t quoted_size(std::string_view text) {
+  return text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '"'));
 }
 
-std::string long_point(const Item& item, std::size_t index) {
-  const CountText n(index + 1);
-  const TimeText number(item.tmin);
-  std::string out;
-  out.reserve(kPointOpen.size() + kPointNumber.size() + kPointMark.size() + kQuoteEnd.size() + n.size +
-              number.size + quoted_size(item.text));
-  out += kPointOpen;
-  out += n.view();
-  out += kPointNumber;
-  out += number.view();
-  out += kPointMark;
-  append_quoted_body(out, item.text);
-  out += kQuoteEnd;
-  return out;
-}
+// A write position in a buffer that the bounds below have sized.
+struct Cursor {
+  char* at;
 
-std::string short_interval(const Item& item) {
-  const TimeText xmin(item.tmin);
-  const TimeText xmax(item.tmax);
-  std::string out;
-  out.reserve(xmin.size + xmax.size + quoted_size(item.text) + 9);
-  out += xmin.view();
-  out += "\r\n";
-  out += xmax.view();
-  out += "\r\n\"";
-  append_quoted_body(out, item.text);
-  out += "\"\r\n";
-  return out;
-}
-
-std::string short_point(const Item& item) {
-  const TimeText number(item.tmin);
-  std::string out;
-  out.reserve(number.size + quoted_size(item.text) + 7);
-  out += number.view();
-  out += "\r\n\"";
-  append_quoted_body(out, item.text);
-  out += "\"\r\n";
-  return out;
-}
-
-// A tier's text in pieces: the header, then one text per item. Kept apart so
-// that the document can sum every length and allocate once.
-struct TierParts {
-  std::string header;
-  std::vector<std::string> items;
-
-  std::size_t size() const {
-    std::size_t total = header.size();
-    for (const std::string& item : items) total += item.size();
-    return total;
+  void put(std::string_view text) {
+    std::memcpy(at, text.data(), text.size());
+    at += text.size();
+  }
+  void time(double value) { at = put_time(at, value); }
+  void count(std::size_t value) { at = std::to_chars(at, at + kCountBound, value).ptr; }
+  void quoted(std::string_view text) {
+    while (const void* quote = std::memchr(text.data(), '"', text.size())) {
+      const std::size_t upto = static_cast<std::size_t>(static_cast<const char*>(quote) - text.data()) + 1;
+      put(text.substr(0, upto));
+      *at++ = '"';
+      text.remove_prefix(upto);
+    }
+    put(text);
   }
 };
 
-// Copies each item text once, in order, to `dest`. A tier long enough for the
-// pool is copied there too: moving the bytes of a big tier costs about as much
-// as making them.
-char* copy_items(char* dest, const std::vector<std::string>& items) {
-  if (items.size() < parallel_threshold()) {
-    for (const std::string& item : items) dest = std::copy(item.begin(), item.end(), dest);
-    return dest;
+// The room the items need: their frames, labels and the bounds of their times.
+template <ItemForm F>
+std::size_t items_bound(std::span<const Item> items) {
+  std::size_t frame = 0;
+  switch (F) {
+    case ItemForm::long_interval:
+      frame = kIntervalOpen.size() + kIntervalXmin.size() + kIntervalXmax.size() + kIntervalText.size() +
+              kQuoteEnd.size() + kCountBound;
+      break;
+    case ItemForm::long_point:
+      frame = kPointOpen.size() + kPointNumber.size() + kPointMark.size() + kQuoteEnd.size() + kCountBound;
+      break;
+    case ItemForm::short_interval:
+      frame = 9;
+      break;
+    case ItemForm::short_point:
+      frame = 7;
+      break;
   }
-  std::vector<std::size_t> offsets(items.size());
-  std::size_t offset = 0;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    offsets[i] = offset;
-    offset += items[i].size();
+  constexpr bool two_times = F == ItemForm::long_interval || F == ItemForm::short_interval;
+  std::size_t total = frame * items.size();
+  for (const Item& item : items) {
+    total += time_size_bound(item.tmin) + quoted_size(item.text);
+    if (two_times) total += time_size_bound(item.tmax);
   }
-  struct Context {
-    char* dest;
-    const std::vector<std::string>& items;
-    const std::vector<std::size_t>& offsets;
-  } context{dest, items, offsets};
-  detail::run_parallel(items.size(), detail::RangeWork{
-                                         [](void* raw, std::size_t begin, std::size_t end) {
-                                           const Context& c = *static_cast<const Context*>(raw);
-                                           char* to = c.dest + c.offsets[begin];
-                                           for (std::size_t i = begin; i < end; ++i)
-                                             to = std::copy(c.items[i].begin(), c.items[i].end(), to);
-                                         },
-                                         &context});
-  return dest + offset;
+  return total;
 }
 
-// Builds `header` followed by every tier's part, allocating the result once.
-std::string join(std::string_view header, const std::vector<TierParts>& tiers) {
-  std::size_t total = header.size();
-  for (const TierParts& parts : tiers) total += parts.size();
-  std::string out;
-  out.resize_and_overwrite(total, [&](char* data, std::size_t size) {
-    char* to = std::copy(header.begin(), header.end(), data);
-    for (const TierParts& parts : tiers) {
-      to = std::copy(parts.header.begin(), parts.header.end(), to);
-      to = copy_items(to, parts.items);
+// Writes the items, numbered from `first` (counting from 0), at `out`, which
+// has items_bound<F>(items) bytes of room; returns the end.
+template <ItemForm F>
+char* put_items(char* out, std::span<const Item> items, std::size_t first) {
+  Cursor c{out};
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const Item& item = items[i];
+    switch (F) {
+      case ItemForm::long_interval:
+        c.put(kIntervalOpen);
+        c.count(first + i + 1);
+        c.put(kIntervalXmin);
+        c.time(item.tmin);
+        c.put(kIntervalXmax);
+        c.time(item.tmax);
+        c.put(kIntervalText);
+        c.quoted(item.text);
+        c.put(kQuoteEnd);
+        break;
+      case ItemForm::long_point:
+        c.put(kPointOpen);
+        c.count(first + i + 1);
+        c.put(kPointNumber);
+        c.time(item.tmin);
+        c.put(kPointMark);
+        c.quoted(item.text);
+        c.put(kQuoteEnd);
+        break;
+      case ItemForm::short_interval:
+        c.time(item.tmin);
+        c.put("\r\n");
+        c.time(item.tmax);
+        c.put("\r\n\"");
+        c.quoted(item.text);
+        c.put("\"\r\n");
+        break;
+      case ItemForm::short_point:
+        c.time(item.tmin);
+        c.put("\r\n\"");
+        c.quoted(item.text);
+        c.put("\"\r\n");
+        break;
     }
-    return size;
+  }
+  return c.at;
+}
+
+// The items' text alone, sized by its bound, written once.
+template <ItemForm F>
+std::string items_text(std::span<const Item> items, std::size_t first) {
+  std::string out;
+  out.resize_and_overwrite(items_bound<F>(items), [&](char* data, std::size_t) {
+    return static_cast<std::size_t>(put_items<F>(data, items, first) - data);
   });
   return out;
 }
 
+// A tier's text in the making: its header, and its items either still to be
+// written (a short tier, straight into the document) or already written on the
+// pool, as slices in item order.
+struct TierText {
+  std::string header;
+  ItemForm form;
+  std::span<const Item> items;
+  std::vector<std::string> slices;
+  bool sliced = false;
+
+  std::size_t bound() const {
+    std::size_t total = header.size();
+    if (sliced) {
+      for (const std::string& slice : slices) total += slice.size();
+      return total;
+    }
+    switch (form) {
+      case ItemForm::long_interval: return total + items_bound<ItemForm::long_interval>(items);
+      case ItemForm::long_point: return total + items_bound<ItemForm::long_point>(items);
+      case ItemForm::short_interval: return total + items_bound<ItemForm::short_interval>(items);
+      case ItemForm::short_point: return total + items_bound<ItemForm::short_point>(items);
+    }
+    return total;
+  }
+
+  char* put(char* out) const {
+    out = std::copy(header.begin(), header.end(), out);
+    if (sliced) {
+      for (const std::string& slice : slices) out = std::copy(slice.begin(), slice.end(), out);
+      return out;
+    }
+    switch (form) {
+      case ItemForm::long_interval: return put_items<ItemForm::long_interval>(out, items, 0);
+      case ItemForm::long_point: return put_items<ItemForm::long_point>(out, items, 0);
+      case ItemForm::short_interval: return put_items<ItemForm::short_interval>(out, items, 0);
+      case ItemForm::short_point: return put_items<ItemForm::short_point>(out, items, 0);
+    }
+    return out;
+  }
+};
+
+std::string slice_text(ItemForm form, std::span<const Item> items, std::size_t first) {
+  switch (form) {
+    case ItemForm::long_interval: return items_text<ItemForm::long_interval>(items, first);
+    case ItemForm::long_point: return items_text<ItemForm::long_point>(items, first);
+    case ItemForm::short_interval: return items_text<ItemForm::short_interval>(items, first);
+    case ItemForm::short_point: return items_text<ItemForm::short_point>(items, first);
+  }
+  return {};
+}
+
+// Writes a tier long enough for the pool there: each piece of items into a
+// slice of its own, sized by its bound; the slices are placed in order later.
+void write_slices_on_pool(TierText& tier) {
+  struct Slice {
+    std::size_t begin;
+    std::string text;
+  };
+  struct Context {
+    const TierText& tier;
+    std::mutex mutex;
+    std::vector<Slice> slices;
+  } context{tier, {}, {}};
+  detail::run_parallel(tier.items.size(),
+                       detail::RangeWork{[](void* raw, std::size_t begin, std::size_t end) {
+                                           Context& c = *static_cast<Context*>(raw);
+                                           std::string text =
+                                               slice_text(c.tier.form, c.tier.items.subspan(begin, end - begin), begin);
+                                           std::lock_guard lock(c.mutex);
+                                           c.slices.push_back(Slice{begin, std::move(text)});
+                                         },
+                                         &context});
+  std::sort(context.slices.begin(), context.slices.end(),
+            [](const Slice& a, const Slice& b) { return a.begin < b.begin; });
+  tier.slices.reserve(context.slices.size());
+  for (Slice& slice : context.slices) tier.slices.push_back(std::move(slice.text));
+  tier.sliced = true;
+}
+
+// Builds `header` followed by every tier, in one allocation sized by the
+// bounds (and by the slices made on the pool), each byte written once.
+std::string join(std::string_view header, std::vector<TierText>& tiers) {
+  for (TierText& tier : tiers) {
+    if (tier.items.size() >= parallel_threshold()) write_slices_on_pool(tier);
+  }
+  std::size_t total = header.size();
+  for (const TierText& tier : tiers) total += tier.bound();
+  std::string out;
+  out.resize_and_overwrite(total, [&](char* data, std::size_t) {
+    char* to = std::copy(header.begin(), header.end(), data);
+    for (const TierText& tier : tiers) to = tier.put(to);
+    return static_cast<std::size_t>(to - data);
+  });
+  return out;
+}
+
+void append_count(std::string& out, std::size_t value) {
+  char text[kCountBound];
+  out.append(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
+}
+
 const char* class_of(const Tier& tier) { return tier.is_interval ? "IntervalTier" : "TextTier"; }
 
-TierParts long_parts(const Tier& tier, std::size_t position) {
-  TierParts parts;
-  std::string& h = parts.header;
+TierText long_tier(const Tier& tier, std::size_t position) {
+  TierText text{{}, tier.is_interval ? ItemForm::long_interval : ItemForm::long_point, tier.items, {}, false};
+  std::string& h = text.header;
   h += "    item [";
   append_count(h, position + 1);
   h += "]:\r\n        class = \"";
@@ -202,14 +277,12 @@ TierParts long_parts(const Tier& tier, std::size_t position) {
   h += ": size = ";
   append_count(h, tier.items.size());
   h += " \r\n";
-  const std::span<const Item> items(tier.items);
-  parts.items = tier.is_interval ? parallel_map(items, long_interval) : parallel_map(items, long_point);
-  return parts;
+  return text;
 }
 
-TierParts short_parts(const Tier& tier) {
-  TierParts parts;
-  std::string& h = parts.header;
+TierText short_tier(const Tier& tier) {
+  TierText text{{}, tier.is_interval ? ItemForm::short_interval : ItemForm::short_point, tier.items, {}, false};
+  std::string& h = text.header;
   h += '"';
   h += class_of(tier);
   h += "\"\r\n\"";
@@ -221,23 +294,21 @@ TierParts short_parts(const Tier& tier) {
   h += "\r\n";
   append_count(h, tier.items.size());
   h += "\r\n";
-  const std::span<const Item> items(tier.items);
-  parts.items = tier.is_interval ? parallel_map(items, short_interval) : parallel_map(items, short_point);
-  return parts;
+  return text;
 }
 
 
 }  // namespace
 
 std::string Tier::to_long_textgrid_string(std::size_t position) const {
-  std::vector<TierParts> parts;
-  parts.push_back(long_parts(*this, position));
+  std::vector<TierText> parts;
+  parts.push_back(long_tier(*this, position));
   return join({}, parts);
 }
 
 std::string Tier::to_short_textgrid_string() const {
-  std::vector<TierParts> parts;
-  parts.push_back(short_parts(*this));
+  std::vector<TierText> parts;
+  parts.push_back(short_tier(*this));
   return join({}, parts);
 }
 
@@ -250,9 +321,9 @@ std::string TextGrid::to_long_textgrid_string() const {
   header += " \r\ntiers? <exists> \r\nsize = ";
   append_count(header, tiers.size());
   header += " \r\nitem []: \r\n";
-  std::vector<TierParts> parts;
+  std::vector<TierText> parts;
   parts.reserve(tiers.size());
-  for (std::size_t i = 0; i < tiers.size(); ++i) parts.push_back(long_parts(tiers[i], i));
+  for (std::size_t i = 0; i < tiers.size(); ++i) parts.push_back(long_tier(tiers[i], i));
   return join(header, parts);
 }
 
@@ -264,9 +335,9 @@ std::string TextGrid::to_short_textgrid_string() const {
   header += "\r\n<exists>\r\n";
   append_count(header, tiers.size());
   header += "\r\n";
-  std::vector<TierParts> parts;
+  std::vector<TierText> parts;
   parts.reserve(tiers.size());
-  for (const Tier& tier : tiers) parts.push_back(short_parts(tier));
+  for (const Tier& tier : tiers) parts.push_back(short_tier(tier));
   return join(header, parts);
 }
 

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <tuple>
@@ -178,6 +179,36 @@ TEST_F(batch, large_tiers_inside_a_parallel_batch_on_one_worker) {
   for (std::size_t i = 0; i < paths.size(); ++i) expect_data_of(data[i], tag_of(i), 100 + i);
 }
 
+std::atomic<std::size_t> g_largest_piece_end{0};
+
+void record_piece_end(std::size_t, std::size_t end) {
+  std::size_t seen = g_largest_piece_end.load();
+  while (end > seen && !g_largest_piece_end.compare_exchange_weak(seen, end)) {
+  }
+}
+
+// The files keep the pool busy: a batch element converts its large tier on
+// its own worker, so every piece run is a range of files, none of items.
+TEST_F(batch, large_tiers_are_converted_on_the_worker_that_read_them) {
+  detail::reset_thread_pool_for_testing(2);
+  std::vector<std::string> paths;
+  for (std::size_t i = 0; i < 45; ++i) {
+    paths.push_back(write(tag_of(i) + ".TextGrid", long_text(tag_of(i), 300)));
+  }
+  g_largest_piece_end = 0;
+  detail::set_piece_observer_for_testing(record_piece_end);
+  const auto data = files_to_data(paths, true, "long");
+  const auto grids = read_textgrids(paths, true, "long");
+  detail::set_piece_observer_for_testing(nullptr);
+  EXPECT_EQ(g_largest_piece_end.load(), paths.size());
+  ASSERT_EQ(data.size(), paths.size());
+  ASSERT_EQ(grids.size(), paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    expect_data_of(data[i], tag_of(i), 300);
+    expect_data_of(grids[i].to_data(), tag_of(i), 300);
+  }
+}
+
 // Batches below and well above the parallel threshold, with failures spread
 // through them, on one worker and on several: every result sits at its own
 // file's position.
@@ -191,15 +222,19 @@ TEST_P(batch_order, results_in_input_order) {
   for (std::size_t i = 3; i < paths.size(); i += 11) paths[i] = bad;
   const auto vectors = files_to_vectors(paths, true, "auto");
   const auto data = files_to_data(paths, true, "auto");
+  const auto grids = read_textgrids(paths, true, "auto");
   ASSERT_EQ(vectors.size(), paths.size());
   ASSERT_EQ(data.size(), paths.size());
+  ASSERT_EQ(grids.size(), paths.size());
   for (std::size_t i = 0; i < paths.size(); ++i) {
     if (paths[i] == bad) {
       expect_empty(vectors[i]);
       expect_empty(data[i]);
+      expect_empty(grids[i].to_data());
     } else {
       expect_vectors_of(vectors[i], tag_of(i), i % 7 + 1);
       expect_data_of(data[i], tag_of(i), i % 7 + 1);
+      expect_data_of(grids[i].to_data(), tag_of(i), i % 7 + 1);
     }
   }
 }

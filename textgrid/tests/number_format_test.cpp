@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -85,6 +86,113 @@ TEST(number_form, random_doubles_round_trip_and_are_shortest) {
       ASSERT_EQ(ec, std::errc{});
       EXPECT_NE(parse(std::string(shorter, end)), value) << text << " is not the shortest";
     }
+  }
+}
+
+
+// The formatter as it was before the short way for values with few digits:
+// scientific shortest digits from to_chars, placed positionally. Every value
+// must come out of format_time byte for byte as it comes out of this.
+std::string reference_format(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  char scientific[32];
+  const auto [end, ec] =
+      std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific);
+  EXPECT_EQ(ec, std::errc{});
+  std::string out;
+  const char* p = scientific;
+  if (*p == '-') {
+    out += '-';
+    ++p;
+  }
+  std::string digits;
+  while (p < end && *p != 'e') {
+    if (*p != '.') digits += *p;
+    ++p;
+  }
+  int exponent = 0;
+  std::from_chars(p[1] == '+' ? p + 2 : p + 1, end, exponent);
+  const int point = exponent + 1;
+  if (point <= 0) {
+    out += "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
+  } else if (static_cast<std::size_t>(point) >= digits.size()) {
+    out += digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0');
+  } else {
+    out += digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
+  }
+  return out;
+}
+
+// Values where the short way starts, stops or could pick a wrong neighbour:
+// few decimals, integers up to and past 2^53, powers of ten and halves, the
+// doubles next to each, subnormals; both signs.
+std::vector<double> edge_doubles() {
+  std::vector<double> seeds = {0.0, 0.5, 1.0, 0.1, 0.3, 0.7, 2.5, 1e-7, 1e-5, 123456.789, 4503599627370495.0,
+                               4503599627370496.0, 4503599627370497.0, 9007199254740991.0, 9007199254740992.0,
+                               9007199254740993.0, 5e-324, 2.2250738585072014e-308, 2.2250738585072009e-308,
+                               std::numeric_limits<double>::max()};
+  for (int e = -30; e <= 30; ++e) seeds.push_back(std::pow(10.0, e));
+  for (int e = -1074; e <= 1023; ++e) seeds.push_back(std::ldexp(1.0, e));
+  for (std::uint64_t m = 1; m < 100000; m = m * 3 + 1)
+    for (int k = 0; k <= 22; ++k) seeds.push_back(static_cast<double>(m) / std::pow(10.0, k));
+  std::vector<double> values;
+  for (const double seed : seeds) {
+    for (const double v : {seed, std::nextafter(seed, 0.0), std::nextafter(seed, HUGE_VAL)}) {
+      values.push_back(v);
+      values.push_back(-v);
+    }
+  }
+  return values;
+}
+
+// Random bit patterns, times in everyday ranges at full precision and rounded
+// to 0-9 decimals (the few-digit way's own ground), magnitudes spread evenly
+// over 1e-7 .. 1e17 at full precision and their neighbours (the exact integer
+// way's ground and its edges), and the edges above.
+TEST(number_form, same_bytes_as_the_reference_formatter) {
+  std::mt19937_64 random(1208);
+  std::uniform_real_distribution<double> everyday(0.0, 100000.0);
+  std::uniform_real_distribution<double> magnitude(-7.0, 17.0);
+  std::uniform_int_distribution<int> decimals(0, 9);
+  std::vector<double> values = edge_doubles();
+  for (int i = 0; i < 400000; ++i) {
+    double value = everyday(random);
+    switch (i % 4) {
+      case 0: value = std::bit_cast<double>(random()); break;
+      case 1: {
+        const double scale = std::pow(10.0, decimals(random));
+        value = std::round(value * scale) / scale;
+        break;
+      }
+      case 2: {
+        value = std::pow(10.0, magnitude(random));
+        if (i % 3 != 0) value = std::nextafter(value, i % 3 == 1 ? 0.0 : HUGE_VAL);
+        break;
+      }
+      default: break;
+    }
+    values.push_back(value);
+  }
+  std::size_t checked = 0;
+  for (const double value : values) {
+    char buffer[kTimeBufferSize];
+    const std::size_t size = write_time(buffer, value);
+    ASSERT_EQ(std::string(buffer, size), reference_format(value)) << std::bit_cast<std::uint64_t>(value);
+    ASSERT_LE(size, time_size_bound(value)) << buffer;
+    ++checked;
+  }
+  EXPECT_GT(checked, 400000u);
+}
+
+// put_time stays within the bound it was given and writes nothing beyond.
+TEST(number_form, put_time_ends_where_it_says) {
+  for (const double value : {0.0, -0.0, 0.25, -1e-7, 1e23, 5e-324, -std::numeric_limits<double>::max()}) {
+    std::string buffer(time_size_bound(value) + 1, '#');
+    char* end = put_time(buffer.data(), value);
+    const auto size = static_cast<std::size_t>(end - buffer.data());
+    EXPECT_EQ(buffer.substr(0, size), format_time(value));
+    EXPECT_EQ(buffer.substr(size), std::string(buffer.size() - size, '#'));
   }
 }
 

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -106,6 +107,12 @@ TEST(writer, quotes_doubled_and_nothing_else_touched) {
 
 // The item blocks as the layout tables give them, one after another, to check
 // the pool's output against.
+std::string quoted(const std::string& text) {
+  std::string out;
+  append_quoted_body(out, text);
+  return out;
+}
+
 std::string reference_long_items(const Tier& tier) {
   std::string out;
   for (std::size_t i = 0; i < tier.items.size(); ++i) {
@@ -113,7 +120,7 @@ std::string reference_long_items(const Tier& tier) {
     out += "        intervals [" + std::to_string(i + 1) + "]:\r\n";
     out += "            xmin = " + format_time(item.tmin) + " \r\n";
     out += "            xmax = " + format_time(item.tmax) + " \r\n";
-    out += "            text = \"" + item.text + "\" \r\n";
+    out += "            text = \"" + quoted(item.text) + "\" \r\n";
   }
   return out;
 }
@@ -121,7 +128,24 @@ std::string reference_long_items(const Tier& tier) {
 std::string reference_short_items(const Tier& tier) {
   std::string out;
   for (const Item& item : tier.items)
-    out += format_time(item.tmin) + "\r\n" + format_time(item.tmax) + "\r\n\"" + item.text + "\"\r\n";
+    out += format_time(item.tmin) + "\r\n" + format_time(item.tmax) + "\r\n\"" + quoted(item.text) + "\"\r\n";
+  return out;
+}
+
+std::string reference_long_points(const Tier& tier) {
+  std::string out;
+  for (std::size_t i = 0; i < tier.items.size(); ++i) {
+    const Item& item = tier.items[i];
+    out += "        points [" + std::to_string(i + 1) + "]:\r\n";
+    out += "            number = " + format_time(item.tmin) + " \r\n";
+    out += "            mark = \"" + quoted(item.text) + "\" \r\n";
+  }
+  return out;
+}
+
+std::string reference_short_points(const Tier& tier) {
+  std::string out;
+  for (const Item& item : tier.items) out += format_time(item.tmin) + "\r\n\"" + quoted(item.text) + "\"\r\n";
   return out;
 }
 
@@ -153,6 +177,41 @@ TEST_P(sequential_and_parallel, give_identical_bytes) {
     const std::string short_header =
         "\"IntervalTier\"\r\n\"n\"\r\n0\r\n" + std::to_string(count) + "\r\n" + std::to_string(count) + "\r\n";
     EXPECT_EQ(short_text, short_header + reference_short_items(tier)) << count;
+  }
+}
+
+// Texts that take the most room per byte of input (all quotes), times of
+// every length (subnormal, huge, NaN, negative zero) and labels far longer
+// than the rest: each buffer, whole or per piece, is sized from bounds, and
+// none of these may run past it or leave a gap.
+TEST_P(sequential_and_parallel, awkward_items_give_identical_bytes) {
+  detail::reset_thread_pool_for_testing(GetParam());
+  const double times[] = {0.0, -0.0, 5e-324, 1.7976931348623157e308, 0.1, 1e-7, 123456.789,
+                          std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::infinity()};
+  for (std::size_t count : {parallel_threshold() - 1, std::size_t{500}}) {
+    Tier intervals{"q\"", true, 0, 1, 0, {}};
+    Tier points{"p", false, 0, 1, 0, {}};
+    for (std::size_t i = 0; i < count; ++i) {
+      std::string text(i % 5 == 0 ? 1000 : i % 7, '"');
+      if (i % 3 == 0) text += "caf\xc3\xa9 \"x\"";
+      intervals.items.push_back({times[i % 9], times[(i + 4) % 9], text});
+      points.items.push_back({times[(i + 2) % 9], times[(i + 2) % 9], text});
+    }
+    const std::string long_text = intervals.to_long_textgrid_string(0);
+    EXPECT_EQ(long_text.substr(long_text.size() - reference_long_items(intervals).size()),
+              reference_long_items(intervals))
+        << count;
+    const std::string short_text = intervals.to_short_textgrid_string();
+    EXPECT_EQ(short_text.substr(short_text.size() - reference_short_items(intervals).size()),
+              reference_short_items(intervals))
+        << count;
+    const std::string long_points = points.to_long_textgrid_string(0);
+    EXPECT_EQ(long_points.substr(long_points.size() - reference_long_points(points).size()),
+              reference_long_points(points));
+    const std::string short_points = points.to_short_textgrid_string();
+    EXPECT_EQ(short_points.substr(short_points.size() - reference_short_points(points).size()),
+              reference_short_points(points));
+    EXPECT_EQ(long_text.find("name = \"q\"\"\" \r\n"), 56u);
   }
 }
 
