@@ -9,6 +9,7 @@
 #include "converter.hpp"
 #include "error.hpp"
 #include "textgrid.hpp"
+#include "textgrid_view.hpp"
 
 namespace textgrid {
 
@@ -17,6 +18,13 @@ namespace textgrid {
 // any other word fails with "Unknown file type: <word>" and opens nothing.
 // Keeps no state; safe on worker threads.
 Result<TextGrid> read_from_file(const std::string& path, bool strict, std::string_view file_type);
+
+// read_from_file's read as the readers make it: a view whose names and labels
+// point into the file's text, which the view owns (textgrid_view.hpp). The
+// read path for callers that build their own values from the labels: no
+// allocation per item. Same failures as read_from_file; safe on worker threads.
+Result<TextGridView> read_view_from_file(const std::string& path, bool strict,
+                                         std::string_view file_type);
 
 // Reads and converts every path, on the pool from the parallel threshold on;
 // a file that fails yields (0, 0, no tiers). Results in input order.

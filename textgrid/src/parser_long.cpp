@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "text_rules.hpp"
@@ -19,95 +20,126 @@ enum class Section {
   InItem,      // keys of the last item of the last tier
 };
 
-// An interval takes at least one heading line of 12 bytes, so a declared
-// count above that many per byte is a lie; reserve no more than the text holds.
-void reserve_items(Tier& tier, std::uint64_t declared, std::size_t text_size) {
-  if (!tier.items.empty()) return;
-  const std::uint64_t cap = text_size / 12;
-  tier.items.reserve(static_cast<std::size_t>(std::min(declared, cap)));
-  prefer_huge_pages(tier.items.data(), tier.items.capacity() * sizeof(Item));
+enum class Heading { None, TierList, Tier, Item };
+
+// Only lines that begin with "i" or "p" can be headings; the rest are told
+// apart by one byte.
+Heading heading_of_line(std::string_view line) {
+  if (line[0] == 'i') {
+    if (heading_of(line, "item")) return is_tier_list_marker(line) ? Heading::TierList : Heading::Tier;
+    return heading_of(line, "intervals") ? Heading::Item : Heading::None;
+  }
+  if (line[0] == 'p' && heading_of(line, "points")) return Heading::Item;
+  return Heading::None;
 }
+
+// An interval takes at least one heading line of 12 bytes, so a declared
+// count above that many per byte is a lie. What all tiers reserve together
+// stays within what the text after the count line can hold.
+class ReserveBudget {
+ public:
+  explicit ReserveBudget(std::size_t text_size) : left_(text_size / 12) {}
+
+  void reserve(TierView& tier, std::uint64_t declared, std::size_t text_left) {
+    if (!tier.items.empty() || tier.items.capacity() != 0) return;
+    const std::size_t cap = std::min(left_, text_left / 12);
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(declared, cap));
+    tier.items.reserve(count);
+    left_ -= count;
+    prefer_huge_pages(tier.items.data(), tier.items.capacity() * sizeof(ItemView));
+  }
+
+ private:
+  std::size_t left_;
+};
 
 }  // namespace
 
-Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict) {
-  TextGrid grid;
+Result<TextGridView> parse_long_view(std::string owned, std::string name, bool strict) {
+  TextGridView grid;
+  grid.text = std::make_unique<std::string>(std::move(owned));
   grid.name = std::move(name);
+  std::string& text = *grid.text;
   Section section = Section::InHeader;
-  LineCursor lines(text);
+  LineCursor lines(text.data(), text.size());
+  ReserveBudget budget(text.size());
+  TierView* tier = nullptr;  // the last tier
+  ItemView* item = nullptr;  // the last item of the last tier
   std::string_view line;
   while (lines.next(line)) {
-    if (line.starts_with("item [")) {
-      if (line.starts_with("item []")) {
+    if (line.empty()) continue;
+    switch (heading_of_line(line)) {
+      case Heading::TierList:
         section = Section::InTierList;
-      } else {
-        grid.tiers.emplace_back();
+        continue;
+      case Heading::Tier:
+        tier = &grid.tiers.emplace_back();
         section = Section::InTier;
-      }
-      continue;
+        continue;
+      case Heading::Item:
+        if (tier == nullptr) {
+          return fail(ErrorKind::InvalidData,
+                      "Interval or point heading before any tier heading on line " +
+                          std::to_string(lines.line_number()));
+        }
+        item = &tier->items.emplace_back();
+        section = Section::InItem;
+        continue;
+      case Heading::None:
+        break;
     }
-    if (line.starts_with("intervals [") || line.starts_with("points [")) {
-      if (grid.tiers.empty()) {
-        return fail(ErrorKind::InvalidData,
-                    "Interval or point heading before any tier heading on line " +
-                        std::to_string(lines.line_number()));
-      }
-      grid.tiers.back().items.emplace_back();
-      section = Section::InItem;
-      continue;
-    }
-    const auto pair = parse_kv(line);
-    if (!pair) continue;
-    const auto [key, value] = *pair;
+    // "key = value": the line is trimmed, so the key needs trimming at its end
+    // only and the value at its start only.
+    const auto* eq = static_cast<const char*>(std::memchr(line.data(), '=', line.size()));
+    if (eq == nullptr) continue;
+    const auto eq_at = static_cast<std::size_t>(eq - line.data());
+    const std::string_view key = trim_end(line.substr(0, eq_at));
+    const std::string_view value = trim_start(line.substr(eq_at + 1));
 
     switch (section) {
       case Section::InHeader:
         if (key == "xmin") {
-          grid.tmin = parse_real(value);
+          grid.tmin = parse_trimmed_real(value);
         } else if (key == "xmax") {
-          grid.tmax = parse_real(value);
+          grid.tmax = parse_trimmed_real(value);
         } else if (key == "size") {
-          grid.size = parse_count(value);
+          grid.size = parse_trimmed_count(value);
         }
         break;
       case Section::InTierList:
         break;
-      case Section::InTier: {
-        Tier& tier = grid.tiers.back();
+      case Section::InTier:
         if (key == "name") {
-          tier.name = lines.take_text(value);
+          tier->name = lines.take_text_in_place(value);
         } else if (key == "class") {
           const std::string kind = unquote(value);
           if (kind == "IntervalTier") {
-            tier.is_interval = true;
+            tier->is_interval = true;
           } else if (kind == "TextTier") {
-            tier.is_interval = false;
+            tier->is_interval = false;
           } else {
             return fail(ErrorKind::InvalidData, "Unknown tier class: " + std::string(value));
           }
         } else if (key == "xmin") {
-          tier.tmin = parse_real(value);
+          tier->tmin = parse_trimmed_real(value);
         } else if (key == "xmax") {
-          tier.tmax = parse_real(value);
+          tier->tmax = parse_trimmed_real(value);
         } else if (key == "intervals: size" || key == "points: size") {
-          tier.size = parse_count(value);
-          reserve_items(tier, tier.size, text.size());
+          tier->size = parse_trimmed_count(value);
+          budget.reserve(*tier, tier->size, text.size() - lines.offset());
         }
         break;
-      }
-      case Section::InItem: {
-        Item& item = grid.tiers.back().items.back();
+      case Section::InItem:
         if (key == "xmin") {
-          item.tmin = parse_real(value);
+          item->tmin = parse_trimmed_real(value);
         } else if (key == "xmax") {
-          item.tmax = parse_real(value);
+          item->tmax = parse_trimmed_real(value);
         } else if (key == "number") {
-          item.tmin = item.tmax = parse_real(value);
+          item->tmin = item->tmax = parse_trimmed_real(value);
         } else if (key == "text" || key == "mark") {
-          item.text = lines.take_text(value);
+          item->text = lines.take_text_in_place(value);
         }
         break;
-      }
     }
   }
   if (strict) {
@@ -116,10 +148,18 @@ Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict
   return grid;
 }
 
+Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict) {
+  auto view = parse_long_view(std::string(text), std::move(name), strict);
+  if (!view) return std::unexpected(std::move(view.error()));
+  return view->to_textgrid();
+}
+
 Result<TextGrid> read_from_file_long(const std::string& path, bool strict) {
   auto text = read_text_file(path);
   if (!text) return std::unexpected(std::move(text.error()));
-  return parse_long(*text, file_stem(path), strict);
+  auto view = parse_long_view(std::move(*text), file_stem(path), strict);
+  if (!view) return std::unexpected(std::move(view.error()));
+  return view->to_textgrid();
 }
 
 }  // namespace textgrid
