@@ -1,7 +1,9 @@
 #include "numbers.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -28,6 +30,106 @@ constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << 53;
+
+// 10^0 .. 10^19, every power of ten below 2^64.
+constexpr std::uint64_t kIntegerPowers[] = {1ULL,
+                                            10ULL,
+                                            100ULL,
+                                            1000ULL,
+                                            10000ULL,
+                                            100000ULL,
+                                            1000000ULL,
+                                            10000000ULL,
+                                            100000000ULL,
+                                            1000000000ULL,
+                                            10000000000ULL,
+                                            100000000000ULL,
+                                            1000000000000ULL,
+                                            10000000000000ULL,
+                                            100000000000000ULL,
+                                            1000000000000000ULL,
+                                            10000000000000000ULL,
+                                            100000000000000000ULL,
+                                            1000000000000000000ULL,
+                                            10000000000000000000ULL};
+
+// Whether the eight bytes of `word` are all ASCII digits.
+bool all_digits(std::uint64_t word) {
+  return (((word & 0xF0F0F0F0F0F0F0F0ULL) |
+           (((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
+          0x3333333333333333ULL);
+}
+
+// The value of eight ASCII digits loaded little-endian, first digit lowest:
+// pairs, then fours, then all eight, with three multiplications.
+std::uint64_t eight_digits(std::uint64_t word) {
+  word -= 0x3030303030303030ULL;
+  word = word * 10 + (word >> 8);
+  constexpr std::uint64_t kMask = 0x000000FF000000FFULL;
+  constexpr std::uint64_t kMul1 = 100 + (1000000ULL << 32);
+  constexpr std::uint64_t kMul2 = 1 + (10000ULL << 32);
+  return (((word & kMask) * kMul1) + (((word >> 16) & kMask) * kMul2)) >> 32;
+}
+
+// Gathers the digits at `p` into `mantissa`, eight at a time while eight are
+// there; returns the first byte that is not a digit. Wraps beyond 19 digits,
+// which the caller counts.
+const char* gather_digits(const char* p, const char* end, std::uint64_t& mantissa) {
+  if constexpr (std::endian::native == std::endian::little) {
+    while (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (!all_digits(word)) break;
+      mantissa = mantissa * 100000000 + eight_digits(word);
+      p += 8;
+    }
+  }
+  while (p != end && is_digit(*p)) {
+    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    ++p;
+  }
+  return p;
+}
+
+double power_of_two(int k) {  // for -1022 <= k <= 1023
+  return std::bit_cast<double>(static_cast<std::uint64_t>(1023 + k) << 52);
+}
+
+// Returns mantissa x 10^exponent rounded to nearest, ties to even, for a
+// mantissa above 0 and |exponent| <= 19: the product, or the quotient and
+// its remainder, are exact in 128 bits, so the bits past the 53 kept and
+// whether anything is left over decide the rounding exactly.
+double scale_exactly(std::uint64_t mantissa, long long exponent) {
+  using u128 = unsigned __int128;
+  u128 q = 0;
+  bool inexact = false;  // a non-zero remainder lies below q's last bit
+  int scale = 0;         // the value is (q + remainder) x 2^scale
+  if (exponent >= 0) {
+    q = static_cast<u128>(mantissa) * kIntegerPowers[exponent];
+  } else {
+    const std::uint64_t divisor = kIntegerPowers[-exponent];
+    const int shift = std::countl_zero(mantissa);
+    const u128 numerator = static_cast<u128>(mantissa << shift) << 64;
+    q = numerator / divisor;
+    inexact = numerator - q * divisor != 0;
+    scale = -64 - shift;
+  }
+  const auto high = static_cast<std::uint64_t>(q >> 64);
+  const int bits = high != 0 ? 128 - std::countl_zero(high)
+                             : 64 - std::countl_zero(static_cast<std::uint64_t>(q));
+  if (bits <= 53) return static_cast<double>(static_cast<std::uint64_t>(q)) * power_of_two(scale);
+  int drop = bits - 53;
+  auto kept = static_cast<std::uint64_t>(q >> drop);
+  const u128 rest = q & ((u128{1} << drop) - 1);
+  const u128 half = u128{1} << (drop - 1);
+  if (rest > half || (rest == half && (inexact || (kept & 1) != 0))) {
+    if (++kept == kExactMantissa) {
+      kept >>= 1;
+      ++drop;
+    }
+  }
+  return static_cast<double>(kept) * power_of_two(drop + scale);
+}
 
 }  // namespace
 
@@ -109,8 +211,10 @@ double parse_trimmed_real(std::string_view s) {
   // significant digits gather into a 64-bit mantissa. When it is below 2^53
   // and the power of ten at most 1e22, both are doubles exactly and one
   // multiplication or division rounds once, to nearest: the exact result
-  // (Clinger's fast path). Everything else, well formed or not, goes to the
-  // general conversion, which decides as it always has.
+  // (Clinger's fast path). Up to 19 digits and powers of ten up to 1e19 (the
+  // 17 digits of a time as Praat writes it) are rounded exactly from 128-bit
+  // integers. Everything else, well formed or not, goes to the general
+  // conversion, which decides as it always has.
   const char* p = s.data();
   const char* const end = p + s.size();
   bool negative = false;
@@ -122,10 +226,7 @@ double parse_trimmed_real(std::string_view s) {
   while (p != end && *p == '0') ++p;  // leading zeros carry no digit
   std::uint64_t mantissa = 0;
   const char* const int_begin = p;
-  while (p != end && is_digit(*p)) {
-    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-    ++p;
-  }
+  p = gather_digits(p, end, mantissa);
   std::size_t significant = static_cast<std::size_t>(p - int_begin);
   long long exponent = 0;
   bool any_digit = p != digits_begin;
@@ -136,10 +237,7 @@ double parse_trimmed_real(std::string_view s) {
       while (p != end && *p == '0') ++p;
     }
     const char* const frac_significant = p;
-    while (p != end && is_digit(*p)) {
-      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-      ++p;
-    }
+    p = gather_digits(p, end, mantissa);
     significant += static_cast<std::size_t>(p - frac_significant);
     exponent = -static_cast<long long>(p - frac_begin);
     any_digit = any_digit || p != frac_begin;
@@ -170,7 +268,12 @@ double parse_trimmed_real(std::string_view s) {
     const double value = exponent < 0 ? m / kExactPowers[-exponent] : m * kExactPowers[exponent];
     return negative ? -value : value;
   }
-  // Well formed, only too precise for the fast path: the standard library
+  // Up to 19 digits and a power of ten below 2^64: exact in integers.
+  if (exponent >= -19 && exponent <= 19) {
+    const double value = scale_exactly(mantissa, exponent);
+    return negative ? -value : value;
+  }
+  // Well formed, only too far out for the fast paths: the standard library
   // (no "+" there) has the last word, the range rule included.
   double result = 0.0;
   const char* first = s.data() + (s.front() == '+' ? 1 : 0);
