@@ -71,10 +71,24 @@ std::uint64_t eight_digits(std::uint64_t word) {
   return (((word & kMask) * kMul1) + (((word >> 16) & kMask) * kMul2)) >> 32;
 }
 
-// Gathers the digits at `p` into `mantissa`, eight at a time while eight are
-// there; returns the first byte that is not a digit. Wraps beyond 19 digits,
-// which the caller counts.
-const char* gather_digits(const char* p, const char* end, std::uint64_t& mantissa) {
+// The value of four ASCII digits loaded little-endian, first digit lowest.
+std::uint32_t four_digits(std::uint32_t word) {
+  word -= 0x30303030U;
+  word = word * 10 + (word >> 8);
+  return ((word & 0x000000FFU) * 100 + ((word >> 16) & 0x000000FFU));
+}
+
+bool all_four_digits(std::uint32_t word) {
+  return (((word & 0xF0F0F0F0U) | (((word + 0x06060606U) & 0xF0F0F0F0U) >> 4)) == 0x33333333U);
+}
+
+// Gathers the digits at `p` into `mantissa`, eight and four at a time while
+// that many are there; returns the first byte that is not a digit. Wraps
+// beyond 19 digits, which the caller counts. The mantissa is a local copy:
+// stores through a reference would alias every byte read.
+[[gnu::always_inline]] inline const char* gather_digits(const char* p, const char* end,
+                                                      std::uint64_t& mantissa_out) {
+  std::uint64_t mantissa = mantissa_out;
   if constexpr (std::endian::native == std::endian::little) {
     while (end - p >= 8) {
       std::uint64_t word;
@@ -83,11 +97,21 @@ const char* gather_digits(const char* p, const char* end, std::uint64_t& mantiss
       mantissa = mantissa * 100000000 + eight_digits(word);
       p += 8;
     }
+    if (end - p >= 4) {
+      std::uint32_t word;
+      std::memcpy(&word, p, 4);
+      if (all_four_digits(word)) {
+        mantissa = mantissa * 10000 + four_digits(word);
+        p += 4;
+      }
+    }
   }
-  while (p != end && is_digit(*p)) {
-    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-    ++p;
+  for (; p != end; ++p) {
+    const auto digit = static_cast<unsigned char>(*p - '0');
+    if (digit > 9) break;
+    mantissa = mantissa * 10 + digit;
   }
+  mantissa_out = mantissa;
   return p;
 }
 

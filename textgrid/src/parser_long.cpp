@@ -1,6 +1,7 @@
 #include "parser_long.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -22,12 +23,32 @@ enum class Section {
 
 enum class Heading { None, TierList, Tier, Item };
 
-// Only lines that begin with "i" or "p" can be headings; the rest are told
-// apart by one byte.
+// Whether `s` is `word` exactly; the length known at compile time lets the
+// comparison become a load or two instead of a call.
+template <std::size_t N>
+bool is(std::string_view s, const char (&word)[N]) {
+  return s.size() == N - 1 && std::memcmp(s.data(), word, N - 1) == 0;
+}
+
+template <std::size_t N>
+bool begins(std::string_view s, const char (&word)[N]) {
+  return s.size() >= N - 1 && std::memcmp(s.data(), word, N - 1) == 0;
+}
+
+// Only lines that begin with "i" or "p" can be headings, so most lines are
+// told apart by one byte; the full rule (heading_of) decides the rest.
 Heading heading_of_line(std::string_view line) {
   if (line[0] == 'i') {
-    if (heading_of(line, "item")) return is_tier_list_marker(line) ? Heading::TierList : Heading::Tier;
-    return heading_of(line, "intervals") ? Heading::Item : Heading::None;
+    if (begins(line, "item")) {
+      if (!heading_of(line, "item")) return Heading::None;
+      return is_tier_list_marker(line) ? Heading::TierList : Heading::Tier;
+    }
+    if (begins(line, "intervals")) {
+      // The common case, "intervals [", needs no loop.
+      if (line.size() > 10 && line[9] == ' ' && line[10] == '[') return Heading::Item;
+      return heading_of(line, "intervals") ? Heading::Item : Heading::None;
+    }
+    return Heading::None;
   }
   if (line[0] == 'p' && heading_of(line, "points")) return Heading::Item;
   return Heading::None;
@@ -98,20 +119,20 @@ Result<TextGridView> parse_long_view(std::string owned, std::string name, bool s
 
     switch (section) {
       case Section::InHeader:
-        if (key == "xmin") {
+        if (is(key, "xmin")) {
           grid.tmin = parse_trimmed_real(value);
-        } else if (key == "xmax") {
+        } else if (is(key, "xmax")) {
           grid.tmax = parse_trimmed_real(value);
-        } else if (key == "size") {
+        } else if (is(key, "size")) {
           grid.size = parse_trimmed_count(value);
         }
         break;
       case Section::InTierList:
         break;
       case Section::InTier:
-        if (key == "name") {
+        if (is(key, "name")) {
           tier->name = lines.take_text_in_place(value);
-        } else if (key == "class") {
+        } else if (is(key, "class")) {
           const std::string kind = unquote(value);
           if (kind == "IntervalTier") {
             tier->is_interval = true;
@@ -120,23 +141,23 @@ Result<TextGridView> parse_long_view(std::string owned, std::string name, bool s
           } else {
             return fail(ErrorKind::InvalidData, "Unknown tier class: " + std::string(value));
           }
-        } else if (key == "xmin") {
+        } else if (is(key, "xmin")) {
           tier->tmin = parse_trimmed_real(value);
-        } else if (key == "xmax") {
+        } else if (is(key, "xmax")) {
           tier->tmax = parse_trimmed_real(value);
-        } else if (key == "intervals: size" || key == "points: size") {
+        } else if (is(key, "intervals: size") || is(key, "points: size")) {
           tier->size = parse_trimmed_count(value);
           budget.reserve(*tier, tier->size, text.size() - lines.offset());
         }
         break;
       case Section::InItem:
-        if (key == "xmin") {
+        if (is(key, "xmin")) {
           item->tmin = parse_trimmed_real(value);
-        } else if (key == "xmax") {
+        } else if (is(key, "xmax")) {
           item->tmax = parse_trimmed_real(value);
-        } else if (key == "number") {
+        } else if (is(key, "number")) {
           item->tmin = item->tmax = parse_trimmed_real(value);
-        } else if (key == "text" || key == "mark") {
+        } else if (is(key, "text") || is(key, "mark")) {
           item->text = lines.take_text_in_place(value);
         }
         break;
