@@ -54,16 +54,17 @@ Heading heading_of_line(std::string_view line) {
   return Heading::None;
 }
 
-// An interval takes at least one heading line of 12 bytes, so a declared
-// count above that many per byte is a lie. What all tiers reserve together
-// stays within what the text after the count line can hold.
+// An item takes at least one heading line ("points[" and its line break: 8
+// bytes), so the items that declared counts may reserve, summed over the whole
+// file, are bounded by what the text after the count can hold; items beyond a
+// reservation grow their tier as read.
 class ReserveBudget {
  public:
-  explicit ReserveBudget(std::size_t text_size) : left_(text_size / 12) {}
+  explicit ReserveBudget(std::size_t text_size) : left_(text_size / 8) {}
 
   void reserve(TierView& tier, std::uint64_t declared, std::size_t text_left) {
     if (!tier.items.empty() || tier.items.capacity() != 0) return;
-    const std::size_t cap = std::min(left_, text_left / 12);
+    const std::size_t cap = std::min(left_, text_left / 8);
     const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(declared, cap));
     tier.items.reserve(count);
     left_ -= count;
