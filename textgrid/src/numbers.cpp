@@ -115,6 +115,7 @@ bool all_four_digits(std::uint32_t word) {
   return p;
 }
 
+#if defined(__SIZEOF_INT128__)
 double power_of_two(int k) {  // for -1022 <= k <= 1023
   return std::bit_cast<double>(static_cast<std::uint64_t>(1023 + k) << 52);
 }
@@ -154,6 +155,8 @@ double scale_exactly(std::uint64_t mantissa, long long exponent) {
   }
   return static_cast<double>(kept) * power_of_two(drop + scale);
 }
+
+#endif  // __SIZEOF_INT128__
 
 }  // namespace
 
@@ -293,10 +296,12 @@ double parse_trimmed_real(std::string_view s) {
     return negative ? -value : value;
   }
   // Up to 19 digits and a power of ten below 2^64: exact in integers.
+#if defined(__SIZEOF_INT128__)
   if (exponent >= -19 && exponent <= 19) {
     const double value = scale_exactly(mantissa, exponent);
     return negative ? -value : value;
   }
+#endif
   // Well formed, only too far out for the fast paths: the standard library
   // (no "+" there) has the last word, the range rule included.
   double result = 0.0;
