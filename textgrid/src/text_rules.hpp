@@ -28,7 +28,12 @@ namespace detail {
 std::string_view trim_start_unicode(std::string_view s);
 std::string_view trim_end_unicode(std::string_view s);
 
-inline bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// Tab, line feed, vertical tab, form feed, carriage return and space, by
+// one shift of a mask.
+inline bool is_ascii_space(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u <= ' ' && ((0x100003E00ULL >> u) & 1) != 0;
+}
 
 // Returns the first byte at or after `p` that is not a space, or `end`:
 // indentation goes eight bytes at a time.
