@@ -113,7 +113,7 @@ class LineCursor {
 
   // Takes the next line, trimmed, into `line`; false at the end of the text.
   // Inline and without allocation: every line of every file passes here.
-  bool next(std::string_view& line) {
+  [[gnu::always_inline]] bool next(std::string_view& line) {
     const std::size_t size = text_.size();
     if (pos_ >= size) return false;
     const char* const base = text_.data();
