@@ -253,7 +253,12 @@ double parse_trimmed_real(std::string_view s) {
   while (p != end && *p == '0') ++p;  // leading zeros carry no digit
   std::uint64_t mantissa = 0;
   const char* const int_begin = p;
-  p = gather_digits(p, end, mantissa);
+  // Whole parts are short (seconds): byte by byte; fractions go wide.
+  for (; p != end; ++p) {
+    const auto digit = static_cast<unsigned char>(*p - '0');
+    if (digit > 9) break;
+    mantissa = mantissa * 10 + digit;
+  }
   std::size_t significant = static_cast<std::size_t>(p - int_begin);
   long long exponent = 0;
   bool any_digit = p != digits_begin;
