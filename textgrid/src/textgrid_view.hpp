@@ -62,4 +62,9 @@ struct TextGridView {
   TextGrid to_textgrid() const;
 };
 
+// Returns a view of `grid` whose text holds every tier name and label one
+// after the other: the view for readers that build the owning TextGrid
+// themselves. One text sized up front; allocates per file and per tier.
+TextGridView view_of(const TextGrid& grid);
+
 }  // namespace textgrid

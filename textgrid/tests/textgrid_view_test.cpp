@@ -129,5 +129,22 @@ TEST(textgrid_view, short_layout_collapses_in_place_too) {
   EXPECT_EQ(view->tiers[0].items[1].text, "two\nlines");
 }
 
+TEST(textgrid_view, view_of_an_owning_textgrid_round_trips) {
+  const auto grid = parse_long(long_document(5), "n", true);
+  ASSERT_TRUE(grid.has_value());
+  TextGridView view = view_of(*grid);
+  const TextGridView moved = std::move(view);
+  const TextGrid back = moved.to_textgrid();
+  ASSERT_EQ(back.tiers.size(), grid->tiers.size());
+  for (std::size_t t = 0; t < back.tiers.size(); ++t) {
+    EXPECT_EQ(back.tiers[t].name, grid->tiers[t].name);
+    ASSERT_EQ(back.tiers[t].items.size(), grid->tiers[t].items.size());
+    for (std::size_t i = 0; i < back.tiers[t].items.size(); ++i) {
+      EXPECT_EQ(back.tiers[t].items[i].text, grid->tiers[t].items[i].text);
+      EXPECT_EQ(back.tiers[t].items[i].tmax, grid->tiers[t].items[i].tmax);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace textgrid
