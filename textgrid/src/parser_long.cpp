@@ -115,8 +115,18 @@ Result<TextGridView> parse_long_view(std::string owned, std::string name, bool s
     const auto* eq = static_cast<const char*>(std::memchr(line.data(), '=', line.size()));
     if (eq == nullptr) continue;
     const auto eq_at = static_cast<std::size_t>(eq - line.data());
-    const std::string_view key = trim_end(line.substr(0, eq_at));
-    const std::string_view value = trim_start(line.substr(eq_at + 1));
+    // " = " between a key and a value that end and begin with plain bytes,
+    // as Praat writes it, needs no trimming loops.
+    const auto plain = [](char c) {
+      return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x80;
+    };
+    const std::string_view key = eq_at >= 2 && line[eq_at - 1] == ' ' && plain(line[eq_at - 2])
+                                     ? line.substr(0, eq_at - 1)
+                                     : trim_end(line.substr(0, eq_at));
+    const std::string_view value =
+        eq_at + 2 < line.size() && line[eq_at + 1] == ' ' && plain(line[eq_at + 2])
+            ? line.substr(eq_at + 2)
+            : trim_start(line.substr(eq_at + 1));
 
     switch (section) {
       case Section::InHeader:
