@@ -1,6 +1,6 @@
-// The whole read by path with "auto" on any bytes (UTF-8 and UTF-16 checks,
-// the layout marker, both readers): no crash, and the same result as naming
-// the layout that the marker chooses.
+// The whole read by path with "auto" on any bytes (the binary magic, UTF-8
+// and UTF-16 checks, the chronological header, the layout marker, all four
+// readers): no crash, and the same result as calling the reader chosen.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,6 +8,8 @@
 
 #include "fuzz_common.hpp"
 #include "lib.hpp"
+#include "parser_binary.hpp"
+#include "parser_chronological.hpp"
 #include "text_rules.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,8 +19,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto decoded = textgrid::decode_text(bytes);
   for (const bool strict : {false, true}) {
     const auto chosen = textgrid::read_from_file(path, strict, "auto");
+    if (textgrid::is_binary_file(bytes)) {
+      FUZZ_CHECK(plinth_fuzz::same_result(chosen, textgrid::read_from_file_binary(path, strict)));
+      continue;
+    }
     if (!decoded) {
       FUZZ_CHECK(!chosen && chosen.error().message == decoded.error().message);
+      continue;
+    }
+    if (textgrid::is_chronological_text(*decoded)) {
+      FUZZ_CHECK(plinth_fuzz::same_result(
+          chosen, textgrid::read_from_file_chronological(path, strict)));
       continue;
     }
     const bool long_layout = textgrid::has_long_layout_marker(*decoded);

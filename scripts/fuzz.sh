@@ -13,7 +13,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_read_long fuzz_read_short fuzz_read_auto fuzz_roundtrip)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_read_long fuzz_read_short fuzz_read_chronological fuzz_read_binary
+                                       fuzz_read_auto fuzz_roundtrip)
 
 # clang 16 is the oldest that compiles the core against libstdc++'s
 # std::expected; Debian 12 ships it with its libFuzzer runtime.

@@ -4,6 +4,7 @@ result, never a crash or a hang, through every read function."""
 import os
 import pathlib
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -219,6 +220,76 @@ def test_deeply_wrong_layouts(tmp_path, file_type, content, strict, expected):
             assert str(error).startswith("Failed to read TextGrid file ")
     else:
         assert plinth.textgrid2data(path, strict, file_type) == expected
+
+
+CHRONOLOGICAL = '"Praat chronological TextGrid text file"\n'
+BINARY = b"ooBinaryFile\x08TextGrid"
+
+
+def be_real(value):
+    return struct.pack(">d", value)
+
+
+def binary_tier(kind, count):
+    name = {"IntervalTier": b"\x0cIntervalTier", "TextTier": b"\x08TextTier"}[kind]
+    return name + b"\x00\x01a" + be_real(0) + be_real(1) + struct.pack(">I", count)
+
+
+BINARY_GRID = BINARY + be_real(0) + be_real(1) + b"\x01"  # 38 bytes
+
+# Only "auto" reads these layouts; (content, message or the lenient result).
+NEW_LAYOUTS = {
+    "chronological: tier number out of range": (
+        CHRONOLOGICAL + '0 1\n1\n"IntervalTier" "a" 0 1\n! a:\n2 0 1\n"x"\n',
+        "Tier number 2 on line 6 is out of range: the TextGrid has 1 tiers"),
+    "chronological: ends inside a record": (
+        CHRONOLOGICAL + '0 1\n1\n"IntervalTier" "a" 0 1\n1 0 1\n',
+        "Unexpected end of file after line 5: expected the text of interval 1 of tier 1"),
+    "chronological: more tiers declared than written": (
+        CHRONOLOGICAL + '0 1\n18446744073709551615\n"TextTier" "a" 0 1\n',
+        "Unexpected end of file after line 4: expected the class of tier 2"),
+    "chronological: a count of 2^64 reads as 0": (
+        CHRONOLOGICAL + '0 1\n18446744073709551616\n',
+        (0.0, 1.0, [])),
+    "chronological: unknown tier class": (
+        CHRONOLOGICAL + '0 1\n1\n"Sound" "a" 0 1\n', 'Unknown tier class: "Sound"'),
+    "chronological: only the first line": (
+        CHRONOLOGICAL, "Unexpected end of file after line 1: expected the start time of the TextGrid"),
+    "binary: magic only": (
+        b"ooBinaryFile", "Unexpected end of file at byte 12: the object class needs 1 bytes, but only 0 remain"),
+    "binary: another class": (
+        b"ooBinaryFile\x05Sound" + bytes(40), 'Expected the object class "TextGrid" at byte 12, found "Sound"'),
+    "binary: truncated time": (
+        BINARY + be_real(0)[:5],
+        "Unexpected end of file at byte 21: the start time of the TextGrid needs 8 bytes, but only 5 remain"),
+    "binary: tier count beyond the data": (
+        BINARY_GRID + b"\xff\xff\xff\xff" + bytes(100),
+        "Count too large at byte 38: the number of tiers is 4294967295, more than the 100 bytes after it can hold"),
+    "binary: item count beyond the data": (
+        BINARY_GRID + struct.pack(">I", 1) + binary_tier("IntervalTier", 3) + bytes(53),
+        "Count too large at byte 74: the number of items of tier 1 is 3, more than the 53 bytes after it can hold"),
+    "binary: text longer than the data": (
+        BINARY_GRID + struct.pack(">I", 1) + binary_tier("TextTier", 1) + be_real(0.5) + b"\x00\x09abc",
+        "Unexpected end of file at byte 84: the mark of point 1 of tier 1 needs 9 bytes, but only 3 remain"),
+    "binary: unpaired surrogate": (
+        BINARY_GRID + struct.pack(">I", 1) + binary_tier("TextTier", 1) + be_real(0.5)
+        + b"\xff\xff\x00\x01\xdc\x00",
+        "Unpaired UTF-16 surrogate at byte 86 in the mark of point 1 of tier 1"),
+    "binary: unknown tier class": (
+        BINARY_GRID + struct.pack(">I", 1) + b"\x05Sound" + bytes(30), 'Unknown tier class: "Sound"'),
+}
+
+
+@pytest.mark.parametrize("strict", [False, True])
+@pytest.mark.parametrize("case", sorted(NEW_LAYOUTS))
+def test_bad_chronological_and_binary_files(tmp_path, case, strict):
+    content, expected = NEW_LAYOUTS[case]
+    path = write(tmp_path, content)
+    if isinstance(expected, str):
+        assert read_error(path, strict, "auto") == expected
+        assert_batches_hide(path, strict, "auto")
+    else:
+        assert plinth.textgrid2data(path, strict, "auto") == expected
 
 
 def test_many_headings_build_many_tiers(tmp_path):

@@ -10,6 +10,7 @@ The tests hold the expected records of every file, so a change here needs a
 change there.
 """
 
+import re
 from pathlib import Path
 
 import parselmouth
@@ -50,9 +51,40 @@ def unicode_grid():
     return tg
 
 
+def no_tiers_grid():
+    """A TextGrid without tiers: Praat refuses to remove the last tier, but
+    reads the long layout's `tiers? <exists>` with a size of 0."""
+    path = HERE / "no_tiers.tmp"
+    path.write_text('File type = "ooTextFile"\nObject class = "TextGrid"\n\n'
+                    'xmin = 0\nxmax = 1.25\ntiers? <exists>\nsize = 0\nitem []:\n')
+    try:
+        return parselmouth.read(str(path))
+    finally:
+        path.unlink()
+
+
 def save_both(tg, stem):
     call(tg, "Save as text file", str(HERE / f"{stem}_long.TextGrid"))
     call(tg, "Save as short text file", str(HERE / f"{stem}_short.TextGrid"))
+
+
+def save_chronological(tg, stem):
+    call(tg, "Save as chronological text file", str(HERE / f"{stem}_chronological.TextGrid"))
+
+
+def save_binary(tg, stem):
+    call(tg, "Save as binary file", str(HERE / f"{stem}_binary.TextGrid"))
+
+
+def save_elan(tg, stem):
+    """Praat's long layout with the headings as ELAN exports them: "item[1]:"
+    for a tier, "intervals [1]" and "points [1]" without the colon."""
+    path = HERE / f"{stem}_elan_long.TextGrid"
+    call(tg, "Save as text file", str(path))
+    text = path.read_bytes().decode("ascii")
+    text = re.sub(r"(?m)^(\s*)item \[(\d+)\]:", r"\1item[\2]:", text)
+    text = re.sub(r"(?m)^(\s*)(intervals|points) \[(\d+)\]:", r"\1\2 [\3]", text)
+    path.write_bytes(text.encode("ascii"))
 
 
 def main():
@@ -60,8 +92,16 @@ def main():
     call("Text writing preferences", "try ASCII, then UTF-16")
     save_both(quoted_grid(), "praat_quotes")
     save_both(unicode_grid(), "praat_utf16")
+    save_chronological(quoted_grid(), "praat_quotes")
+    save_chronological(unicode_grid(), "praat_utf16")
+    save_binary(quoted_grid(), "praat_quotes")
+    save_binary(unicode_grid(), "praat_utf16")
+    save_binary(no_tiers_grid(), "praat_notiers")
+    save_elan(quoted_grid(), "praat_quotes")
     call("Text writing preferences", "UTF-8")
     save_both(unicode_grid(), "praat_utf8")
+    save_chronological(unicode_grid(), "praat_utf8")
+    call("Text writing preferences", "try ASCII, then UTF-16")
     print("Praat", parselmouth.PRAAT_VERSION, "wrote the samples into", HERE)
 
 

@@ -2,32 +2,85 @@
 
 #include <utility>
 
+#include "parser_binary.hpp"
+#include "parser_chronological.hpp"
 #include "parser_long.hpp"
 #include "parser_short.hpp"
 #include "text_rules.hpp"
 
 namespace textgrid {
 
-Result<TextGridView> read_view_from_file(const std::string& path, bool strict,
-                                         std::string_view file_type) {
-  const bool is_long = file_type == "long";
-  if (!is_long && file_type != "short" && file_type != "auto") {
+namespace {
+
+enum class Layout { Long, Short, Chronological, Binary };
+
+// A file read whole, and the layout its reader is chosen for: the text, or
+// the bytes as stored for the binary layout.
+struct Input {
+  Layout layout;
+  std::string bytes;
+};
+
+Result<Input> read_input(const std::string& path, std::string_view file_type) {
+  if (file_type == "long" || file_type == "short") {
+    auto text = read_text_file(path);
+    if (!text) return std::unexpected(std::move(text.error()));
+    return Input{file_type == "long" ? Layout::Long : Layout::Short, std::move(*text)};
+  }
+  if (file_type != "auto") {
     return fail(ErrorKind::InvalidInput, "Unknown file type: " + std::string(file_type));
   }
-  auto text = read_text_file(path);
+  // The bytes read for the decision go straight to the chosen reader: the
+  // result is the same as reading the file again, without the second read.
+  // A binary file is no text, so it is told apart before any decoding.
+  auto bytes = read_file_bytes(path);
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  if (is_binary_file(*bytes)) return Input{Layout::Binary, std::move(*bytes)};
+  auto text = decode_text(std::move(*bytes));
   if (!text) return std::unexpected(std::move(text.error()));
-  // In "auto" the text read for the decision goes straight to the chosen
-  // reader: the result is the same as reading the file again.
-  if (is_long || (file_type == "auto" && has_long_layout_marker(*text))) {
-    return parse_long_view(std::move(*text), file_stem(path), strict);
+  if (is_chronological_text(*text)) return Input{Layout::Chronological, std::move(*text)};
+  if (has_long_layout_marker(*text)) return Input{Layout::Long, std::move(*text)};
+  return Input{Layout::Short, std::move(*text)};
+}
+
+Result<TextGridView> as_view(Result<TextGrid> grid) {
+  if (!grid) return std::unexpected(std::move(grid.error()));
+  return view_of(*grid);
+}
+
+Result<TextGrid> as_textgrid(Result<TextGridView> view) {
+  if (!view) return std::unexpected(std::move(view.error()));
+  return view->to_textgrid();
+}
+
+}  // namespace
+
+Result<TextGridView> read_view_from_file(const std::string& path, bool strict,
+                                         std::string_view file_type) {
+  auto input = read_input(path, file_type);
+  if (!input) return std::unexpected(std::move(input.error()));
+  std::string& bytes = input->bytes;
+  switch (input->layout) {
+    case Layout::Long: return parse_long_view(std::move(bytes), file_stem(path), strict);
+    case Layout::Short: return parse_short_view(std::move(bytes), file_stem(path), strict);
+    case Layout::Chronological: return as_view(parse_chronological(bytes, file_stem(path), strict));
+    case Layout::Binary: return as_view(parse_binary(bytes, file_stem(path), strict));
   }
-  return parse_short_view(std::move(*text), file_stem(path), strict);
+  return fail(ErrorKind::InvalidInput, "Unknown file type: " + std::string(file_type));
 }
 
 Result<TextGrid> read_from_file(const std::string& path, bool strict, std::string_view file_type) {
-  auto view = read_view_from_file(path, strict, file_type);
-  if (!view) return std::unexpected(std::move(view.error()));
-  return view->to_textgrid();
+  auto input = read_input(path, file_type);
+  if (!input) return std::unexpected(std::move(input.error()));
+  std::string& bytes = input->bytes;
+  switch (input->layout) {
+    case Layout::Long: return as_textgrid(parse_long_view(std::move(bytes), file_stem(path), strict));
+    case Layout::Short:
+      return as_textgrid(parse_short_view(std::move(bytes), file_stem(path), strict));
+    case Layout::Chronological: return parse_chronological(bytes, file_stem(path), strict);
+    case Layout::Binary: return parse_binary(bytes, file_stem(path), strict);
+  }
+  return fail(ErrorKind::InvalidInput, "Unknown file type: " + std::string(file_type));
 }
 
 }  // namespace textgrid

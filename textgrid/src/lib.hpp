@@ -14,15 +14,20 @@
 namespace textgrid {
 
 // Reads `path` with the long reader ("long"), the short reader ("short") or
-// the one that the marker "item []" at the start of a line chooses ("auto");
-// any other word fails with "Unknown file type: <word>" and opens nothing.
+// ("auto") the reader that the file calls for: the binary one for a file that
+// begins with "ooBinaryFile", the chronological one for a text whose first
+// line is Praat's chronological header, else the long one when a line begins
+// with the tier-list marker "item []" and the short one otherwise. Any other
+// word fails with "Unknown file type: <word>" and opens nothing.
 // Keeps no state; safe on worker threads.
 Result<TextGrid> read_from_file(const std::string& path, bool strict, std::string_view file_type);
 
 // read_from_file's read as the readers make it: a view whose names and labels
 // point into the file's text, which the view owns (textgrid_view.hpp). The
 // read path for callers that build their own values from the labels: no
-// allocation per item. Same failures as read_from_file; safe on worker threads.
+// allocation per item in the long and short layouts; the binary and the
+// chronological readers' TextGrid comes as its view_of. Same failures as
+// read_from_file; safe on worker threads.
 Result<TextGridView> read_view_from_file(const std::string& path, bool strict,
                                          std::string_view file_type);
 

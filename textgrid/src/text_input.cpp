@@ -195,6 +195,8 @@ Result<std::string> decode_text(std::string bytes) {
   return bytes;
 }
 
+Result<std::string> read_file_bytes(const std::string& path) { return read_bytes(path); }
+
 Result<std::string> read_text_file(const std::string& path) {
   auto bytes = read_bytes(path);
   if (!bytes) return std::unexpected(std::move(bytes.error()));

@@ -17,6 +17,11 @@ namespace textgrid {
 // length; safe on worker threads.
 Result<std::string> read_text_file(const std::string& path);
 
+// Returns the whole file as stored, before any decoding. Fails with the OS
+// error ("... (os error N)"). One buffer sized from the file's length; safe on
+// worker threads.
+Result<std::string> read_file_bytes(const std::string& path);
+
 // Returns `bytes` as UTF-8 text by the rules of read_text_file (UTF-16 with a
 // byte-order mark decoded, anything else validated as UTF-8). Allocates.
 Result<std::string> decode_text(std::string bytes);

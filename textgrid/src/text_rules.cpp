@@ -105,27 +105,26 @@ std::string file_stem(std::string_view path) {
 
 namespace {
 
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
 // Returns the offset of the first line at or after `from` (a line start) that
-// begins, after its blanks, with the marker "item []"; npos when none.
+// begins, after its blanks, with the tier-list marker; npos when none.
 std::size_t find_marker_line(std::string_view text, std::size_t from) {
-  constexpr std::string_view marker = "item []";
+  constexpr std::string_view word = "item";
   std::size_t at = from;
-  while ((at = text.find(marker, at)) != npos) {
+  while ((at = text.find(word, at)) != npos) {
     const std::size_t newline = at <= from ? npos : text.rfind('\n', at - 1);
     const std::size_t line_start = newline == npos || newline < from ? from : newline + 1;
-    if (trim_start(text.substr(line_start, at - line_start)).empty()) return line_start;
+    if (trim_start(text.substr(line_start, at - line_start)).empty()) {
+      const std::size_t line_end = std::min(text.find('\n', at), text.size());
+      if (is_tier_list_marker(text.substr(at, line_end - at))) return line_start;
+    }
     // A later marker on the same line cannot begin it either.
     at = text.find('\n', at);
     if (at == npos) break;
   }
   return npos;
 }
-
-}  // namespace
-
-namespace {
-
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 

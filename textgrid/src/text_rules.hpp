@@ -86,19 +86,21 @@ std::optional<std::pair<std::string_view, std::string_view>> parse_kv(std::strin
 // no "." after its first character, else the part before its last ".".
 std::string file_stem(std::string_view path);
 
-// Returns what follows the "[" when `line` is a heading of `word`: the word,
-// optional blanks or tabs, then "[" (so "item[1]:" and "item [1]:" both are,
-// "items [3]" is not); nothing otherwise. No allocation.
+// Returns what follows the "[" when the trimmed `line` is a heading of `word`:
+// the word, optional blanks or tabs, then "[" (Praat writes "item [1]:", ELAN
+// "item[1]:" and "intervals [1]"). A longer word, such as "items", makes no
+// heading. A view into `line`; no allocation.
 std::optional<std::string_view> heading_of(std::string_view line, std::string_view word);
 
-// Returns whether `line` is the tier-list marker: a heading of "item" whose
-// "[" is followed, after optional blanks or tabs, by "]". No allocation.
+// Returns whether the trimmed `line` begins with the tier-list marker that
+// only the long layout writes: "item", "[", "]", with optional blanks or tabs
+// before and inside the brackets ("item []", "item[]", "item [ ]").
 bool is_tier_list_marker(std::string_view line);
 
 // Returns whether some line of `text`, after its leading blanks, begins with
-// the marker "item []" that only the long layout puts there; a line inside a
-// quoted text over several lines does not count. Allocates only for texts
-// that begin a line before the marker.
+// the tier-list marker (is_tier_list_marker); a line inside a quoted text over
+// several lines does not count. Allocates only for texts that begin a line
+// before the marker.
 bool has_long_layout_marker(std::string_view text);
 
 // Walks the lines of a text: cut after every line feed (a carriage return

@@ -229,8 +229,6 @@ TierParts short_parts(const Tier& tier) {
   return parts;
 }
 
-const char* exists_word(const TextGrid& grid) { return grid.tiers.empty() ? "<absent>" : "<exists>"; }
-
 Status write_all(const std::string& path, const std::string& text) {
   // open() would stop at the NUL and write to another file; the same message
   // as the readers give for such a path.
@@ -281,9 +279,8 @@ std::string TextGrid::to_long_textgrid_string() const {
   append_time(header, tmin);
   header += " \r\nxmax = ";
   append_time(header, tmax);
-  header += " \r\ntiers? ";
-  header += exists_word(*this);
-  header += " \r\nsize = ";
+  // "<exists>" also without tiers: Praat crashes on the "<absent>" form.
+  header += " \r\ntiers? <exists> \r\nsize = ";
   append_count(header, tiers.size());
   header += " \r\nitem []: \r\n";
   std::vector<TierParts> parts;
@@ -297,9 +294,7 @@ std::string TextGrid::to_short_textgrid_string() const {
   append_time(header, tmin);
   header += "\r\n";
   append_time(header, tmax);
-  header += "\r\n";
-  header += exists_word(*this);
-  header += "\r\n";
+  header += "\r\n<exists>\r\n";
   append_count(header, tiers.size());
   header += "\r\n";
   std::vector<TierParts> parts;

@@ -10,6 +10,7 @@
 namespace textgrid {
 namespace {
 
+using testing::error_of;
 using testing::slurp;
 using testing::TempDir;
 
@@ -101,7 +102,57 @@ INSTANTIATE_TEST_SUITE_P(
                       Sample{"praat_utf16_long.TextGrid", "long", true},
                       Sample{"praat_utf16_short.TextGrid", "short", true},
                       Sample{"praat_utf8_long.TextGrid", "long", true},
-                      Sample{"praat_utf8_short.TextGrid", "short", true}));
+                      Sample{"praat_utf8_short.TextGrid", "short", true},
+                      Sample{"praat_quotes_elan_long.TextGrid", "long", false},
+                      // Only "auto" reads the chronological and binary layouts.
+                      Sample{"praat_quotes_chronological.TextGrid", "auto", false},
+                      Sample{"praat_utf16_chronological.TextGrid", "auto", true},
+                      Sample{"praat_utf8_chronological.TextGrid", "auto", true},
+                      Sample{"praat_quotes_binary.TextGrid", "auto", false},
+                      Sample{"praat_utf16_binary.TextGrid", "auto", true}));
+
+TEST(read_from_file, praat_binary_without_tiers) {
+  for (const bool strict : {false, true}) {
+    auto grid = read_from_file(kData + "/praat_notiers_binary.TextGrid", strict, "auto");
+    ASSERT_TRUE(grid) << grid.error().message;
+    expect_records(*grid, 0, 1.25, {});
+  }
+}
+
+// "long" and "short" read these files as before; only "auto" tells them apart.
+TEST(read_from_file, named_layouts_do_not_look_for_the_new_ones) {
+  for (const char* name : {"praat_quotes_binary.TextGrid", "praat_utf16_binary.TextGrid"}) {
+    for (const char* mode : {"long", "short"}) {
+      EXPECT_EQ(error_of(read_from_file(kData + "/" + name, false, mode)),
+                "stream did not contain valid UTF-8")
+          << name << " " << mode;
+    }
+  }
+  const std::string chronological = kData + "/praat_quotes_chronological.TextGrid";
+  auto as_short = read_from_file(chronological, false, "short");
+  ASSERT_TRUE(as_short) << as_short.error().message;
+  EXPECT_EQ(as_short->tiers.size(), 0u);
+  auto as_long = read_from_file(chronological, false, "long");
+  ASSERT_TRUE(as_long) << as_long.error().message;
+  EXPECT_EQ(as_long->tiers.size(), 0u);
+}
+
+TEST(read_from_file, auto_chooses_by_the_first_bytes_only) {
+  TempDir dir;
+  const std::string header = "\"Praat chronological TextGrid text file\"\n";
+  const std::string body = "0 1\n1\n\"TextTier\" \"p\" 0 1\n1 0.5 \"x\"\n";
+  // The header on a later line, or not first on its line: a short-layout file.
+  EXPECT_EQ(error_of(read_from_file(dir.write("late", "\n" + header + body), false, "auto")),
+            "Unexpected end of file: line 7 should hold the number of tiers");
+  auto chosen = read_from_file(dir.write("first", header + body), true, "auto");
+  ASSERT_TRUE(chosen) << chosen.error().message;
+  EXPECT_EQ(chosen->tiers.at(0).items.at(0).text, "x");
+  // "ooBinaryFile" anywhere but at the start is text.
+  EXPECT_EQ(error_of(read_from_file(dir.write("b", " ooBinaryFile\x08TextGrid"), false, "auto")),
+            "Unexpected end of file: line 2 should hold the header");
+  EXPECT_EQ(error_of(read_from_file(dir.write("b2", "ooBinaryFile\x05Sound"), false, "auto")),
+            "Expected the object class \"TextGrid\" at byte 12, found \"Sound\"");
+}
 
 TEST(read_from_file, praat_writes_utf16_big_endian_with_mark) {
   const std::string bytes = slurp(kData + "/praat_utf16_long.TextGrid");

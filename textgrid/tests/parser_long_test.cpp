@@ -88,6 +88,13 @@ TEST(long_reader, line_forms_do_not_matter) {
       // Another header, or none at all.
       replace_all(kPraatLong, "ooTextFile", "binary"),
       kPraatLong.substr(kPraatLong.find("xmin")),
+      // Headings as ELAN exports them: no blank before a tier's bracket, no
+      // colon after an item's; and tabs before the bracket.
+      replace_all(replace_all(replace_all(replace_all(kPraatLong, "item [1]:", "item[1]:"),
+                                          "item [2]:", "item[2]:"),
+                              "]:\n            ", "]\n            "),
+                  "item []:", "item[]:"),
+      replace_all(replace_all(kPraatLong, "item [", "item\t ["), "s [", "s\t["),
   };
   for (const auto& text : forms) {
     auto grid = parse(text, true);
@@ -131,6 +138,23 @@ TEST(long_reader, headings_by_prefix) {
   auto grid = parse("item [\nitems = 4\nitem []\nitem [7]\nitem [1]:\n");
   ASSERT_TRUE(grid);
   EXPECT_EQ(grid->tiers.size(), 3u);  // "item [", "item [7]", "item [1]:"
+}
+
+TEST(long_reader, heading_is_its_word_then_blanks_then_bracket) {
+  auto grid = parse(
+      "item[]:\nitem [ ]\nitem\t[\t]\nitems [3]\nitem[1]:\nintervals[1]\n"
+      "intervalsx [2]\npoints  [1]\npoint [2]\nitem \t[2]\nitem x [3]\n");
+  ASSERT_TRUE(grid) << grid.error().message;
+  // Tiers: "item[1]:", "item \t[2]"; items of the first: "intervals[1]",
+  // "points  [1]". The markers, "items", "intervalsx", "point" and
+  // "item x" open nothing.
+  ASSERT_EQ(grid->tiers.size(), 2u);
+  EXPECT_EQ(grid->tiers[0].items.size(), 2u);
+  EXPECT_EQ(grid->tiers[1].items.size(), 0u);
+  EXPECT_EQ(error_of(parse("intervals[1]\n")),
+            "Interval or point heading before any tier heading on line 1");
+  EXPECT_EQ(error_of(parse("item[]:\n  points\t[1]\n")),
+            "Interval or point heading before any tier heading on line 2");
 }
 
 TEST(long_reader, keys_belong_to_their_section) {

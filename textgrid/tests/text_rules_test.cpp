@@ -229,6 +229,29 @@ TEST(long_layout_marker, only_at_start_of_line_after_blanks) {
   EXPECT_FALSE(has_long_layout_marker("\"item []\"\n\"a item []\"\n"));
   EXPECT_FALSE(has_long_layout_marker("item [1]:\nitems []"));
   EXPECT_FALSE(has_long_layout_marker(""));
+  // Blanks or tabs before and inside the brackets, or none, as ELAN writes.
+  EXPECT_TRUE(has_long_layout_marker("size = 1\nitem[]:\n"));
+  EXPECT_TRUE(has_long_layout_marker("item [ ]"));
+  EXPECT_TRUE(has_long_layout_marker("\titem\t[\t]\n"));
+  EXPECT_TRUE(has_long_layout_marker("item [1]:\nitem[]"));
+  EXPECT_FALSE(has_long_layout_marker("item[1]:\nitem [x]\nitemize []\nitem\n[]"));
+  EXPECT_TRUE(has_long_layout_marker("item []x"));  // the marker begins the line
+  EXPECT_FALSE(has_long_layout_marker("item [\n]\nitem"));
+}
+
+TEST(headings, word_then_blanks_or_tabs_then_bracket) {
+  EXPECT_EQ(heading_of("item [1]:", "item"), "1]:");
+  EXPECT_EQ(heading_of("item[1]:", "item"), "1]:");
+  EXPECT_EQ(heading_of("intervals \t [2]", "intervals"), "2]");
+  EXPECT_EQ(heading_of("points [", "points"), "");
+  EXPECT_EQ(heading_of("items [3]", "item"), std::nullopt);
+  EXPECT_EQ(heading_of("item", "item"), std::nullopt);
+  EXPECT_EQ(heading_of("item 1 [", "item"), std::nullopt);
+  EXPECT_EQ(heading_of(" item [1]", "item"), std::nullopt);  // lines come trimmed
+  EXPECT_TRUE(is_tier_list_marker("item []:"));
+  EXPECT_TRUE(is_tier_list_marker("item[ \t]"));
+  EXPECT_FALSE(is_tier_list_marker("item [1]"));
+  EXPECT_FALSE(is_tier_list_marker("item ["));
 }
 
 TEST(read_text_file, os_errors_carry_number_and_kind) {
