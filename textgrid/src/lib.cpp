@@ -63,7 +63,8 @@ Result<TextGridView> read_view_from_file(const std::string& path, bool strict,
   switch (input->layout) {
     case Layout::Long: return parse_long_view(std::move(bytes), file_stem(path), strict);
     case Layout::Short: return parse_short_view(std::move(bytes), file_stem(path), strict);
-    case Layout::Chronological: return as_view(parse_chronological(bytes, file_stem(path), strict));
+    case Layout::Chronological:
+      return parse_chronological_view(std::move(bytes), file_stem(path), strict);
     case Layout::Binary: return as_view(parse_binary(bytes, file_stem(path), strict));
   }
   return fail(ErrorKind::InvalidInput, "Unknown file type: " + std::string(file_type));
@@ -77,7 +78,8 @@ Result<TextGrid> read_from_file(const std::string& path, bool strict, std::strin
     case Layout::Long: return as_textgrid(parse_long_view(std::move(bytes), file_stem(path), strict));
     case Layout::Short:
       return as_textgrid(parse_short_view(std::move(bytes), file_stem(path), strict));
-    case Layout::Chronological: return parse_chronological(bytes, file_stem(path), strict);
+    case Layout::Chronological:
+      return as_textgrid(parse_chronological_view(std::move(bytes), file_stem(path), strict));
     case Layout::Binary: return parse_binary(bytes, file_stem(path), strict);
   }
   return fail(ErrorKind::InvalidInput, "Unknown file type: " + std::string(file_type));

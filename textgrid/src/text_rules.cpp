@@ -74,6 +74,23 @@ std::string collapse_quotes(std::string_view s) {
   return out;
 }
 
+// collapse_quotes written over the `size` bytes at `first`; returns a view of
+// the result, which is never longer.
+std::string_view collapse_quotes_in_place(char* first, std::size_t size) {
+  const void* quote = std::memchr(first, '"', size);
+  if (quote == nullptr) return std::string_view(first, size);
+  char* out = static_cast<char*>(const_cast<void*>(quote)) + 1;
+  const char* in = out;
+  const char* const end = first + size;
+  if (in != end && *in == '"') ++in;
+  while (in != end) {
+    const char c = *in++;
+    *out++ = c;
+    if (c == '"' && in != end && *in == '"') ++in;
+  }
+  return std::string_view(first, static_cast<std::size_t>(out - first));
+}
+
 }  // namespace
 
 std::string_view detail::trim_start_unicode(std::string_view s) {
@@ -222,21 +239,7 @@ std::string_view LineCursor::take_text_in_place(std::string_view value) {
   bool quoted = false;
   const std::string_view raw = locate_text(value, quoted);
   if (!quoted) return raw;
-  const auto size = raw.size();
-  const void* quote = std::memchr(raw.data(), '"', size);
-  if (quote == nullptr) return raw;
-  // Every pair of quotes becomes one, written over the bytes it came from.
-  char* const first = writable_ + (raw.data() - text_.data());
-  char* out = first + (static_cast<const char*>(quote) - raw.data()) + 1;
-  const char* in = out;
-  const char* const end = first + size;
-  if (in != end && *in == '"') ++in;
-  while (in != end) {
-    const char c = *in++;
-    *out++ = c;
-    if (c == '"' && in != end && *in == '"') ++in;
-  }
-  return std::string_view(first, static_cast<std::size_t>(out - first));
+  return collapse_quotes_in_place(writable_ + (raw.data() - text_.data()), raw.size());
 }
 
 std::string unquote(std::string_view value) {
@@ -244,6 +247,13 @@ std::string unquote(std::string_view value) {
   const std::string_view rest = value.substr(1);
   if (closes_quoted_text(rest)) return collapse_quotes(rest.substr(0, rest.size() - 1));
   return collapse_quotes(rest);
+}
+
+std::string_view unquote_in_place(char* value, std::size_t size) {
+  if (size == 0 || value[0] != '"') return std::string_view(value, size);
+  const std::string_view rest(value + 1, size - 1);
+  const std::size_t keep = closes_quoted_text(rest) ? rest.size() - 1 : rest.size();
+  return collapse_quotes_in_place(value + 1, keep);
 }
 
 }  // namespace textgrid

@@ -191,4 +191,8 @@ class LineCursor {
 // after the opening quote likewise, anything else the value whole.
 std::string unquote(std::string_view value);
 
+// unquote's text written over the `size` bytes at `value` themselves, which
+// must be writable: a view into them, no allocation.
+std::string_view unquote_in_place(char* value, std::size_t size);
+
 }  // namespace textgrid

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "parser_chronological.hpp"
 #include "parser_long.hpp"
 #include "parser_short.hpp"
 #include "reference_rules.hpp"
@@ -236,6 +237,68 @@ class Generator {
 
   std::mt19937_64 rng_;
 };
+
+// Praat's chronological layout, with the same odd forms, comments and
+// records that name tiers out of range.
+std::string chronological_text(std::mt19937_64& rng) {
+  const auto pick = [&](std::uint64_t n) { return rng() % n; };
+  static const std::vector<std::string> blanks = {" ", " ", "  ", "\t", "\n", "\r\n", "\xC2\xA0", " ! a comment\n"};
+  static const std::vector<std::string> numbers = {"0", "1.5", "0.8446411195698958", "1e-3", "1,5", "+.5", "inf", "nan", "1e400", "12345678901234567890123", "", "x"};
+  static const std::vector<std::string> labels = {"\"\"", "\"a\"", "\"say \"\"hi\"\"\"", "\"two\nlines\"", "\"open", "bare", "\"\xCA\x83\"", "\"a\"\"\"", "\"x\" y"};
+  const auto gap = [&] { return blanks[pick(blanks.size())]; };
+  const auto number = [&] { return numbers[pick(numbers.size())]; };
+  const auto label = [&] { return labels[pick(labels.size())]; };
+  std::string out = "\"Praat chronological TextGrid text file\"\n";
+  out += number() + gap() + number() + "   ! Time domain.\n";
+  const std::uint64_t tiers = pick(4);
+  out += std::to_string(tiers) + gap() + "! Number of tiers.\n";
+  std::vector<bool> interval(tiers);
+  for (std::uint64_t t = 0; t < tiers; ++t) {
+    interval[t] = pick(3) != 0;
+    out += (interval[t] ? "\"IntervalTier\"" : pick(8) ? "\"TextTier\"" : "\"Foo\"") + gap() + label() + gap() + number() + gap() + number() + "\n";
+  }
+  const std::uint64_t records = pick(12);
+  for (std::uint64_t r = 0; r < records && tiers > 0; ++r) {
+    const std::uint64_t t = pick(tiers + (pick(20) == 0 ? 2 : 0));
+    out += "\n! item\n" + std::to_string(t + 1) + gap() + number();
+    if (t < tiers && interval[t]) out += gap() + number();
+    out += (pick(2) ? "\n" : gap()) + label() + "\n";
+  }
+  if (pick(10) == 0) out.resize(pick(out.size() + 1));
+  return out;
+}
+
+std::string chronological_disagreement(const std::string& text) {
+  for (const bool strict : {false, true}) {
+    const std::string now = outcome(parse_chronological(text, "n", strict));
+    const std::string then = outcome(reference::parse_chronological(text, "n", strict));
+    if (now != then) return "strict " + std::to_string(strict) + ":\n" + now + "\nreference:\n" + then;
+  }
+  return "";
+}
+
+TEST(reader_differential, chronological_files_read_as_the_reference_reads_them) {
+  std::mt19937_64 rng(20261208);
+  Generator mutations(11);
+  std::vector<std::string> samples;
+  for (const auto& entry : std::filesystem::directory_iterator(PLINTH_TEST_DATA_DIR)) {
+    if (entry.path().string().find("chronological") == std::string::npos) continue;
+    auto text = decode_text(testing::slurp(entry.path().string()));
+    if (text) samples.push_back(std::move(*text));
+  }
+  ASSERT_GE(samples.size(), 2u);
+  for (int i = 0; i < 3000; ++i) {
+    const std::string text = chronological_text(rng);
+    ASSERT_EQ(chronological_disagreement(text), "") << text;
+    ASSERT_EQ(chronological_disagreement(mutations.mutate(text)), "") << text;
+  }
+  for (int round = 0; round < 300; ++round) {
+    for (const std::string& sample : samples) {
+      const std::string text = mutations.mutate(sample);
+      ASSERT_EQ(chronological_disagreement(text), "") << text;
+    }
+  }
+}
 
 TEST(reader_differential, generated_files_read_as_the_reference_reads_them) {
   Generator generate(20261208);

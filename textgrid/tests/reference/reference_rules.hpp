@@ -115,5 +115,7 @@ std::string unquote(std::string_view value);
 // The readers, into the owning model.
 Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict);
 Result<TextGrid> parse_short(std::string_view text, std::string name, bool strict);
+Result<TextGrid> parse_chronological(std::string_view text, std::string name, bool strict);
+bool is_chronological_text(std::string_view text);
 
 }  // namespace textgrid::reference
