@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -122,6 +123,16 @@ class Tokens {
     if (!more()) return end_of_file(what, tier, item);
     std::size_t end = pos_;
     for (;;) {
+      // Eight bytes at a time while none is below "\"" (a blank, "!" and
+      // the control bytes) or outside ASCII: only such bytes may stop a word.
+      while (text_.size() - end >= 8) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, text_.data() + end, 8);
+        constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+        const std::uint64_t low = (chunk - 0x2222222222222222ULL) & ~chunk & kHighs;
+        if ((low | (chunk & kHighs)) != 0) break;
+        end += 8;
+      }
       while (end < text_.size() && !kWordStops[static_cast<unsigned char>(text_[end])]) ++end;
       if (end == text_.size() || static_cast<unsigned char>(text_[end]) < 0x80 ||
           is_unicode_space(end)) {
