@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "converter.hpp"
 #include "textgrid.hpp"
 
 #define FUZZ_CHECK(condition)                                                         \
@@ -102,6 +103,54 @@ bool same_result(const R& a, const R& b) {
     }
   }
   return true;
+}
+
+// The heap bytes that a read holds beyond the input: its model, and the
+// column and structured forms made from it. Each must stay within a small
+// multiple of the input's size, whatever counts or names the input declares:
+// an item costs 48 bytes and needs at least two bytes of text, a tier 88 and
+// seven, with a vector's doubling on top.
+inline constexpr std::size_t kHeldPerInputByte = 64;
+inline constexpr std::size_t kHeldSlack = 4096;
+
+inline std::size_t heap_bytes(const std::string& s) {
+  return s.capacity() > std::string().capacity() ? s.capacity() + 1 : 0;
+}
+
+inline std::size_t held_bytes(const textgrid::TextGrid& grid) {
+  std::size_t held = heap_bytes(grid.name) + grid.tiers.capacity() * sizeof(textgrid::Tier);
+  for (const textgrid::Tier& tier : grid.tiers) {
+    held += heap_bytes(tier.name) + tier.items.capacity() * sizeof(textgrid::Item);
+    for (const textgrid::Item& item : tier.items) held += heap_bytes(item.text);
+  }
+  return held;
+}
+
+inline std::size_t held_bytes(const textgrid::TextGridVectors& v) {
+  std::size_t held = (v.tmins.capacity() + v.tmaxs.capacity()) * sizeof(double) +
+                     v.labels.capacity() * sizeof(std::string) +
+                     v.tier_of.capacity() * sizeof(std::size_t) +
+                     v.tier_names.capacity() * sizeof(std::string) + v.is_intervals.capacity();
+  for (const std::string& label : v.labels) held += heap_bytes(label);
+  for (const std::string& name : v.tier_names) held += heap_bytes(name);
+  return held;
+}
+
+inline std::size_t held_bytes(const textgrid::TextGridData& data) {
+  std::size_t held = data.tiers.capacity() * sizeof(textgrid::TierData);
+  for (const textgrid::TierData& tier : data.tiers) {
+    held += heap_bytes(tier.name) + tier.items.capacity() * sizeof(textgrid::ItemData);
+    for (const textgrid::ItemData& item : tier.items) held += heap_bytes(item.label);
+  }
+  return held;
+}
+
+// Checks the bound for a read of `input_size` bytes and the forms made from it.
+inline void check_memory_bound(const textgrid::TextGrid& grid, std::size_t input_size) {
+  const std::size_t bound = kHeldPerInputByte * input_size + kHeldSlack;
+  FUZZ_CHECK(held_bytes(grid) <= bound);
+  FUZZ_CHECK(held_bytes(grid.to_vectors()) <= bound);
+  FUZZ_CHECK(held_bytes(grid.to_data()) <= bound);
 }
 
 // An anonymous file in memory, reachable by a path, refilled for every input.

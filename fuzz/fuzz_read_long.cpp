@@ -1,5 +1,6 @@
-// The long reader on any bytes: no crash, no read out of bounds, and a strict
-// read that succeeds gives what the lenient read gives.
+// The long reader on any bytes: no crash, no read out of bounds, a strict read
+// that succeeds gives what the lenient read gives, and what the read holds
+// stays within a small multiple of the input.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -12,5 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto lenient = textgrid::parse_long(text, "fuzz", false);
   const auto strict = textgrid::parse_long(text, "fuzz", true);
   if (strict) FUZZ_CHECK(plinth_fuzz::same_result(strict, lenient));
+  if (lenient) plinth_fuzz::check_memory_bound(*lenient, size);
   return 0;
 }

@@ -43,6 +43,16 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_CO
   -DPLINTH_BUILD_FUZZ=ON -DPLINTH_WERROR=ON >/dev/null
 cmake --build "$build" -j 2 --target "${targets[@]}"
 
+# The memory budget follows the input size: the targets check that a read
+# holds at most 64 bytes per input byte (fuzz_common.hpp), so no single
+# allocation may come near a megabyte for inputs of max_len bytes, and the
+# process as a whole stays at what the fuzzer and the sanitizers take plus a
+# small margin. A read that reserves by a declared count or copies a name per
+# entry fails here instead of passing on a large machine.
+max_len=8192
+malloc_limit_mb=$(( (64 * max_len + (1 << 20) - 1) >> 20 ))
+rss_limit_mb=$(( 1024 + malloc_limit_mb ))
+
 mkdir -p "$build/artifacts"
 status=0
 for target in "${targets[@]}"; do
@@ -53,7 +63,8 @@ for target in "${targets[@]}"; do
   find tests/data fuzz/regressions -type f ! -name '*.py' ! -name '.keep' -exec cp -n {} "$corpus"/ \;
   echo "== $target: ${seconds}s"
   if ! "$build/fuzz/$target" "$corpus" -dict=fuzz/textgrid.dict -max_total_time="$seconds" \
-       -max_len=8192 -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+       -max_len="$max_len" -rss_limit_mb="$rss_limit_mb" -malloc_limit_mb="$malloc_limit_mb" \
+       -timeout=10 -print_final_stats=1 \
        -artifact_prefix="$build/artifacts/$target-" 2>"$build/$target.log"; then
     tail -n 60 "$build/$target.log"
     echo "fuzz: $target failed; the input is in $build/artifacts/"

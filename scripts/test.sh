@@ -22,7 +22,12 @@ run_python_suite() {
   make_venv "$venv" "$python" "$numpy_spec" pytest hypothesis mypy
   "$venv/bin/python" -m pip install -q --disable-pip-version-check . 
   if [ -f requirements-test.txt ]; then
-    "$venv/bin/python" -m pip install -q --disable-pip-version-check -r requirements-test.txt
+    # The NumPy requirement again, so that no test dependency (pandas 3 wants NumPy 2)
+    # moves the venv to another NumPy; pyarrow 26 refuses NumPy 1.x on import.
+    local keep=("$numpy_spec")
+    [[ $numpy_spec == "numpy<2" ]] && keep+=("pyarrow<26")
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check -r requirements-test.txt \
+      "${keep[@]}"
   fi
   # Run from a folder outside the checkout so the installed module is tested.
   (cd tests && "../$venv/bin/python" -m pytest -q -p no:cacheprovider -o addopts="-m 'not slow'" .)

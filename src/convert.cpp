@@ -84,12 +84,19 @@ bool flags_from_buffer(PyObject* value, std::vector<unsigned char>& out) {
   return true;
 }
 
-bool to_text(PyObject* value, std::string& out) {
+bool to_text_view(PyObject* value, std::string_view& out) {
   if (!PyUnicode_Check(value)) return cannot_cast(value, "str");
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);  // UnicodeEncodeError on surrogates
   if (utf8 == nullptr) return false;
-  out.assign(utf8, static_cast<std::size_t>(size));
+  out = std::string_view(utf8, static_cast<std::size_t>(size));
+  return true;
+}
+
+bool to_text(PyObject* value, std::string& out) {
+  std::string_view view;
+  if (!to_text_view(value, view)) return false;
+  out.assign(view);
   return true;
 }
 

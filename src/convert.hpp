@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "binding.hpp"
@@ -14,6 +15,9 @@ namespace plinth {
 
 // text: an instance of str (or a subclass), as UTF-8.
 bool to_text(PyObject* value, std::string& out);
+
+// text, viewed: the UTF-8 that the str itself keeps, valid while it lives.
+bool to_text_view(PyObject* value, std::string_view& out);
 
 // flag: True, False, or a NumPy boolean scalar (numpy.bool_ / numpy.bool).
 bool to_flag(PyObject* value, bool& out);

@@ -112,7 +112,7 @@ PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     }
     textgrid::TextGridData data;
     {
-      auto grid = textgrid::read_from_file(file, strict, file_type);
+      auto grid = textgrid::read_from_file(file, strict, file_type, python_should_stop);
       if (!grid) return raise_read_error(file, grid.error());
       data = grid->to_data();
     }
@@ -131,7 +131,8 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
       return nullptr;
     }
     std::vector<textgrid::TextGridData> results =
-        textgrid::files_to_data(files, strict, file_type);
+        textgrid::files_to_data(files, strict, file_type, python_should_stop);
+    if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
     std::vector<std::string>().swap(files);
     Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
     if (!list) return nullptr;
@@ -161,7 +162,7 @@ PyObject* data2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     }
     auto grid = textgrid::from_data(std::move(tiers), std::string("TextGrid"), tmin, tmax);
     if (!grid) return raise_create_error(grid.error());
-    const auto saved = grid->save_textgrid(output_file, file_type == "long");
+    const auto saved = grid->save_textgrid(output_file, file_type == "long", python_should_stop);
     if (!saved) return raise_write_error(output_file, saved.error());
     Py_RETURN_NONE;
   });

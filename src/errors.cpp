@@ -40,8 +40,25 @@ PyObject* raise_os_error(std::string_view message) {
   return nullptr;
 }
 
+bool python_should_stop() {
+  if (PyErr_CheckSignals() != 0) return true;
+  Py_BEGIN_ALLOW_THREADS
+  Py_END_ALLOW_THREADS
+  return false;
+}
+
 PyObject* raise_read_error(std::string_view path, const textgrid::Error& error) {
+  if (error.kind == textgrid::ErrorKind::Interrupted && PyErr_Occurred()) return nullptr;
   return raise_prefixed("Failed to read TextGrid file ", path, " because: ", error);
+}
+
+PyObject* read_error_text(std::string_view path, const textgrid::Error& error) {
+  std::string message;
+  message.reserve(path.size() + error.message.size() + 40);
+  message.append("Failed to read TextGrid file ").append(path).append(" because: ");
+  message.append(error.message);
+  // Decoded as raise_os_error decodes, so the text equals the exception's.
+  return PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
 }
 
 PyObject* raise_create_error(const textgrid::Error& error) {
@@ -49,6 +66,7 @@ PyObject* raise_create_error(const textgrid::Error& error) {
 }
 
 PyObject* raise_write_error(std::string_view path, const textgrid::Error& error) {
+  if (error.kind == textgrid::ErrorKind::Interrupted && PyErr_Occurred()) return nullptr;
   return raise_prefixed("Failed to write TextGrid file ", path, " because: ", error);
 }
 

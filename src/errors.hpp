@@ -23,13 +23,26 @@ bool init_internal_fault_type();
 // filename stay None) and returns null.
 PyObject* raise_os_error(std::string_view message);
 
+// The core's stop hook for the thread that holds the interpreter lock (every
+// call does): runs the pending signal handlers and returns true once one of
+// them raised (KeyboardInterrupt for SIGINT), its exception then set. Asked
+// only while a file waits; between asks other threads get the lock for a
+// moment, so that the main thread can take a signal meant for it.
+bool python_should_stop();
+
 // OSError "Failed to read TextGrid file <path> because: <message>"; null.
+// An error of a read that python_should_stop ended keeps the exception raised
+// there instead.
 PyObject* raise_read_error(std::string_view path, const textgrid::Error& error);
+
+// The str that raise_read_error gives its OSError, or null.
+PyObject* read_error_text(std::string_view path, const textgrid::Error& error);
 
 // OSError "Failed to create TextGrid because: <message>"; null.
 PyObject* raise_create_error(const textgrid::Error& error);
 
 // OSError "Failed to write TextGrid file <path> because: <message>"; null.
+// As raise_read_error for a write that python_should_stop ended.
 PyObject* raise_write_error(std::string_view path, const textgrid::Error& error);
 
 // Takes the raised exception out of the interpreter as one normalised

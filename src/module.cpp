@@ -7,6 +7,9 @@
 #include "errors.hpp"
 #include "functions.hpp"
 #include "ref.hpp"
+#include "table_docstrings.hpp"
+#include "table_functions.hpp"
+#include "table_object.hpp"
 
 namespace plinth {
 
@@ -40,6 +43,11 @@ PyMethodDef functions[] = {
     {"vectors2textgrid",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(vectors2textgrid)),
      METH_FASTCALL | METH_KEYWORDS, docs::vectors2textgrid},
+    // Arrow tables, after the six.
+    {"textgrid2table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrid2table)),
+     METH_FASTCALL | METH_KEYWORDS, docs::textgrid2table},
+    {"textgrids2table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrids2table)),
+     METH_FASTCALL | METH_KEYWORDS, docs::textgrids2table},
 };
 
 constexpr std::int64_t kNoInterpreter = -1;
@@ -49,7 +57,8 @@ std::atomic<std::int64_t> first_interpreter{kNoInterpreter};
 PyObject* module_object = nullptr;
 
 PyObject* create_module() {
-  if (!init_internal_fault_type() || !intern_data_signatures() || !intern_vector_signatures()) {
+  if (!init_internal_fault_type() || !intern_data_signatures() || !intern_vector_signatures() ||
+      !intern_table_signatures()) {
     return nullptr;
   }
   Ref module(PyModule_Create(&module_definition));
@@ -64,6 +73,7 @@ PyObject* create_module() {
       return nullptr;
     }
   }
+  if (!add_table_type(module.get())) return nullptr;
   return module.release();
 }
 

@@ -32,6 +32,24 @@ inline PyObject* new_text_list(const std::vector<std::string>& texts) {
   return list.release();
 }
 
+// A new list with one str per entry, `names[name_of[i]]`: every entry of one
+// stored name shares one str. Null on failure.
+inline PyObject* new_shared_text_list(const std::vector<std::size_t>& name_of,
+                                      const std::vector<std::string>& names) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(name_of.size())));
+  if (!list) return nullptr;
+  std::vector<Ref> made(names.size());
+  for (std::size_t i = 0; i < name_of.size(); ++i) {
+    Ref& text = made[name_of[i]];
+    if (!text) {
+      text.reset(new_text(names[name_of[i]]));
+      if (!text) return nullptr;
+    }
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(text.get()));  // steals
+  }
+  return list.release();
+}
+
 // A new tuple that steals `items` (all non-null), or null (the items are
 // released then).
 template <class... Refs>

@@ -9,6 +9,8 @@ PARAMETERS = {
     "textgrids2vectors": ["files", "strict", "file_type"],
     "textgrid2data": ["file", "strict", "file_type"],
     "textgrids2data": ["files", "strict", "file_type"],
+    "textgrid2table": ["file", "strict", "file_type"],
+    "textgrids2table": ["files", "strict", "file_type"],
     "data2textgrid": ["data", "tmin", "tmax", "output_file", "file_type"],
     "vectors2textgrid": [
         "tmins", "tmaxs", "labels", "tier_names", "is_intervals",

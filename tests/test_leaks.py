@@ -58,6 +58,19 @@ def test_read_functions_do_not_leak(big_file):
     _assert_flat(lambda: plinth.textgrid2vectors(big_file, True, "long"), 1500)
     _assert_flat(lambda: plinth.textgrids2data([big_file, big_file], True, "auto"), 700)
     _assert_flat(lambda: plinth.textgrids2vectors([big_file, big_file], True, "auto"), 700)
+    _assert_flat(lambda: plinth.textgrid2table(big_file, True, "long"), 1500)
+    _assert_flat(lambda: plinth.textgrids2table([big_file, "missing"], True, "auto").failed, 700)
+
+
+def test_exported_tables_do_not_leak(big_file):
+    pa = pytest.importorskip("pyarrow")
+    pl = pytest.importorskip("polars")
+    table = plinth.textgrids2table([big_file] * 30, True, "auto")
+    _assert_flat(lambda: pa.table(plinth.textgrids2table([big_file] * 3, True, "auto")), 700)
+    _assert_flat(lambda: pl.DataFrame(table), 700)
+    # Capsules that nobody consumes: a stream keeps its table, so one lost shows.
+    _assert_flat(lambda: plinth.textgrid2table(big_file, True, "long").__arrow_c_stream__(), 1500)
+    _assert_flat(lambda: table.__arrow_c_schema__(), 12000)
 
 
 def test_write_functions_do_not_leak(big_file, tmp_path):
@@ -79,6 +92,8 @@ def test_error_paths_do_not_leak(big_file, tmp_path):
         _raises(TypeError, lambda: plinth.textgrids2data([big_file, b"x"], True, "long")),
         _raises(OSError, lambda: plinth.textgrid2data(missing, True, "auto")),
         _raises(OSError, lambda: plinth.textgrid2vectors(big_file, True, "LONG")),
+        _raises(OSError, lambda: plinth.textgrid2table(missing, True, "auto")),
+        _raises(TypeError, lambda: plinth.textgrids2table([big_file, b"x"], True, "long")),
         _raises(ValueError, lambda: plinth.data2textgrid(tiers + [("x", True, [(1.0, 2.0)])],
                                                          None, None, bad_dir, "long")),
         _raises(TypeError, lambda: plinth.data2textgrid(tiers + [("x", True, [[1.0, 2.0, ""]])],

@@ -13,6 +13,9 @@ import plinth
 
 ORDER = ["textgrid2vectors", "textgrids2vectors", "textgrid2data", "textgrids2data",
          "data2textgrid", "vectors2textgrid"]
+# Added after the six, then the type they return.
+TABLE_FUNCTIONS = ["textgrid2table", "textgrids2table"]
+FUNCTIONS = ORDER + TABLE_FUNCTIONS
 
 SIGNATURES = {
     "textgrid2vectors": "(file, strict, file_type)",
@@ -22,6 +25,8 @@ SIGNATURES = {
     "data2textgrid": "(data, tmin, tmax, output_file, file_type)",
     "vectors2textgrid": "(tmins, tmaxs, labels, tier_names, is_intervals, tmin, tmax, "
                         "output_file, file_type)",
+    "textgrid2table": "(file, strict, file_type)",
+    "textgrids2table": "(files, strict, file_type)",
 }
 
 
@@ -35,11 +40,11 @@ def test_module_docstring():
 
 def test_registration_order_and_public_names():
     public = [name for name in vars(plinth) if not name.startswith("_")]
-    assert public == ORDER
-    assert set(ORDER) <= set(dir(plinth))
+    assert public == FUNCTIONS + ["Table"]
+    assert set(FUNCTIONS) <= set(dir(plinth))
 
 
-@pytest.mark.parametrize("name", ORDER)
+@pytest.mark.parametrize("name", FUNCTIONS)
 def test_functions_are_builtins_of_the_module(name):
     function = getattr(plinth, name)
     assert isinstance(function, types.BuiltinFunctionType)
@@ -48,7 +53,7 @@ def test_functions_are_builtins_of_the_module(name):
     assert function.__name__ == name
 
 
-@pytest.mark.parametrize("name", ORDER)
+@pytest.mark.parametrize("name", FUNCTIONS)
 def test_signature_and_docstring(name):
     function = getattr(plinth, name)
     assert function.__text_signature__ == SIGNATURES[name]

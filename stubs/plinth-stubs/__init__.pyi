@@ -1,7 +1,7 @@
 """Python module for TextGrid file manipulation."""
 
 from collections.abc import Sequence
-from typing import SupportsFloat, SupportsIndex, Union
+from typing import Any, SupportsFloat, SupportsIndex, Union, final
 
 import numpy as np
 import numpy.typing as npt
@@ -58,3 +58,16 @@ def vectors2textgrid(
     output_file: str,
     file_type: str,
 ) -> None: ...
+
+@final
+class Table:
+    """Arrow buffers of TextGrid rows; made by textgrid2table and textgrids2table."""
+
+    @property
+    def failed(self) -> dict[int, str]: ...
+    def __len__(self) -> int: ...
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> Any: ...
+    def __arrow_c_schema__(self) -> Any: ...
+
+def textgrid2table(file: str, strict: _Flag, file_type: str) -> Table: ...
+def textgrids2table(files: Sequence[str], strict: _Flag, file_type: str) -> Table: ...

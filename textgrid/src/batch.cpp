@@ -1,29 +1,84 @@
+#include <atomic>
 #include <span>
+#include <thread>
 
 #include "lib.hpp"
 #include "parallel_map.hpp"
 
 namespace textgrid {
 
+namespace {
+
+// Hands the caller's stop request to the readers on every thread: only the
+// calling thread may ask the caller's hook (it may need that thread, as the
+// Python module does), either for a file it reads itself or while it waits
+// for the pool; a stop it hears of is kept for all.
+class StopRelay {
+ public:
+  explicit StopRelay(const ShouldStop& ask) : ask_(ask), caller_(std::this_thread::get_id()) {}
+
+  bool stopped() const { return stopped_.load(std::memory_order_relaxed); }
+
+  // What a reader on any thread asks.
+  bool should_stop() {
+    if (stopped()) return true;
+    if (std::this_thread::get_id() == caller_) poll();
+    return stopped();
+  }
+
+  // What the waiting caller does.
+  void poll() {
+    if (!stopped() && stop_asked(ask_)) stopped_.store(true, std::memory_order_relaxed);
+  }
+
+ private:
+  const ShouldStop& ask_;
+  const std::thread::id caller_;
+  std::atomic<bool> stopped_{false};
+};
+
+// Runs `convert` on every file read, on the pool from the parallel threshold
+// on; a file that fails, or that comes after a stop, gives the default result.
+template <class R, class Convert>
+std::vector<R> read_files(const std::vector<std::string>& files, bool strict,
+                          std::string_view file_type, const ShouldStop& should_stop,
+                          Convert convert) {
+  if (!should_stop) {
+    return parallel_map(std::span<const std::string>(files), [&](const std::string& path) {
+      Result<TextGrid> textgrid = read_from_file(path, strict, file_type);
+      return textgrid ? convert(*textgrid) : R{};
+    });
+  }
+  StopRelay relay(should_stop);
+  const ShouldStop relayed = [&relay] { return relay.should_stop(); };
+  return parallel_map(
+      std::span<const std::string>(files),
+      [&](const std::string& path) {
+        if (relay.stopped()) return R{};
+        Result<TextGrid> textgrid = read_from_file(path, strict, file_type, relayed);
+        return textgrid ? convert(*textgrid) : R{};
+      },
+      [&relay] { relay.poll(); });
+}
+
+}  // namespace
+
 // A file that fails to read gives the default-constructed result: (0, 0, no
-// tiers) or five empty columns. The error itself is dropped by design.
+// tiers) or empty columns. The error itself is dropped by design.
 
 std::vector<TextGridData> files_to_data(const std::vector<std::string>& files, bool strict,
-                                        std::string_view file_type) {
-  return parallel_map(std::span<const std::string>(files),
-                      [strict, file_type](const std::string& path) {
-                        Result<TextGrid> textgrid = read_from_file(path, strict, file_type);
-                        return textgrid ? textgrid->to_data() : TextGridData{};
-                      });
+                                        std::string_view file_type,
+                                        const ShouldStop& should_stop) {
+  return read_files<TextGridData>(files, strict, file_type, should_stop,
+                                  [](const TextGrid& textgrid) { return textgrid.to_data(); });
 }
 
 std::vector<TextGridVectors> files_to_vectors(const std::vector<std::string>& files, bool strict,
-                                              std::string_view file_type) {
-  return parallel_map(std::span<const std::string>(files),
-                      [strict, file_type](const std::string& path) {
-                        Result<TextGrid> textgrid = read_from_file(path, strict, file_type);
-                        return textgrid ? textgrid->to_vectors() : TextGridVectors{};
-                      });
+                                              std::string_view file_type,
+                                              const ShouldStop& should_stop) {
+  return read_files<TextGridVectors>(
+      files, strict, file_type, should_stop,
+      [](const TextGrid& textgrid) { return textgrid.to_vectors(); });
 }
 
 }  // namespace textgrid

@@ -2,6 +2,7 @@
 // that build a validated TextGrid from them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,12 +35,20 @@ struct TextGridData {
   std::vector<TierData> tiers;
 };
 
+// The column form: one entry per item in tmins, tmaxs, labels, tier_of and
+// is_intervals. An entry names its tier by position in tier_names, so a name
+// is stored once per tier however many entries it has (a long name times many
+// items would otherwise outgrow the file many times over).
 struct TextGridVectors {
   std::vector<double> tmins;
   std::vector<double> tmaxs;
   std::vector<std::string> labels;
-  std::vector<std::string> tier_names;
+  std::vector<std::size_t> tier_of;     // per entry: an index into tier_names
+  std::vector<std::string> tier_names;  // per tier (or per run of one name)
   std::vector<Flag> is_intervals;
+
+  // The name of entry i.
+  const std::string& tier_name(std::size_t i) const { return tier_names[tier_of[i]]; }
 };
 
 // The name make_textgrid gives a TextGrid when its caller gives none.
@@ -57,14 +66,12 @@ Result<TextGrid> make_textgrid(std::vector<Tier> tiers, std::optional<std::strin
 Result<TextGrid> from_data(std::vector<TierData> tiers, std::optional<std::string> name,
                            std::optional<double> tmin, std::optional<double> tmax);
 
-// Consumes the five columns; fails with "Input vectors must have the same
-// length" (InvalidInput) first; groups by exact tier name in first-appearance
-// order, sorts each tier stably by tmin, ends in make_textgrid. Calling thread
-// only.
-Result<TextGrid> from_vectors(std::vector<double> tmins, std::vector<double> tmaxs,
-                              std::vector<std::string> labels,
-                              std::vector<std::string> tier_names, std::vector<Flag> is_intervals,
-                              std::optional<double> tmin, std::optional<double> tmax,
-                              std::optional<std::string> name);
+// Consumes the columns; fails with "Input vectors must have the same length"
+// (InvalidInput) first, and with "Tier index out of range" (InvalidInput)
+// when an entry names no tier; groups by exact tier name (not by index) in
+// first-appearance order, sorts each tier stably by tmin, ends in
+// make_textgrid. Calling thread only.
+Result<TextGrid> from_vectors(TextGridVectors columns, std::optional<double> tmin,
+                              std::optional<double> tmax, std::optional<std::string> name);
 
 }  // namespace textgrid

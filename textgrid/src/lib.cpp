@@ -21,9 +21,10 @@ struct Input {
   std::string bytes;
 };
 
-Result<Input> read_input(const std::string& path, std::string_view file_type) {
+Result<Input> read_input(const std::string& path, std::string_view file_type,
+                         const ShouldStop& should_stop) {
   if (file_type == "long" || file_type == "short") {
-    auto text = read_text_file(path);
+    auto text = read_text_file(path, should_stop);
     if (!text) return std::unexpected(std::move(text.error()));
     return Input{file_type == "long" ? Layout::Long : Layout::Short, std::move(*text)};
   }
@@ -33,7 +34,7 @@ Result<Input> read_input(const std::string& path, std::string_view file_type) {
   // The bytes read for the decision go straight to the chosen reader: the
   // result is the same as reading the file again, without the second read.
   // A binary file is no text, so it is told apart before any decoding.
-  auto bytes = read_file_bytes(path);
+  auto bytes = read_file_bytes(path, should_stop);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
   if (is_binary_file(*bytes)) return Input{Layout::Binary, std::move(*bytes)};
   auto text = decode_text(std::move(*bytes));
@@ -56,8 +57,9 @@ Result<TextGrid> as_textgrid(Result<TextGridView> view) {
 }  // namespace
 
 Result<TextGridView> read_view_from_file(const std::string& path, bool strict,
-                                         std::string_view file_type) {
-  auto input = read_input(path, file_type);
+                                         std::string_view file_type,
+                                         const ShouldStop& should_stop) {
+  auto input = read_input(path, file_type, should_stop);
   if (!input) return std::unexpected(std::move(input.error()));
   std::string& bytes = input->bytes;
   switch (input->layout) {
@@ -70,8 +72,9 @@ Result<TextGridView> read_view_from_file(const std::string& path, bool strict,
   return fail(ErrorKind::InvalidInput, "Unknown file type: " + std::string(file_type));
 }
 
-Result<TextGrid> read_from_file(const std::string& path, bool strict, std::string_view file_type) {
-  auto input = read_input(path, file_type);
+Result<TextGrid> read_from_file(const std::string& path, bool strict, std::string_view file_type,
+                                const ShouldStop& should_stop) {
+  auto input = read_input(path, file_type, should_stop);
   if (!input) return std::unexpected(std::move(input.error()));
   std::string& bytes = input->bytes;
   switch (input->layout) {

@@ -8,6 +8,7 @@
 
 #include "converter.hpp"
 #include "error.hpp"
+#include "interrupt.hpp"
 #include "textgrid.hpp"
 #include "textgrid_view.hpp"
 
@@ -19,8 +20,10 @@ namespace textgrid {
 // line is Praat's chronological header, else the long one when a line begins
 // with the tier-list marker "item []" and the short one otherwise. Any other
 // word fails with "Unknown file type: <word>" and opens nothing.
-// Keeps no state; safe on worker threads.
-Result<TextGrid> read_from_file(const std::string& path, bool strict, std::string_view file_type);
+// Keeps no state; safe on worker threads. A file that waits for data asks
+// `should_stop` (see read_text_file).
+Result<TextGrid> read_from_file(const std::string& path, bool strict, std::string_view file_type,
+                                const ShouldStop& should_stop = {});
 
 // read_from_file's read as the readers make it: a view whose names and labels
 // point into the file's text, which the view owns (textgrid_view.hpp). The
@@ -29,16 +32,21 @@ Result<TextGrid> read_from_file(const std::string& path, bool strict, std::strin
 // chronological readers' TextGrid comes as its view_of. Same failures as
 // read_from_file; safe on worker threads.
 Result<TextGridView> read_view_from_file(const std::string& path, bool strict,
-                                         std::string_view file_type);
+                                         std::string_view file_type,
+                                         const ShouldStop& should_stop = {});
 
 // Reads and converts every path, on the pool from the parallel threshold on;
 // a file that fails yields (0, 0, no tiers). Results in input order.
+// `should_stop` is asked on the calling thread only, while a file waits for
+// data or while the caller waits for the pool; once it says stop, the files
+// not yet read are skipped (their results empty) and the call returns.
 std::vector<TextGridData> files_to_data(const std::vector<std::string>& files, bool strict,
-                                        std::string_view file_type);
+                                        std::string_view file_type,
+                                        const ShouldStop& should_stop = {});
 
-// Reads and converts every path, on the pool from the parallel threshold on;
-// a file that fails yields five empty columns. Results in input order.
+// As files_to_data; a file that fails yields empty columns.
 std::vector<TextGridVectors> files_to_vectors(const std::vector<std::string>& files, bool strict,
-                                              std::string_view file_type);
+                                              std::string_view file_type,
+                                              const ShouldStop& should_stop = {});
 
 }  // namespace textgrid

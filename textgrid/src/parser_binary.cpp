@@ -299,8 +299,9 @@ Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool str
   }
 }
 
-Result<TextGrid> read_from_file_binary(const std::string& path, bool strict) {
-  auto bytes = read_file_bytes(path);
+Result<TextGrid> read_from_file_binary(const std::string& path, bool strict,
+                                      const ShouldStop& should_stop) {
+  auto bytes = read_file_bytes(path, should_stop);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
   return parse_binary(*bytes, file_stem(path), strict);
 }

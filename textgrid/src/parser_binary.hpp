@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "error.hpp"
+#include "interrupt.hpp"
 #include "textgrid.hpp"
 
 namespace textgrid {
@@ -21,7 +22,8 @@ bool is_binary_file(std::string_view bytes);
 // Reads the file at `path` in the binary layout, named after the file's stem;
 // with `strict`, the finished TextGrid must pass its document check. Keeps no
 // state; safe on worker threads.
-Result<TextGrid> read_from_file_binary(const std::string& path, bool strict);
+Result<TextGrid> read_from_file_binary(const std::string& path, bool strict,
+                                      const ShouldStop& should_stop = {});
 
 // Reads `bytes` in the binary layout into a TextGrid called `name`; texts
 // become UTF-8 (8-bit strings as ISO Latin-1, the others from UTF-16). Every

@@ -118,6 +118,23 @@ class Tokens {
     return true;
   }
 
+  // Whether a token is left once the words that cannot begin a number are
+  // passed over, as Praat passes them over where a record's tier number is
+  // due: its own comment line before a record ("! name:") runs on to further
+  // lines when the tier name holds a line break. A quoted text or "<" stops
+  // the skipping, and is then read as a tier number that is out of range.
+  bool more_numbers() {
+    while (more()) {
+      const char c = text_[pos_];
+      if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == '"' || c == '<') {
+        return true;
+      }
+      std::string_view skipped;
+      word(skipped, Value::ItemStart);
+    }
+    return false;
+  }
+
   // Takes a number or a word: the token up to a blank or a comment.
   bool word(std::string_view& token, Value what, std::size_t tier = 0, std::size_t item = 0) {
     if (!more()) return end_of_file(what, tier, item);
@@ -349,7 +366,7 @@ Result<TextGridView> parse_chronological_view(std::string owned, std::string nam
         break;
       }
       case Section::InRecords: {
-        if (!tokens.more()) {
+        if (!tokens.more_numbers()) {
           for (TierView& tier : grid.tiers) tier.size = tier.items.size();
           if (strict) {
             if (auto valid = grid.assert_valid(); !valid) {
@@ -393,8 +410,9 @@ Result<TextGrid> parse_chronological(std::string_view text, std::string name, bo
   return view->to_textgrid();
 }
 
-Result<TextGrid> read_from_file_chronological(const std::string& path, bool strict) {
-  auto text = read_text_file(path);
+Result<TextGrid> read_from_file_chronological(const std::string& path, bool strict,
+                                              const ShouldStop& should_stop) {
+  auto text = read_text_file(path, should_stop);
   if (!text) return std::unexpected(std::move(text.error()));
   auto view = parse_chronological_view(std::move(*text), file_stem(path), strict);
   if (!view) return std::unexpected(std::move(view.error()));

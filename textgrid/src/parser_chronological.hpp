@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "error.hpp"
+#include "interrupt.hpp"
 #include "textgrid.hpp"
 #include "textgrid_view.hpp"
 
@@ -25,7 +26,8 @@ bool is_chronological_text(std::string_view text);
 // Reads the file at `path` in the chronological layout, named after the
 // file's stem; with `strict`, the finished TextGrid must pass its document
 // check. Keeps no state; safe on worker threads.
-Result<TextGrid> read_from_file_chronological(const std::string& path, bool strict);
+Result<TextGrid> read_from_file_chronological(const std::string& path, bool strict,
+                                             const ShouldStop& should_stop = {});
 
 // Reads `text` (UTF-8, as read_text_file yields it) in the chronological
 // layout into a view called `name` that owns the text (textgrid_view.hpp);

@@ -186,8 +186,9 @@ Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict
   return view->to_textgrid();
 }
 
-Result<TextGrid> read_from_file_long(const std::string& path, bool strict) {
-  auto text = read_text_file(path);
+Result<TextGrid> read_from_file_long(const std::string& path, bool strict,
+                                     const ShouldStop& should_stop) {
+  auto text = read_text_file(path, should_stop);
   if (!text) return std::unexpected(std::move(text.error()));
   auto view = parse_long_view(std::move(*text), file_stem(path), strict);
   if (!view) return std::unexpected(std::move(view.error()));

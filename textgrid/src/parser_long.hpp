@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "error.hpp"
+#include "interrupt.hpp"
 #include "textgrid.hpp"
 #include "textgrid_view.hpp"
 
@@ -14,7 +15,9 @@ namespace textgrid {
 // Reads the file at `path` in the long layout, named after the file's stem;
 // with `strict`, the finished TextGrid must pass its document check. Keeps no
 // state; safe on worker threads.
-Result<TextGrid> read_from_file_long(const std::string& path, bool strict);
+// `should_stop` as for read_text_file.
+Result<TextGrid> read_from_file_long(const std::string& path, bool strict,
+                                      const ShouldStop& should_stop = {});
 
 // Reads `text` (UTF-8, as read_text_file yields it) in the long layout into a
 // view called `name` that owns the text (see textgrid_view.hpp). One pass;

@@ -191,8 +191,9 @@ Result<TextGrid> parse_short(std::string_view text, std::string name, bool stric
   return view->to_textgrid();
 }
 
-Result<TextGrid> read_from_file_short(const std::string& path, bool strict) {
-  auto text = read_text_file(path);
+Result<TextGrid> read_from_file_short(const std::string& path, bool strict,
+                                      const ShouldStop& should_stop) {
+  auto text = read_text_file(path, should_stop);
   if (!text) return std::unexpected(std::move(text.error()));
   auto view = parse_short_view(std::move(*text), file_stem(path), strict);
   if (!view) return std::unexpected(std::move(view.error()));

@@ -1,6 +1,7 @@
 #include "text_input.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,14 +29,26 @@ class FileDescriptor {
   int fd_;
 };
 
-Result<std::string> read_bytes(const std::string& path) {
+// A file whose reads may wait for data that never comes: a FIFO, a terminal,
+// a socket. Regular files are read as before, without a poll per read.
+bool may_wait(const struct stat& info) { return !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode); }
+
+Result<std::string> read_bytes(const std::string& path, const ShouldStop& should_stop) {
   if (path.find('\0') != std::string::npos) {
     return fail(ErrorKind::InvalidInput, "file name contained an unexpected NUL byte");
   }
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Opened without blocking: a FIFO's open() would otherwise wait for a writer
+  // beyond the reach of the caller's hook. Only such files keep the flag.
+  int raw = -1;
+  while ((raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) < 0 && errno == EINTR) {
+    if (stop_asked(should_stop)) return std::unexpected(os_error(EINTR));
+  }
+  FileDescriptor fd(raw);
   if (fd.get() < 0) return std::unexpected(os_error(errno));
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return std::unexpected(os_error(errno));
+  const bool waits = may_wait(info);
+  if (!waits && ::fcntl(fd.get(), F_SETFL, 0) != 0) return std::unexpected(os_error(errno));
 
   // One buffer of the file's length plus one byte, so that the end of the
   // file shows without growing it; never zero-filled before the read. The
@@ -49,9 +62,17 @@ Result<std::string> read_bytes(const std::string& path) {
     bytes.resize_and_overwrite(capacity, [&](char* data, std::size_t size) {
       prefer_huge_pages(data + used, size - used);
       while (used < size) {
+        // A FIFO reads as ended before its first writer comes: wait for data
+        // or the end first. The wait is where the caller's hook is asked.
+        if (waits && (read_error = wait_ready(fd.get(), POLLIN, should_stop)) != 0) break;
         const ssize_t got = ::read(fd.get(), data + used, size - used);
         if (got < 0) {
-          if (errno == EINTR) continue;
+          if (errno == EAGAIN && waits) continue;
+          if (errno == EINTR) {
+            if (!stop_asked(should_stop)) continue;
+            read_error = EINTR;
+            break;
+          }
           read_error = errno;
           break;
         }
@@ -65,6 +86,9 @@ Result<std::string> read_bytes(const std::string& path) {
     });
     if (read_error != 0) return std::unexpected(os_error(read_error));
     if (capacity == 0) break;
+    // A device without end (/dev/zero) stops only when memory runs out or
+    // the caller asks.
+    if (waits && stop_asked(should_stop)) return std::unexpected(os_error(EINTR));
     capacity *= 2;
   }
   return bytes;
@@ -195,10 +219,12 @@ Result<std::string> decode_text(std::string bytes) {
   return bytes;
 }
 
-Result<std::string> read_file_bytes(const std::string& path) { return read_bytes(path); }
+Result<std::string> read_file_bytes(const std::string& path, const ShouldStop& should_stop) {
+  return read_bytes(path, should_stop);
+}
 
-Result<std::string> read_text_file(const std::string& path) {
-  auto bytes = read_bytes(path);
+Result<std::string> read_text_file(const std::string& path, const ShouldStop& should_stop) {
+  auto bytes = read_bytes(path, should_stop);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
   return decode_text(std::move(*bytes));
 }

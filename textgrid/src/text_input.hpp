@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "error.hpp"
+#include "interrupt.hpp"
 
 namespace textgrid {
 
@@ -14,13 +15,15 @@ namespace textgrid {
 // is kept), UTF-16 with a byte-order mark decoded. Fails with the OS error
 // ("... (os error N)"), "stream did not contain valid UTF-8" or "stream did
 // not contain valid UTF-16" (InvalidData). One buffer sized from the file's
-// length; safe on worker threads.
-Result<std::string> read_text_file(const std::string& path);
+// length; safe on worker threads. A file that may wait for data (a FIFO, a
+// device) is opened and read in slices, and `should_stop` is asked between
+// them: the read then fails with "Interrupted system call (os error 4)".
+Result<std::string> read_text_file(const std::string& path, const ShouldStop& should_stop = {});
 
 // Returns the whole file as stored, before any decoding. Fails with the OS
 // error ("... (os error N)"). One buffer sized from the file's length; safe on
-// worker threads.
-Result<std::string> read_file_bytes(const std::string& path);
+// worker threads; `should_stop` as for read_text_file.
+Result<std::string> read_file_bytes(const std::string& path, const ShouldStop& should_stop = {});
 
 // Returns `bytes` as UTF-8 text by the rules of read_text_file (UTF-16 with a
 // byte-order mark decoded, anything else validated as UTF-8). Allocates.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "error.hpp"
+#include "interrupt.hpp"
 
 namespace textgrid {
 
@@ -64,16 +65,17 @@ struct TextGrid {
   std::string to_short_textgrid_string() const;
 
   // Builds the text in the long layout when `long_layout`, else the short one,
-  // and stores it at `path` (created 0666 before the umask, or truncated).
-  // Returns the operating-system error on failure. Allocates.
-  Status save_textgrid(const std::string& path, bool long_layout) const;
+  // and stores it at `path` by store_file: a regular file is replaced whole
+  // or not at all. Returns the operating-system error on failure. Allocates.
+  Status save_textgrid(const std::string& path, bool long_layout,
+                       const ShouldStop& should_stop = {}) const;
 
   // Returns the structured-data form; names and labels are copied, large
   // tiers on the pool. Cannot fail.
   TextGridData to_data() const;
 
-  // Returns the five columns, one entry per item, tiers in order; texts are
-  // copied. Calling thread only. Cannot fail.
+  // Returns the columns, one entry per item, tiers in order; labels are
+  // copied, a tier's name once. Calling thread only. Cannot fail.
   TextGridVectors to_vectors() const;
 };
 

@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -40,6 +43,7 @@ struct Task {
 };
 
 std::atomic<PieceObserver> g_observer{nullptr};
+std::atomic<std::size_t> g_thread_starts{static_cast<std::size_t>(-1)};
 
 inline constexpr std::size_t kPiecesPerWorker = 8;
 
@@ -52,9 +56,22 @@ thread_local Pool* t_worker_of = nullptr;  // the pool whose worker this thread 
 
 class Pool {
  public:
-  explicit Pool(std::size_t workers) : workers_(workers) {
-    threads_.reserve(workers);
-    for (std::size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { work_loop(); });
+  // Starts up to `workers` threads. Under a process or memory limit fewer may
+  // start, none at all included: the pool then works with those it has, and
+  // with none every call runs on its calling thread.
+  explicit Pool(std::size_t workers) {
+    try {
+      threads_.reserve(workers);
+      for (std::size_t i = 0; i < workers; ++i) {
+        if (i >= g_thread_starts.load(std::memory_order_relaxed)) {
+          throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+        threads_.emplace_back([this] { work_loop(); });
+      }
+    } catch (const std::exception&) {
+      // std::system_error from the thread start, or std::bad_alloc.
+    }
+    workers_ = threads_.size();
   }
 
   std::size_t workers() const { return workers_; }
@@ -81,11 +98,15 @@ class Pool {
     std::size_t begin = task.begin;
     std::size_t end = task.end;
     std::size_t splits = task.splits;
-    while (splits > 0 && (end - begin) / 2 >= PARALLEL_MIN_LEN) {
-      const std::size_t middle = begin + (end - begin) / 2;
-      splits /= 2;
-      push(Task{&job, middle, end, splits});
-      end = middle;
+    try {
+      while (splits > 0 && (end - begin) / 2 >= PARALLEL_MIN_LEN) {
+        const std::size_t middle = begin + (end - begin) / 2;
+        splits /= 2;
+        push(Task{&job, middle, end, splits});
+        end = middle;
+      }
+    } catch (const std::bad_alloc&) {
+      // The queue could not grow: this thread runs the uncut rest itself.
     }
     if (!job.failed.load(std::memory_order_relaxed)) {
       try {
@@ -99,9 +120,18 @@ class Pool {
   }
 
   // The waiting of a caller that is not a worker of this pool: it only blocks.
-  void wait_blocking(const Job& job) {
+  void wait_blocking(const Job& job, const std::function<void()>& while_waiting) {
     std::unique_lock lock(mutex_);
-    done_cv_.wait(lock, [&] { return job.remaining.load(std::memory_order_acquire) == 0; });
+    const auto done = [&] { return job.remaining.load(std::memory_order_acquire) == 0; };
+    if (!while_waiting) {
+      done_cv_.wait(lock, done);
+      return;
+    }
+    while (!done_cv_.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs), done)) {
+      lock.unlock();
+      while_waiting();
+      lock.lock();
+    }
   }
 
   // The waiting of a worker (a nested map): it runs pending pieces meanwhile,
@@ -153,7 +183,7 @@ class Pool {
     }
   }
 
-  const std::size_t workers_;
+  std::size_t workers_ = 0;
   std::mutex mutex_;
   std::condition_variable work_cv_;  // pieces queued, or a job done (for helpers)
   std::condition_variable done_cv_;  // a job done (for blocked callers)
@@ -208,9 +238,9 @@ Pool& current_pool() {
 
 }  // namespace
 
-void run_parallel(std::size_t count, RangeWork work) {
+void run_parallel(std::size_t count, RangeWork work, const std::function<void()>& while_waiting) {
   Pool& pool = current_pool();
-  if (count < 2 * PARALLEL_MIN_LEN) {
+  if (count < 2 * PARALLEL_MIN_LEN || pool.workers() == 0) {
     // Too short to cut: one piece on the calling thread.
     observe(0, count);
     work.run(work.context, 0, count);
@@ -223,7 +253,7 @@ void run_parallel(std::size_t count, RangeWork work) {
     pool.wait_helping(job);
   } else {
     pool.push(whole);
-    pool.wait_blocking(job);
+    pool.wait_blocking(job, while_waiting);
   }
   if (job.error) std::rethrow_exception(job.error);
 }
@@ -240,6 +270,10 @@ void reset_thread_pool_for_testing(std::size_t workers) {
     delete old;
   }
   g_pool.store(new Pool(workers > 0 ? workers : default_workers()), std::memory_order_release);
+}
+
+void limit_thread_starts_for_testing(std::size_t starts) {
+  g_thread_starts.store(starts, std::memory_order_relaxed);
 }
 
 void set_piece_observer_for_testing(PieceObserver observer) {

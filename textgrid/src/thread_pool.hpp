@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 namespace textgrid::detail {
 
@@ -18,8 +19,13 @@ struct RangeWork {
 // Runs `work` over [0, count) with pieces of at least PARALLEL_MIN_LEN
 // elements; a count below twice that runs on the calling thread. Starts the
 // pool if needed. Blocks until every piece is done, then rethrows the first
-// exception that an element's work threw. count > 0.
-void run_parallel(std::size_t count, RangeWork work);
+// exception that an element's work threw. A caller that is not a worker calls
+// `while_waiting` (when set) about every kWaitSliceMs while it blocks.
+// count > 0.
+void run_parallel(std::size_t count, RangeWork work,
+                  const std::function<void()>& while_waiting = {});
+
+inline constexpr int kWaitSliceMs = 100;
 
 // Returns whether this process has started its pool (false again in a child
 // after fork(), until its first parallel call).
@@ -27,12 +33,17 @@ bool thread_pool_started();
 
 // Returns the worker count of the pool, starting it if needed. The count is
 // PLINTH_NUM_THREADS when that holds a positive number at pool start, else
-// available_cpus().
+// available_cpus(); less when the system lets fewer threads start (0 when it
+// lets none: every call then runs on its calling thread).
 std::size_t thread_pool_workers();
 
 // Test and benchmark hook: stops and joins the current pool (it must be idle)
 // and starts a new one with `workers` threads (0: the default count).
 void reset_thread_pool_for_testing(std::size_t workers);
+
+// Test hook: pools started from now on fail to start any worker after the
+// first `starts`, as under a process limit. SIZE_MAX lifts the limit.
+void limit_thread_starts_for_testing(std::size_t starts);
 
 // Test hook: while set, every piece that is run (including a whole list that is
 // run uncut on the calling thread) is reported, from the thread that runs it,

@@ -54,45 +54,49 @@ Status sort_by_start(std::vector<Item>& items, const std::string& tier_name) {
 
 }  // namespace
 
-Result<TextGrid> from_vectors(std::vector<double> tmins, std::vector<double> tmaxs,
-                              std::vector<std::string> labels,
-                              std::vector<std::string> tier_names, std::vector<Flag> is_intervals,
-                              std::optional<double> tmin, std::optional<double> tmax,
-                              std::optional<std::string> name) {
-  const std::size_t count = tmins.size();
-  if (tmaxs.size() != count || labels.size() != count || tier_names.size() != count ||
-      is_intervals.size() != count) {
+Result<TextGrid> from_vectors(TextGridVectors columns, std::optional<double> tmin,
+                              std::optional<double> tmax, std::optional<std::string> name) {
+  const std::size_t count = columns.tmins.size();
+  if (columns.tmaxs.size() != count || columns.labels.size() != count ||
+      columns.tier_of.size() != count || columns.is_intervals.size() != count) {
     return fail(ErrorKind::InvalidInput, "Input vectors must have the same length");
+  }
+  for (const std::size_t name_index : columns.tier_of) {
+    if (name_index >= columns.tier_names.size()) {
+      return fail(ErrorKind::InvalidInput, "Tier index out of range");
+    }
   }
 
   // `groups` is the order list: tiers in order of first appearance. The map
-  // only finds a name's group; its own iteration order is never used. Its keys
-  // view the names column, which stays untouched until grouping is done.
-  std::vector<TierGroup> groups;
-  std::unordered_map<std::string_view, std::size_t> group_of;
+  // only finds a name's group, once per stored name (several stored names may
+  // hold one text); its own iteration order is never used. Its keys view the
+  // names, which stay untouched until grouping is done.
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  std::size_t last = kNone;
+  std::vector<TierGroup> groups;
+  std::vector<std::size_t> group_of_name(columns.tier_names.size(), kNone);
+  std::unordered_map<std::string_view, std::size_t> group_of_text;
   for (std::size_t i = 0; i < count; ++i) {
-    const std::string_view tier_name = tier_names[i];
-    // Entries of one tier usually come in runs; a run needs no map lookup.
-    if (last == kNone || tier_name != tier_names[groups[last].first_entry]) {
-      const auto [slot, inserted] = group_of.try_emplace(tier_name, groups.size());
-      if (inserted) groups.push_back(TierGroup{i, is_intervals[i] != 0, {}});
-      last = slot->second;
+    std::size_t& group = group_of_name[columns.tier_of[i]];
+    if (group == kNone) {
+      const auto [slot, inserted] =
+          group_of_text.try_emplace(columns.tier_name(i), groups.size());
+      if (inserted) groups.push_back(TierGroup{i, columns.is_intervals[i] != 0, {}});
+      group = slot->second;
     }
-    groups[last].items.push_back(Item{tmins[i], tmaxs[i], std::move(labels[i])});
+    groups[group].items.push_back(
+        Item{columns.tmins[i], columns.tmaxs[i], std::move(columns.labels[i])});
   }
   // The items own everything now; give back the columns before sorting.
-  std::vector<double>().swap(tmins);
-  std::vector<double>().swap(tmaxs);
-  std::vector<std::string>().swap(labels);
-  std::vector<Flag>().swap(is_intervals);
+  std::vector<double>().swap(columns.tmins);
+  std::vector<double>().swap(columns.tmaxs);
+  std::vector<std::string>().swap(columns.labels);
+  std::vector<Flag>().swap(columns.is_intervals);
 
   std::vector<Tier> tiers;
   tiers.reserve(groups.size());
   for (TierGroup& group : groups) {
     Tier tier;
-    tier.name = std::move(tier_names[group.first_entry]);
+    tier.name = std::move(columns.tier_names[columns.tier_of[group.first_entry]]);
     tier.is_interval = group.is_interval;
     tier.items = std::move(group.items);
     if (Status sorted = sort_by_start(tier.items, tier.name); !sorted) {
@@ -108,20 +112,29 @@ Result<TextGrid> from_vectors(std::vector<double> tmins, std::vector<double> tma
 
 TextGridVectors TextGrid::to_vectors() const {
   std::size_t count = 0;
-  for (const Tier& tier : tiers) count += tier.items.size();
+  std::size_t named = 0;
+  for (const Tier& tier : tiers) {
+    count += tier.items.size();
+    named += tier.items.empty() ? 0 : 1;
+  }
   TextGridVectors vectors;
   vectors.tmins.reserve(count);
   vectors.tmaxs.reserve(count);
   vectors.labels.reserve(count);
-  vectors.tier_names.reserve(count);
+  vectors.tier_of.reserve(count);
   vectors.is_intervals.reserve(count);
+  vectors.tier_names.reserve(named);
   for (const Tier& tier : tiers) {
+    // A tier without items leaves no trace, its name included.
+    if (tier.items.empty()) continue;
+    const std::size_t name_index = vectors.tier_names.size();
+    vectors.tier_names.push_back(tier.name);
     for (const Item& item : tier.items) {
       vectors.tmins.push_back(item.tmin);
       vectors.tmaxs.push_back(item.tmax);
       vectors.labels.push_back(item.text);
       vectors.is_intervals.push_back(tier.is_interval ? Flag{1} : Flag{0});
-      vectors.tier_names.push_back(tier.name);
+      vectors.tier_of.push_back(name_index);
     }
   }
   return vectors;

@@ -1,14 +1,11 @@
 #include "writer.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <span>
 #include <vector>
 
+#include "file_output.hpp"
 #include "number_format.hpp"
 #include "parallel_map.hpp"
 #include "thread_pool.hpp"
@@ -229,36 +226,6 @@ TierParts short_parts(const Tier& tier) {
   return parts;
 }
 
-Status write_all(const std::string& path, const std::string& text) {
-  // open() would stop at the NUL and write to another file; the same message
-  // as the readers give for such a path.
-  if (path.find('\0') != std::string::npos) {
-    return fail(ErrorKind::InvalidInput, "file name contained an unexpected NUL byte");
-  }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return std::unexpected(os_error(errno));
-  const char* data = text.data();
-  std::size_t left = text.size();
-  Status status;
-  while (left > 0) {
-    // One write call may not take more than this on Linux anyway.
-    const std::size_t chunk = std::min<std::size_t>(left, 0x7ffff000);
-    const ssize_t written = ::write(fd, data, chunk);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      status = std::unexpected(os_error(errno));
-      break;
-    }
-    if (written == 0) {
-      status = fail(ErrorKind::WriteZero, "failed to write whole buffer");
-      break;
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
-  }
-  ::close(fd);  // the bytes are out; a failing close is not reported
-  return status;
-}
 
 }  // namespace
 
@@ -303,9 +270,10 @@ std::string TextGrid::to_short_textgrid_string() const {
   return join(header, parts);
 }
 
-Status TextGrid::save_textgrid(const std::string& path, bool long_layout) const {
+Status TextGrid::save_textgrid(const std::string& path, bool long_layout,
+                               const ShouldStop& should_stop) const {
   const std::string text = long_layout ? to_long_textgrid_string() : to_short_textgrid_string();
-  return write_all(path, text);
+  return store_file(path, text, should_stop);
 }
 
 }  // namespace textgrid

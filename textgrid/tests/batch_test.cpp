@@ -76,13 +76,14 @@ void expect_vectors_of(const TextGridVectors& v, const std::string& tag, std::si
   ASSERT_EQ(v.tmins.size(), count) << tag;
   ASSERT_EQ(v.tmaxs.size(), count);
   ASSERT_EQ(v.labels.size(), count);
-  ASSERT_EQ(v.tier_names.size(), count);
+  ASSERT_EQ(v.tier_of.size(), count);
+  ASSERT_EQ(v.tier_names, std::vector<std::string>(count > 0 ? 1 : 0, tag));
   ASSERT_EQ(v.is_intervals.size(), count);
   for (std::size_t j = 0; j < count; ++j) {
     EXPECT_EQ(v.tmins[j], static_cast<double>(j));
     EXPECT_EQ(v.tmaxs[j], static_cast<double>(j + 1));
     EXPECT_EQ(v.labels[j], label_of(tag, j));
-    EXPECT_EQ(v.tier_names[j], tag);
+    EXPECT_EQ(v.tier_of[j], 0u);
     EXPECT_EQ(v.is_intervals[j], 1);
   }
 }
@@ -104,6 +105,7 @@ void expect_empty(const TextGridVectors& v) {
   EXPECT_TRUE(v.tmins.empty());
   EXPECT_TRUE(v.tmaxs.empty());
   EXPECT_TRUE(v.labels.empty());
+  EXPECT_TRUE(v.tier_of.empty());
   EXPECT_TRUE(v.tier_names.empty());
   EXPECT_TRUE(v.is_intervals.empty());
 }

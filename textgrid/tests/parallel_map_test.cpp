@@ -208,6 +208,32 @@ TEST(parallel_map, child_of_fork_completes_parallel_calls) {
   EXPECT_EQ(parallel_map(std::span<const std::size_t>(input), label)[123], label(123));
 }
 
+// Under a process limit only some workers start, or none: the pool works with
+// those it has (none: every map on the calling thread), in a child because the
+// fault it guards against aborts the process.
+TEST(parallel_map, pool_works_with_the_workers_it_could_start) {
+  const std::vector<std::size_t> input = iota(20000);
+  for (const std::size_t starts : {std::size_t{0}, std::size_t{1}, std::size_t{3}}) {
+    expect_child_succeeds([&] {
+      detail::limit_thread_starts_for_testing(starts);
+      detail::reset_thread_pool_for_testing(4);
+      if (detail::thread_pool_workers() != starts) return false;
+      for (int round = 0; round < 2; ++round) {
+        PieceLog log;
+        const auto out = parallel_map(std::span<const std::size_t>(input), label);
+        for (std::size_t i = 0; i < out.size(); ++i)
+          if (out[i] != label(i)) return false;
+        const std::vector<Piece> seen = log.sorted();
+        if (starts == 0 && (seen.size() != 1 || seen[0].thread != std::this_thread::get_id())) {
+          return false;
+        }
+        if (inner_sum(7) != 507 * 506) return false;
+      }
+      return true;
+    });
+  }
+}
+
 TEST(parallel_map, pool_starts_at_the_threshold_only) {
   detail::reset_thread_pool_for_testing(2);
   const std::size_t threshold = parallel_threshold();

@@ -141,7 +141,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"0 1\n0\n1 0 1 \"x\"\n",
                  "Tier number 1 on line 4 is out of range: the TextGrid has 0 tiers"},
         BadInput{"0 1\n1\n\"IntervalTier\" \"a\" 0 1\n-1 0 1 \"x\"\n",
-                 "Tier number -1 on line 5 is out of range: the TextGrid has 1 tiers"}));
+                 "Tier number -1 on line 5 is out of range: the TextGrid has 1 tiers"},
+        BadInput{"0 1\n1\n\"IntervalTier\" \"a\" 0 1\n: \"x\" 0 1\n",
+                 "Tier number \"x\" on line 5 is out of range: the TextGrid has 1 tiers"}));
 
 TEST(chronological_reader, texts_follow_the_shared_quoting_rules) {
   const std::string head =
@@ -167,6 +169,13 @@ TEST(chronological_reader, texts_follow_the_shared_quoting_rules) {
   ASSERT_TRUE(grid) << grid.error().message;
   EXPECT_EQ(grid->tiers[0].name, "tw\"o\nlines \"");
   EXPECT_EQ(grid->tiers[0].tmin, 0.5);
+  // Praat's comment before a record names the tier; with a line break in the
+  // name, the comment's rest stands on a line of its own. Words that cannot
+  // begin a number are passed over there, as Praat does, up to the file's end.
+  grid = parse("\"Praat chronological TextGrid text file\"\n0 1\n1\n"
+               "\"IntervalTier\" \"\n\" 0 1\n\n! \n:\n1 0 1\n\"\"\nx y \u00e9\n");
+  ASSERT_TRUE(grid) << grid.error().message;
+  EXPECT_EQ(dump(*grid), "g 0.000000 1.000000 1\nI \n 0.000000 1.000000 1\n  0.000000 1.000000 []\n");
 }
 
 TEST(chronological_reader, lenient_numbers_and_strict_check) {

@@ -28,7 +28,9 @@ TextGridVectors columns(const std::vector<Entry>& entries) {
     v.tmins.push_back(e.tmin);
     v.tmaxs.push_back(e.tmax);
     v.labels.push_back(e.label);
-    v.tier_names.push_back(e.tier);
+    // Like the module: a run of one name is stored once.
+    if (v.tier_names.empty() || v.tier_names.back() != e.tier) v.tier_names.push_back(e.tier);
+    v.tier_of.push_back(v.tier_names.size() - 1);
     v.is_intervals.push_back(e.is_interval ? 1 : 0);
   }
   return v;
@@ -36,9 +38,7 @@ TextGridVectors columns(const std::vector<Entry>& entries) {
 
 Result<TextGrid> build(TextGridVectors v, std::optional<double> tmin = std::nullopt,
                        std::optional<double> tmax = std::nullopt) {
-  return from_vectors(std::move(v.tmins), std::move(v.tmaxs), std::move(v.labels),
-                      std::move(v.tier_names), std::move(v.is_intervals), tmin, tmax,
-                      std::nullopt);
+  return from_vectors(std::move(v), tmin, tmax, std::nullopt);
 }
 
 void expect_error(const Result<TextGrid>& result, const std::string& message,
@@ -66,7 +66,7 @@ TEST_P(short_column, fails_before_anything_is_built) {
     case 0: v.tmins.pop_back(); break;
     case 1: v.tmaxs.pop_back(); break;
     case 2: v.labels.pop_back(); break;
-    case 3: v.tier_names.pop_back(); break;
+    case 3: v.tier_of.pop_back(); break;
     default: v.is_intervals.pop_back(); break;
   }
   expect_error(build(std::move(v)), "Input vectors must have the same length",
@@ -109,6 +109,23 @@ TEST(from_vectors, order_list_not_map_order_over_many_names) {
     EXPECT_EQ(textgrid->tiers[static_cast<std::size_t>(i)].name,
               "tier" + std::to_string((i * 37) % 64));
   }
+}
+
+TEST(from_vectors, stored_names_of_one_text_make_one_tier) {
+  TextGridVectors v = columns({{0.0, 1.0, "a", "w", true}, {0.0, 1.0, "b", "p", true},
+                               {1.0, 2.0, "c", "w", true}});
+  ASSERT_EQ(v.tier_names.size(), 3u);  // "w" twice, as an argument may hold it
+  auto textgrid = build(std::move(v));
+  ASSERT_TRUE(textgrid.has_value()) << textgrid.error();
+  ASSERT_EQ(textgrid->tiers.size(), 2u);
+  EXPECT_EQ(textgrid->tiers[0].name, "w");
+  EXPECT_EQ(labels_of(textgrid->tiers[0]), (std::vector<std::string>{"a", "c"}));
+}
+
+TEST(from_vectors, an_entry_without_a_stored_name_is_refused) {
+  TextGridVectors v = columns({{0.0, 1.0, "a", "w", true}});
+  v.tier_of[0] = 1;
+  expect_error(build(std::move(v)), "Tier index out of range", ErrorKind::InvalidInput);
 }
 
 TEST(from_vectors, names_differing_in_case_make_two_tiers) {
@@ -224,7 +241,8 @@ TEST(to_vectors, columns_in_tier_then_item_order_without_empty_tiers) {
   EXPECT_EQ(v.tmins, (std::vector<double>{0.0, 1.0, 0.5}));
   EXPECT_EQ(v.tmaxs, (std::vector<double>{1.0, 2.0, 0.5}));
   EXPECT_EQ(v.labels, (std::vector<std::string>{"a", "b", "c"}));
-  EXPECT_EQ(v.tier_names, (std::vector<std::string>{"w", "w", "p"}));
+  EXPECT_EQ(v.tier_names, (std::vector<std::string>{"w", "p"}));
+  EXPECT_EQ(v.tier_of, (std::vector<std::size_t>{0, 0, 1}));
   EXPECT_EQ(v.is_intervals, (std::vector<Flag>{1, 1, 0}));
 
   auto back = build(v, textgrid.tmin, textgrid.tmax);

@@ -1,9 +1,13 @@
 #include "writer.hpp"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -209,6 +213,28 @@ INSTANTIATE_TEST_SUITE_P(
                                   ErrorKind::NotFound},
                       SaveFailure{".", "Is a directory (os error 21)", ErrorKind::IsADirectory},
                       SaveFailure{"/dev/full", "No space left on device (os error 28)", ErrorKind::Other}));
+
+// A write cut short past a file-size limit (in a child: the limit is the
+// process's) leaves the previous file whole and no temporary beside it.
+TEST_F(save, failed_write_keeps_the_previous_file) {
+  const std::string file = path("kept.TextGrid");
+  ASSERT_TRUE(document("empty").save_textgrid(file, false).has_value());
+  const std::string before = read_bytes(file);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{before.size() + 10, before.size() + 10};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const Status status = document("mixed").save_textgrid(file, true);
+    _exit(!status && status.error().message == "File too large (os error 27)" ? 0 : 1);
+  }
+  int exit_status = 0;
+  ASSERT_EQ(waitpid(child, &exit_status, 0), child);
+  EXPECT_TRUE(WIFEXITED(exit_status) && WEXITSTATUS(exit_status) == 0);
+  EXPECT_EQ(read_bytes(file), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
 
 TEST_F(save, path_with_nul_byte_fails_and_creates_nothing) {
   const std::string file = path("cut") + std::string(1, '\0') + "rest";
