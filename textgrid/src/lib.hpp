@@ -10,6 +10,7 @@
 #include "error.hpp"
 #include "interrupt.hpp"
 #include "textgrid.hpp"
+#include "textgrid_view.hpp"
 
 namespace textgrid {
 
@@ -23,6 +24,16 @@ namespace textgrid {
 // `should_stop` (see read_text_file).
 Result<TextGrid> read_from_file(const std::string& path, bool strict, std::string_view file_type,
                                 const ShouldStop& should_stop = {});
+
+// read_from_file's read as the readers make it: a view whose names and labels
+// point into the file's text, which the view owns (textgrid_view.hpp). The
+// read path for callers that build their own values from the labels: no
+// allocation per item in the long and short layouts; the binary and the
+// chronological readers' TextGrid comes as its view_of. Same failures as
+// read_from_file; safe on worker threads.
+Result<TextGridView> read_view_from_file(const std::string& path, bool strict,
+                                         std::string_view file_type,
+                                         const ShouldStop& should_stop = {});
 
 // Reads every path, on the pool from the parallel threshold on; a file that
 // fails yields a TextGrid of (0, 0, no tiers). Results in input order.

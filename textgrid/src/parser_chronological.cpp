@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -68,7 +70,9 @@ constexpr std::array<bool, 256> kWordStops = [] {
 // expected.
 class Tokens {
  public:
-  explicit Tokens(std::string_view text) : text_(text) {}
+  // Over `size` bytes at `text`, which the tokens may rewrite: a quoted text
+  // is collapsed in place over its own bytes, which no later token reads.
+  Tokens(char* text, std::size_t size) : text_(text, size), writable_(text) {}
 
   // Skips the first line, which the caller has checked.
   void skip_line() {
@@ -136,6 +140,16 @@ class Tokens {
     if (!more()) return end_of_file(what, tier, item);
     std::size_t end = pos_;
     for (;;) {
+      // Eight bytes at a time while none is below "\"" (a blank, "!" and
+      // the control bytes) or outside ASCII: only such bytes may stop a word.
+      while (text_.size() - end >= 8) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, text_.data() + end, 8);
+        constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+        const std::uint64_t low = (chunk - 0x2222222222222222ULL) & ~chunk & kHighs;
+        if ((low | (chunk & kHighs)) != 0) break;
+        end += 8;
+      }
       while (end < text_.size() && !kWordStops[static_cast<unsigned char>(text_[end])]) ++end;
       if (end == text_.size() || static_cast<unsigned char>(text_[end]) < 0x80 ||
           is_unicode_space(end)) {
@@ -152,20 +166,15 @@ class Tokens {
   // quote (""), on its own line or a later one, as Praat reads it; when there
   // is none, it is the rest of its own line, as in the other readers. Any
   // other token is taken as it stands.
-  bool text(std::string& out, Value what, std::size_t tier = 0, std::size_t item = 0) {
+  bool text(std::string_view& out, Value what, std::size_t tier = 0, std::size_t item = 0) {
     if (!more()) return end_of_file(what, tier, item);
-    if (text_[pos_] != '"') {
-      std::string_view token;
-      word(token, what, tier, item);
-      out.assign(token);
-      return true;
-    }
+    if (text_[pos_] != '"') return word(out, what, tier, item);
     const std::size_t close = find_closer(pos_ + 1);
     if (close != npos) {
       const std::string_view inside = text_.substr(pos_ + 1, close - pos_ - 1);
       if (std::none_of(inside.begin(), inside.end(), [](char c) { return c == '"' || c == '\n'; })) {
         // The common case: one line, no quote inside; nothing to collapse.
-        out.assign(inside);
+        out = inside;
         pos_ = close + 1;
         return true;
       }
@@ -176,8 +185,10 @@ class Tokens {
       end = newline == npos ? text_.size() : newline;
     }
     const std::string_view quoted = text_.substr(pos_, end - pos_);
-    out = unquote(close == npos ? trim_end(quoted) : quoted);
+    // Lines are counted before the text is collapsed over its own bytes.
     line_ += static_cast<std::size_t>(std::count(quoted.begin(), quoted.end(), '\n'));
+    const std::string_view raw = close == npos ? trim_end(quoted) : quoted;
+    out = unquote_in_place(writable_ + pos_, raw.size());
     pos_ = end;
     return true;
   }
@@ -232,6 +243,7 @@ class Tokens {
   static constexpr std::size_t npos = std::string_view::npos;
 
   std::string_view text_;
+  char* writable_;               // the same bytes as text_
   std::size_t pos_ = 0;          // the next byte to look at
   std::size_t line_ = 1;         // the 1-based line of pos_
   std::size_t token_line_ = 1;   // the line of the last token taken
@@ -294,14 +306,17 @@ bool is_chronological_text(std::string_view text) {
   return trim(after.substr(0, newline)).empty();
 }
 
-Result<TextGrid> parse_chronological(std::string_view text, std::string name, bool strict) {
-  if (!is_chronological_text(text)) {
+Result<TextGridView> parse_chronological_view(std::string owned, std::string name, bool strict) {
+  if (!is_chronological_text(owned)) {
     return fail(ErrorKind::InvalidData,
                 "Line 1 should be " + std::string(kChronologicalHeader));
   }
-  TextGrid grid;
+  TextGridView grid;
+  grid.text = std::make_unique<std::string>(std::move(owned));
   grid.name = std::move(name);
-  Tokens tokens(without_mark(text));
+  std::string& text = *grid.text;
+  const std::size_t mark = text.size() - without_mark(text).size();
+  Tokens tokens(text.data() + mark, text.size() - mark);
   Section section = Section::InHeader;
   std::string_view token;
 
@@ -310,11 +325,11 @@ Result<TextGrid> parse_chronological(std::string_view text, std::string name, bo
       case Section::InHeader: {
         tokens.skip_line();
         if (!tokens.word(token, Value::GridStart)) return tokens.failure();
-        grid.tmin = parse_real(token);
+        grid.tmin = parse_trimmed_real(token);
         if (!tokens.word(token, Value::GridEnd)) return tokens.failure();
-        grid.tmax = parse_real(token);
+        grid.tmax = parse_trimmed_real(token);
         if (!tokens.word(token, Value::TierCount)) return tokens.failure();
-        grid.size = parse_count(token);
+        grid.size = parse_trimmed_count(token);
         // A tier line is four tokens of a byte and a blank each at least: no
         // more tiers are reserved than the text can hold.
         grid.tiers.reserve(
@@ -328,31 +343,31 @@ Result<TextGrid> parse_chronological(std::string_view text, std::string name, bo
           for (std::size_t t = 0; t < grid.tiers.size(); ++t) {
             grid.tiers[t].items.reserve(guesses[t]);
             prefer_huge_pages(grid.tiers[t].items.data(),
-                              grid.tiers[t].items.capacity() * sizeof(Item));
+                              grid.tiers[t].items.capacity() * sizeof(ItemView));
           }
           section = Section::InRecords;
           break;
         }
         const std::size_t t = grid.tiers.size() + 1;
-        std::string kind;
+        std::string_view kind;
         if (!tokens.text(kind, Value::TierClass, t)) return tokens.failure();
-        Tier tier;
+        TierView tier;
         if (kind == "TextTier") {
           tier.is_interval = false;
         } else if (kind != "IntervalTier") {
-          return fail(ErrorKind::InvalidData, "Unknown tier class: \"" + kind + "\"");
+          return fail(ErrorKind::InvalidData, "Unknown tier class: \"" + std::string(kind) + "\"");
         }
         if (!tokens.text(tier.name, Value::TierName, t)) return tokens.failure();
         if (!tokens.word(token, Value::TierStart, t)) return tokens.failure();
-        tier.tmin = parse_real(token);
+        tier.tmin = parse_trimmed_real(token);
         if (!tokens.word(token, Value::TierEnd, t)) return tokens.failure();
-        tier.tmax = parse_real(token);
+        tier.tmax = parse_trimmed_real(token);
         grid.tiers.push_back(std::move(tier));
         break;
       }
       case Section::InRecords: {
         if (!tokens.more_numbers()) {
-          for (Tier& tier : grid.tiers) tier.size = tier.items.size();
+          for (TierView& tier : grid.tiers) tier.size = tier.items.size();
           if (strict) {
             if (auto valid = grid.assert_valid(); !valid) {
               return std::unexpected(std::move(valid.error()));
@@ -369,18 +384,18 @@ Result<TextGrid> parse_chronological(std::string_view text, std::string name, bo
                           std::to_string(grid.tiers.size()) + " tiers");
         }
         const auto t = static_cast<std::size_t>(number);
-        Tier& tier = grid.tiers[t - 1];
+        TierView& tier = grid.tiers[t - 1];
         const std::size_t i = tier.items.size() + 1;
-        Item& item = tier.items.emplace_back();
+        ItemView& item = tier.items.emplace_back();
         if (tier.is_interval) {
           if (!tokens.word(token, Value::ItemStart, t, i)) return tokens.failure();
-          item.tmin = parse_real(token);
+          item.tmin = parse_trimmed_real(token);
           if (!tokens.word(token, Value::ItemEnd, t, i)) return tokens.failure();
-          item.tmax = parse_real(token);
+          item.tmax = parse_trimmed_real(token);
           if (!tokens.text(item.text, Value::ItemText, t, i)) return tokens.failure();
         } else {
           if (!tokens.word(token, Value::PointTime, t, i)) return tokens.failure();
-          item.tmin = item.tmax = parse_real(token);
+          item.tmin = item.tmax = parse_trimmed_real(token);
           if (!tokens.text(item.text, Value::PointMark, t, i)) return tokens.failure();
         }
         break;
@@ -389,11 +404,19 @@ Result<TextGrid> parse_chronological(std::string_view text, std::string name, bo
   }
 }
 
+Result<TextGrid> parse_chronological(std::string_view text, std::string name, bool strict) {
+  auto view = parse_chronological_view(std::string(text), std::move(name), strict);
+  if (!view) return std::unexpected(std::move(view.error()));
+  return view->to_textgrid();
+}
+
 Result<TextGrid> read_from_file_chronological(const std::string& path, bool strict,
-                                             const ShouldStop& should_stop) {
+                                              const ShouldStop& should_stop) {
   auto text = read_text_file(path, should_stop);
   if (!text) return std::unexpected(std::move(text.error()));
-  return parse_chronological(*text, file_stem(path), strict);
+  auto view = parse_chronological_view(std::move(*text), file_stem(path), strict);
+  if (!view) return std::unexpected(std::move(view.error()));
+  return view->to_textgrid();
 }
 
 }  // namespace textgrid

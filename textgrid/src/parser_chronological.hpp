@@ -10,6 +10,7 @@
 #include "error.hpp"
 #include "interrupt.hpp"
 #include "textgrid.hpp"
+#include "textgrid_view.hpp"
 
 namespace textgrid {
 
@@ -29,10 +30,16 @@ Result<TextGrid> read_from_file_chronological(const std::string& path, bool stri
                                              const ShouldStop& should_stop = {});
 
 // Reads `text` (UTF-8, as read_text_file yields it) in the chronological
-// layout into a TextGrid called `name`. Items go to their tier in file order;
+// layout into a view called `name` that owns the text (textgrid_view.hpp);
+// labels are views into it, collapsed in place; allocates per tier and per
+// file, not per item. Items go to their tier in file order;
 // a tier's declared size is the number of its items. Fails, naming the line,
 // on a tier number out of range or a file that ends inside a record. Never
 // reads out of bounds, whatever the bytes.
+Result<TextGridView> parse_chronological_view(std::string text, std::string name, bool strict);
+
+// parse_chronological_view, then the owning TextGrid (a copy of the text
+// first).
 Result<TextGrid> parse_chronological(std::string_view text, std::string name, bool strict);
 
 }  // namespace textgrid

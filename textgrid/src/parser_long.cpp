@@ -1,7 +1,9 @@
 #include "parser_long.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "text_rules.hpp"
@@ -19,108 +21,157 @@ enum class Section {
   InItem,      // keys of the last item of the last tier
 };
 
-// An item takes at least one heading line ("points [" and its line break: 9
-// bytes), so the items that declared counts may reserve, summed over the whole
-// file, are bounded by what the text after the count can hold. A file that
-// repeats a huge count in every tier then reserves the text's worth once, not
-// once per tier; items beyond a reservation grow their tier as read.
-class ItemReservations {
- public:
-  explicit ItemReservations(std::size_t text_size) : left_(text_size / 9) {}
+enum class Heading { None, TierList, Tier, Item };
 
-  void reserve(Tier& tier, std::uint64_t declared, std::size_t rest_of_text) {
-    if (!tier.items.empty()) return;
-    const std::uint64_t count = std::min({declared, left_, std::uint64_t{rest_of_text / 9}});
+// Whether `s` is `word` exactly; the length known at compile time lets the
+// comparison become a load or two instead of a call.
+template <std::size_t N>
+bool is(std::string_view s, const char (&word)[N]) {
+  return s.size() == N - 1 && std::memcmp(s.data(), word, N - 1) == 0;
+}
+
+template <std::size_t N>
+bool begins(std::string_view s, const char (&word)[N]) {
+  return s.size() >= N - 1 && std::memcmp(s.data(), word, N - 1) == 0;
+}
+
+// Only lines that begin with "i" or "p" can be headings, so most lines are
+// told apart by one byte; the full rule (heading_of) decides the rest.
+Heading heading_of_line(std::string_view line) {
+  if (line[0] == 'i') {
+    if (begins(line, "item")) {
+      if (!heading_of(line, "item")) return Heading::None;
+      return is_tier_list_marker(line) ? Heading::TierList : Heading::Tier;
+    }
+    if (begins(line, "intervals")) {
+      // The common case, "intervals [", needs no loop.
+      if (line.size() > 10 && line[9] == ' ' && line[10] == '[') return Heading::Item;
+      return heading_of(line, "intervals") ? Heading::Item : Heading::None;
+    }
+    return Heading::None;
+  }
+  if (line[0] == 'p' && heading_of(line, "points")) return Heading::Item;
+  return Heading::None;
+}
+
+// An item takes at least one heading line ("points[" and its line break: 8
+// bytes), so the items that declared counts may reserve, summed over the whole
+// file, are bounded by what the text after the count can hold; items beyond a
+// reservation grow their tier as read.
+class ReserveBudget {
+ public:
+  explicit ReserveBudget(std::size_t text_size) : left_(text_size / 8) {}
+
+  void reserve(TierView& tier, std::uint64_t declared, std::size_t text_left) {
+    if (!tier.items.empty() || tier.items.capacity() != 0) return;
+    const std::size_t cap = std::min(left_, text_left / 8);
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(declared, cap));
+    tier.items.reserve(count);
     left_ -= count;
-    tier.items.reserve(static_cast<std::size_t>(count));
-    prefer_huge_pages(tier.items.data(), tier.items.capacity() * sizeof(Item));
+    prefer_huge_pages(tier.items.data(), tier.items.capacity() * sizeof(ItemView));
   }
 
  private:
-  std::uint64_t left_;
+  std::size_t left_;
 };
 
 }  // namespace
 
-Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict) {
-  TextGrid grid;
+Result<TextGridView> parse_long_view(std::string owned, std::string name, bool strict) {
+  TextGridView grid;
+  grid.text = std::make_unique<std::string>(std::move(owned));
   grid.name = std::move(name);
+  std::string& text = *grid.text;
   Section section = Section::InHeader;
-  LineCursor lines(text);
-  ItemReservations reservations(text.size());
+  LineCursor lines(text.data(), text.size());
+  ReserveBudget budget(text.size());
+  TierView* tier = nullptr;  // the last tier
+  ItemView* item = nullptr;  // the last item of the last tier
   std::string_view line;
   while (lines.next(line)) {
-    if (heading_of(line, "item")) {
-      if (is_tier_list_marker(line)) {
+    if (line.empty()) continue;
+    switch (heading_of_line(line)) {
+      case Heading::TierList:
         section = Section::InTierList;
-      } else {
-        grid.tiers.emplace_back();
+        continue;
+      case Heading::Tier:
+        tier = &grid.tiers.emplace_back();
         section = Section::InTier;
-      }
-      continue;
+        continue;
+      case Heading::Item:
+        if (tier == nullptr) {
+          return fail(ErrorKind::InvalidData,
+                      "Interval or point heading before any tier heading on line " +
+                          std::to_string(lines.line_number()));
+        }
+        item = &tier->items.emplace_back();
+        section = Section::InItem;
+        continue;
+      case Heading::None:
+        break;
     }
-    if (heading_of(line, "intervals") || heading_of(line, "points")) {
-      if (grid.tiers.empty()) {
-        return fail(ErrorKind::InvalidData,
-                    "Interval or point heading before any tier heading on line " +
-                        std::to_string(lines.line_number()));
-      }
-      grid.tiers.back().items.emplace_back();
-      section = Section::InItem;
-      continue;
-    }
-    const auto pair = parse_kv(line);
-    if (!pair) continue;
-    const auto [key, value] = *pair;
+    // "key = value": the line is trimmed, so the key needs trimming at its end
+    // only and the value at its start only.
+    const auto* eq = static_cast<const char*>(std::memchr(line.data(), '=', line.size()));
+    if (eq == nullptr) continue;
+    const auto eq_at = static_cast<std::size_t>(eq - line.data());
+    // " = " between a key and a value that end and begin with plain bytes,
+    // as Praat writes it, needs no trimming loops.
+    const auto plain = [](char c) {
+      return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x80;
+    };
+    const std::string_view key = eq_at >= 2 && line[eq_at - 1] == ' ' && plain(line[eq_at - 2])
+                                     ? line.substr(0, eq_at - 1)
+                                     : trim_end(line.substr(0, eq_at));
+    const std::string_view value =
+        eq_at + 2 < line.size() && line[eq_at + 1] == ' ' && plain(line[eq_at + 2])
+            ? line.substr(eq_at + 2)
+            : trim_start(line.substr(eq_at + 1));
 
     switch (section) {
       case Section::InHeader:
-        if (key == "xmin") {
-          grid.tmin = parse_real(value);
-        } else if (key == "xmax") {
-          grid.tmax = parse_real(value);
-        } else if (key == "size") {
-          grid.size = parse_count(value);
+        if (is(key, "xmin")) {
+          grid.tmin = parse_trimmed_real(value);
+        } else if (is(key, "xmax")) {
+          grid.tmax = parse_trimmed_real(value);
+        } else if (is(key, "size")) {
+          grid.size = parse_trimmed_count(value);
         }
         break;
       case Section::InTierList:
         break;
-      case Section::InTier: {
-        Tier& tier = grid.tiers.back();
-        if (key == "name") {
-          tier.name = lines.take_text(value);
-        } else if (key == "class") {
+      case Section::InTier:
+        if (is(key, "name")) {
+          tier->name = lines.take_text_in_place(value);
+        } else if (is(key, "class")) {
           const std::string kind = unquote(value);
           if (kind == "IntervalTier") {
-            tier.is_interval = true;
+            tier->is_interval = true;
           } else if (kind == "TextTier") {
-            tier.is_interval = false;
+            tier->is_interval = false;
           } else {
             return fail(ErrorKind::InvalidData, "Unknown tier class: " + std::string(value));
           }
-        } else if (key == "xmin") {
-          tier.tmin = parse_real(value);
-        } else if (key == "xmax") {
-          tier.tmax = parse_real(value);
-        } else if (key == "intervals: size" || key == "points: size") {
-          tier.size = parse_count(value);
-          reservations.reserve(tier, tier.size, text.size() - lines.offset());
+        } else if (is(key, "xmin")) {
+          tier->tmin = parse_trimmed_real(value);
+        } else if (is(key, "xmax")) {
+          tier->tmax = parse_trimmed_real(value);
+        } else if (is(key, "intervals: size") || is(key, "points: size")) {
+          tier->size = parse_trimmed_count(value);
+          budget.reserve(*tier, tier->size, text.size() - lines.offset());
         }
         break;
-      }
-      case Section::InItem: {
-        Item& item = grid.tiers.back().items.back();
-        if (key == "xmin") {
-          item.tmin = parse_real(value);
-        } else if (key == "xmax") {
-          item.tmax = parse_real(value);
-        } else if (key == "number") {
-          item.tmin = item.tmax = parse_real(value);
-        } else if (key == "text" || key == "mark") {
-          item.text = lines.take_text(value);
+      case Section::InItem:
+        if (is(key, "xmin")) {
+          item->tmin = parse_trimmed_real(value);
+        } else if (is(key, "xmax")) {
+          item->tmax = parse_trimmed_real(value);
+        } else if (is(key, "number")) {
+          item->tmin = item->tmax = parse_trimmed_real(value);
+        } else if (is(key, "text") || is(key, "mark")) {
+          item->text = lines.take_text_in_place(value);
         }
         break;
-      }
     }
   }
   if (strict) {
@@ -129,11 +180,19 @@ Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict
   return grid;
 }
 
+Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict) {
+  auto view = parse_long_view(std::string(text), std::move(name), strict);
+  if (!view) return std::unexpected(std::move(view.error()));
+  return view->to_textgrid();
+}
+
 Result<TextGrid> read_from_file_long(const std::string& path, bool strict,
-                                      const ShouldStop& should_stop) {
+                                     const ShouldStop& should_stop) {
   auto text = read_text_file(path, should_stop);
   if (!text) return std::unexpected(std::move(text.error()));
-  return parse_long(*text, file_stem(path), strict);
+  auto view = parse_long_view(std::move(*text), file_stem(path), strict);
+  if (!view) return std::unexpected(std::move(view.error()));
+  return view->to_textgrid();
 }
 
 }  // namespace textgrid

@@ -8,6 +8,7 @@
 #include "error.hpp"
 #include "interrupt.hpp"
 #include "textgrid.hpp"
+#include "textgrid_view.hpp"
 
 namespace textgrid {
 
@@ -19,7 +20,11 @@ Result<TextGrid> read_from_file_long(const std::string& path, bool strict,
                                       const ShouldStop& should_stop = {});
 
 // Reads `text` (UTF-8, as read_text_file yields it) in the long layout into a
-// TextGrid called `name`. One pass; any bytes are safe to hand it.
+// view called `name` that owns the text (see textgrid_view.hpp). One pass;
+// allocates per tier, never per item; any bytes are safe to hand it.
+Result<TextGridView> parse_long_view(std::string text, std::string name, bool strict);
+
+// parse_long_view, then the owning TextGrid (a copy of the text first).
 Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict);
 
 }  // namespace textgrid

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "text_rules.hpp"
@@ -52,42 +53,49 @@ std::string describe(Value what, std::size_t tier, std::size_t item) {
 // that names the line and the value expected there.
 class Positions {
  public:
-  explicit Positions(std::string_view text) : lines_(text) {}
+  Positions(char* text, std::size_t size) : lines_(text, size) {}
 
-  bool take(std::string_view& line, Value what, std::size_t tier = 0, std::size_t item = 0) {
-    if (lines_.next(line)) return true;
+  // Inline, with the message built out of line: every value passes here.
+  [[gnu::always_inline]] bool take(std::string_view& line, Value what, std::size_t tier = 0,
+                                   std::size_t item = 0) {
+    if (lines_.next(line)) [[likely]] return true;
+    record_end(what, tier, item);
+    return false;
+  }
+
+  // The text of a value on the line just taken, over several lines if quoted
+  // so; a view into the text.
+  std::string_view text(std::string_view value) { return lines_.take_text_in_place(value); }
+
+  // Offset in the text of the next line.
+  std::size_t offset() const { return lines_.offset(); }
+
+  std::unexpected<Error> failure() { return std::unexpected(std::move(failure_)); }
+
+ private:
+  [[gnu::noinline]] void record_end(Value what, std::size_t tier, std::size_t item) {
     failure_ = Error{ErrorKind::InvalidData,
                      "Unexpected end of file: line " + std::to_string(lines_.line_number() + 1) +
                          " should hold " + describe(what, tier, item),
                      0};
-    return false;
   }
 
-  // The text of a value on the line just taken, over several lines if quoted so.
-  std::string text(std::string_view value) { return lines_.take_text(value); }
-
-  std::unexpected<Error> failure() { return std::unexpected(std::move(failure_)); }
-
-  // Offset in the text of the next line to take.
-  std::size_t offset() const { return lines_.offset(); }
-
- private:
   LineCursor lines_;
   Error failure_;
 };
 
 }  // namespace
 
-Result<TextGrid> parse_short(std::string_view text, std::string name, bool strict) {
-  TextGrid grid;
+Result<TextGridView> parse_short_view(std::string owned, std::string name, bool strict) {
+  TextGridView grid;
+  grid.text = std::make_unique<std::string>(std::move(owned));
   grid.name = std::move(name);
-  Positions lines(text);
+  std::string& text = *grid.text;
+  Positions lines(text.data(), text.size());
+  // What all tiers reserve together stays within what the text can hold.
+  std::size_t reserve_left = text.size() / 4;
   Section section = Section::InHeader;
   std::uint64_t items_left = 0;
-  // An item takes at least two lines (a time and a text); four bytes an item
-  // bounds what the declared counts may reserve, summed over the whole file
-  // and for each tier by what the text after its count can hold.
-  std::uint64_t reservable = text.size() / 4;
   std::string_view line;
 
   for (;;) {
@@ -99,12 +107,12 @@ Result<TextGrid> parse_short(std::string_view text, std::string name, bool stric
           if (!lines.take(line, Value::Header)) return lines.failure();
         }
         if (!lines.take(line, Value::GridStart)) return lines.failure();
-        grid.tmin = parse_real(line);
+        grid.tmin = parse_trimmed_real(line);
         if (!lines.take(line, Value::GridEnd)) return lines.failure();
-        grid.tmax = parse_real(line);
+        grid.tmax = parse_trimmed_real(line);
         if (!lines.take(line, Value::Exists)) return lines.failure();
         if (!lines.take(line, Value::TierCount)) return lines.failure();
-        grid.size = parse_count(line);
+        grid.size = parse_trimmed_count(line);
         section = Section::InTierList;
         break;
       }
@@ -132,43 +140,44 @@ Result<TextGrid> parse_short(std::string_view text, std::string name, bool stric
       }
       case Section::InTier: {
         const std::size_t t = grid.tiers.size() - 1;
-        Tier& tier = grid.tiers.back();
+        TierView& tier = grid.tiers.back();
         if (!lines.take(line, Value::TierName, t)) return lines.failure();
         tier.name = lines.text(line);
         if (!lines.take(line, Value::TierStart, t)) return lines.failure();
-        tier.tmin = parse_real(line);
+        tier.tmin = parse_trimmed_real(line);
         if (!lines.take(line, Value::TierEnd, t)) return lines.failure();
-        tier.tmax = parse_real(line);
+        tier.tmax = parse_trimmed_real(line);
         if (!lines.take(line, Value::ItemCount, t)) return lines.failure();
-        tier.size = parse_count(line);
-        const std::uint64_t reserved =
-            std::min({tier.size, reservable, std::uint64_t{(text.size() - lines.offset()) / 4}});
-        reservable -= reserved;
-        tier.items.reserve(static_cast<std::size_t>(reserved));
-        prefer_huge_pages(tier.items.data(), tier.items.capacity() * sizeof(Item));
+        tier.size = parse_trimmed_count(line);
+        // An item takes at least two lines of one byte each: reserve no more
+        // than the text can hold, whatever the count claims.
+        const auto reserved = static_cast<std::size_t>(std::min<std::uint64_t>(
+            tier.size, std::min(reserve_left, (text.size() - lines.offset()) / 4)));
+        tier.items.reserve(reserved);
+        reserve_left -= reserved;
+        prefer_huge_pages(tier.items.data(), tier.items.capacity() * sizeof(ItemView));
         items_left = tier.size;
         section = items_left == 0 ? Section::InTierList : Section::InItem;
         break;
       }
       case Section::InItem: {
         const std::size_t t = grid.tiers.size() - 1;
-        Tier& tier = grid.tiers.back();
+        TierView& tier = grid.tiers.back();
         const std::size_t i = tier.items.size();
-        Item item;
+        ItemView& item = tier.items.emplace_back();
         if (tier.is_interval) {
           if (!lines.take(line, Value::ItemStart, t, i)) return lines.failure();
-          item.tmin = parse_real(line);
+          item.tmin = parse_trimmed_real(line);
           if (!lines.take(line, Value::ItemEnd, t, i)) return lines.failure();
-          item.tmax = parse_real(line);
+          item.tmax = parse_trimmed_real(line);
           if (!lines.take(line, Value::ItemText, t, i)) return lines.failure();
           item.text = lines.text(line);
         } else {
           if (!lines.take(line, Value::PointTime, t, i)) return lines.failure();
-          item.tmin = item.tmax = parse_real(line);
+          item.tmin = item.tmax = parse_trimmed_real(line);
           if (!lines.take(line, Value::PointMark, t, i)) return lines.failure();
           item.text = lines.text(line);
         }
-        tier.items.push_back(std::move(item));
         if (--items_left == 0) section = Section::InTierList;
         break;
       }
@@ -176,11 +185,19 @@ Result<TextGrid> parse_short(std::string_view text, std::string name, bool stric
   }
 }
 
+Result<TextGrid> parse_short(std::string_view text, std::string name, bool strict) {
+  auto view = parse_short_view(std::string(text), std::move(name), strict);
+  if (!view) return std::unexpected(std::move(view.error()));
+  return view->to_textgrid();
+}
+
 Result<TextGrid> read_from_file_short(const std::string& path, bool strict,
                                       const ShouldStop& should_stop) {
   auto text = read_text_file(path, should_stop);
   if (!text) return std::unexpected(std::move(text.error()));
-  return parse_short(*text, file_stem(path), strict);
+  auto view = parse_short_view(std::move(*text), file_stem(path), strict);
+  if (!view) return std::unexpected(std::move(view.error()));
+  return view->to_textgrid();
 }
 
 }  // namespace textgrid

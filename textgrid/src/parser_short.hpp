@@ -8,6 +8,7 @@
 #include "error.hpp"
 #include "interrupt.hpp"
 #include "textgrid.hpp"
+#include "textgrid_view.hpp"
 
 namespace textgrid {
 
@@ -19,8 +20,12 @@ Result<TextGrid> read_from_file_short(const std::string& path, bool strict,
                                       const ShouldStop& should_stop = {});
 
 // Reads `text` (UTF-8, as read_text_file yields it) in the short layout into
-// a TextGrid called `name`; fails, naming the line, when a value's line lies
-// past the end. Never reads out of bounds, whatever the bytes.
+// a view called `name` that owns the text (see textgrid_view.hpp); fails,
+// naming the line, when a value's line lies past the end. Never reads out of
+// bounds, whatever the bytes. Allocates per tier, never per item.
+Result<TextGridView> parse_short_view(std::string text, std::string name, bool strict);
+
+// parse_short_view, then the owning TextGrid (a copy of the text first).
 Result<TextGrid> parse_short(std::string_view text, std::string name, bool strict);
 
 }  // namespace textgrid

@@ -1,48 +1,26 @@
-// The text-reading rules that both readers share: the whole-file read, line
-// splitting and trimming, unquoting in Praat's convention (texts over several
-// lines included), number and count conversion, and the name from the path.
-// Everything here works on views into one text held whole in memory.
+// Lines and quoting, the text-reading rules that every reader shares: line
+// splitting and trimming, "key = value" lines, unquoting in Praat's
+// convention (texts over several lines included), the layout marker and the
+// name from the path. Everything here works on views into one text held
+// whole in memory. The whole-file read (text_input.hpp) and the number
+// conversions (numbers.hpp) are the other two rule units; this header brings
+// them along, so a reader needs one include.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "error.hpp"
-#include "interrupt.hpp"
+#include "numbers.hpp"
+#include "text_input.hpp"
 
 namespace textgrid {
-
-// Returns the whole file as UTF-8: UTF-8 as it stands (a UTF-8 byte-order mark
-// is kept), UTF-16 with a byte-order mark decoded. Fails with the OS error
-// ("... (os error N)"), "stream did not contain valid UTF-8" or "stream did
-// not contain valid UTF-16" (InvalidData). One buffer sized from the file's
-// length; safe on worker threads. A file that may wait for data (a FIFO, a
-// device) is opened and read in slices, and `should_stop` is asked between
-// them: the read then fails with "Interrupted system call (os error 4)".
-Result<std::string> read_text_file(const std::string& path, const ShouldStop& should_stop = {});
-
-// Returns the whole file as stored, before any decoding. Fails with the OS
-// error ("... (os error N)"). One buffer sized from the file's length; safe on
-// worker threads; `should_stop` as for read_text_file.
-Result<std::string> read_file_bytes(const std::string& path, const ShouldStop& should_stop = {});
-
-// Returns `bytes` as UTF-8 text by the rules of read_text_file (UTF-16 with a
-// byte-order mark decoded, anything else validated as UTF-8). Allocates.
-Result<std::string> decode_text(std::string bytes);
-
-// Asks the kernel for huge pages under a large buffer not yet touched: filling
-// it then faults in a few 2 MiB pages instead of thousands of small ones,
-// which in a virtual machine costs more than the filling itself. Only a hint;
-// does nothing for buffers under 4 MiB or where the kernel declines.
-void prefer_huge_pages(void* data, std::size_t size);
-
-// Returns whether `bytes` is valid UTF-8 (no overlong forms, no surrogates,
-// nothing above U+10FFFF). No allocation.
-bool is_valid_utf8(std::string_view bytes);
 
 namespace detail {
 // The slow paths of the trims, for a view that begins (ends) with a byte
@@ -50,7 +28,30 @@ namespace detail {
 std::string_view trim_start_unicode(std::string_view s);
 std::string_view trim_end_unicode(std::string_view s);
 
-inline bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// Tab, line feed, vertical tab, form feed, carriage return and space, by
+// one shift of a mask.
+inline bool is_ascii_space(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u <= ' ' && ((0x100003E00ULL >> u) & 1) != 0;
+}
+
+// Returns the first byte at or after `p` that is not a space, or `end`:
+// indentation goes eight bytes at a time.
+inline const char* skip_spaces(const char* p, const char* end) {
+  constexpr std::uint64_t kSpaces = 0x2020202020202020ULL;
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (const std::uint64_t diff = word ^ kSpaces; diff != 0) {
+      const int bits = std::endian::native == std::endian::little ? std::countr_zero(diff)
+                                                                  : std::countl_zero(diff);
+      return p + (bits >> 3);
+    }
+    p += 8;
+  }
+  while (p != end && *p == ' ') ++p;
+  return p;
+}
 }  // namespace detail
 
 // Returns `s` without the Unicode White_Space characters at its start. No
@@ -81,15 +82,6 @@ inline std::string_view trim(std::string_view s) { return trim_end(trim_start(s)
 // nothing when the line holds no "=". Views into `line`, no allocation.
 std::optional<std::pair<std::string_view, std::string_view>> parse_kv(std::string_view line);
 
-// Returns the value read as a decimal literal (optional sign, digits with an
-// optional point, optional exponent) or inf/infinity/nan in any case, rounded
-// to nearest; ±inf beyond the range, ±0 below it; 0 for anything else.
-double parse_real(std::string_view value);
-
-// Returns the value read as an unsigned 64-bit decimal (optional single "+",
-// digits only); 0 for anything else, overflow included.
-std::uint64_t parse_count(std::string_view value);
-
 // Returns the stem of the path's last component: the whole name if it holds
 // no "." after its first character, else the part before its last ".".
 std::string file_stem(std::string_view path);
@@ -118,8 +110,34 @@ class LineCursor {
  public:
   explicit LineCursor(std::string_view text) : text_(text) {}
 
+  // A cursor over a text that it may also rewrite, for take_text_in_place.
+  LineCursor(char* data, std::size_t size) : text_(data, size), writable_(data) {}
+
   // Takes the next line, trimmed, into `line`; false at the end of the text.
-  bool next(std::string_view& line);
+  // Inline and without allocation: every line of every file passes here.
+  [[gnu::always_inline]] bool next(std::string_view& line) {
+    const std::size_t size = text_.size();
+    if (pos_ >= size) return false;
+    const char* const base = text_.data();
+    const char* const end = base + size;
+    const char* first = detail::skip_spaces(base + pos_, end);
+    const auto* newline =
+        static_cast<const char*>(std::memchr(first, '\n', static_cast<std::size_t>(end - first)));
+    const char* const stop = newline != nullptr ? newline : end;
+    pos_ = newline != nullptr ? static_cast<std::size_t>(newline + 1 - base) : size;
+    ++line_number_;
+    while (first != stop && detail::is_ascii_space(*first)) ++first;
+    const char* last = stop;
+    while (last != first && detail::is_ascii_space(last[-1])) --last;
+    line = std::string_view(first, static_cast<std::size_t>(last - first));
+    if (!line.empty() && static_cast<unsigned char>(line.front()) >= 0xC2) {
+      line = detail::trim_start_unicode(line);
+    }
+    if (!line.empty() && static_cast<unsigned char>(line.back()) >= 0x80) {
+      line = detail::trim_end_unicode(line);
+    }
+    return true;
+  }
 
   // Number of lines taken so far: the 1-based number of the last line taken.
   std::size_t line_number() const { return line_number_; }
@@ -140,14 +158,26 @@ class LineCursor {
   // other value is taken whole. Allocates the returned text only.
   std::string take_text(std::string_view value);
 
+  // The text of take_text as a view into the cursor's text, without any
+  // allocation: a text without doubled quotes is its own bytes, one with them
+  // is collapsed in place over those bytes, which no later line reads. Only
+  // for a cursor over writable text and a `value` inside that text.
+  std::string_view take_text_in_place(std::string_view value);
+
  private:
+  // The bytes of the text of `value` before any "" is collapsed, moving the
+  // cursor past the lines of a text over several lines; `quoted` tells
+  // whether doubled quotes inside stand for one.
+  std::string_view locate_text(std::string_view value, bool& quoted);
+
   // Returns the offset of the closing quote on the first line at or after
   // `from` whose text, trimmed at its end, ends in an odd number of quotes,
   // and in `line_end` the offset just past that line; npos when none.
   std::size_t find_closing_line(std::size_t from, std::size_t& line_end);
 
   std::string_view text_;
-  std::size_t pos_ = 0;  // start of the next line
+  char* writable_ = nullptr;  // the same bytes as text_, when they may be rewritten
+  std::size_t pos_ = 0;       // start of the next line
   std::size_t line_number_ = 0;
   // Keeps the search for closing lines linear over a whole read: scanning
   // from scan_from_ found no closing line before closer_ (npos: none at all).
@@ -160,5 +190,9 @@ class LineCursor {
 // own line gives the inside with "" turned into ", an unclosed one the rest
 // after the opening quote likewise, anything else the value whole.
 std::string unquote(std::string_view value);
+
+// unquote's text written over the `size` bytes at `value` themselves, which
+// must be writable: a view into them, no allocation.
+std::string_view unquote_in_place(char* value, std::size_t size);
 
 }  // namespace textgrid

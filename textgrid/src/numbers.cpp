@@ -1,0 +1,336 @@
+#include "numbers.hpp"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
+#include "text_rules.hpp"
+
+namespace textgrid {
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool equals_ignoring_case(std::string_view s, std::string_view lower) {
+  if (s.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
+// Every power of ten up to 1e22 is a double exactly (5^22 < 2^53).
+constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << 53;
+
+// 10^0 .. 10^19, every power of ten below 2^64.
+constexpr std::uint64_t kIntegerPowers[] = {1ULL,
+                                            10ULL,
+                                            100ULL,
+                                            1000ULL,
+                                            10000ULL,
+                                            100000ULL,
+                                            1000000ULL,
+                                            10000000ULL,
+                                            100000000ULL,
+                                            1000000000ULL,
+                                            10000000000ULL,
+                                            100000000000ULL,
+                                            1000000000000ULL,
+                                            10000000000000ULL,
+                                            100000000000000ULL,
+                                            1000000000000000ULL,
+                                            10000000000000000ULL,
+                                            100000000000000000ULL,
+                                            1000000000000000000ULL,
+                                            10000000000000000000ULL};
+
+// Whether the eight bytes of `word` are all ASCII digits.
+bool all_digits(std::uint64_t word) {
+  return (((word & 0xF0F0F0F0F0F0F0F0ULL) |
+           (((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
+          0x3333333333333333ULL);
+}
+
+// The value of eight ASCII digits loaded little-endian, first digit lowest:
+// pairs, then fours, then all eight, with three multiplications.
+std::uint64_t eight_digits(std::uint64_t word) {
+  word -= 0x3030303030303030ULL;
+  word = word * 10 + (word >> 8);
+  constexpr std::uint64_t kMask = 0x000000FF000000FFULL;
+  constexpr std::uint64_t kMul1 = 100 + (1000000ULL << 32);
+  constexpr std::uint64_t kMul2 = 1 + (10000ULL << 32);
+  return (((word & kMask) * kMul1) + (((word >> 16) & kMask) * kMul2)) >> 32;
+}
+
+// The value of four ASCII digits loaded little-endian, first digit lowest.
+std::uint32_t four_digits(std::uint32_t word) {
+  word -= 0x30303030U;
+  word = word * 10 + (word >> 8);
+  return ((word & 0x000000FFU) * 100 + ((word >> 16) & 0x000000FFU));
+}
+
+bool all_four_digits(std::uint32_t word) {
+  return (((word & 0xF0F0F0F0U) | (((word + 0x06060606U) & 0xF0F0F0F0U) >> 4)) == 0x33333333U);
+}
+
+// Gathers the digits at `p` into `mantissa`, eight and four at a time while
+// that many are there; returns the first byte that is not a digit. Wraps
+// beyond 19 digits, which the caller counts. The mantissa is a local copy:
+// stores through a reference would alias every byte read.
+[[gnu::always_inline]] inline const char* gather_digits(const char* p, const char* end,
+                                                      std::uint64_t& mantissa_out) {
+  std::uint64_t mantissa = mantissa_out;
+  if constexpr (std::endian::native == std::endian::little) {
+    while (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (!all_digits(word)) break;
+      mantissa = mantissa * 100000000 + eight_digits(word);
+      p += 8;
+    }
+    if (end - p >= 4) {
+      std::uint32_t word;
+      std::memcpy(&word, p, 4);
+      if (all_four_digits(word)) {
+        mantissa = mantissa * 10000 + four_digits(word);
+        p += 4;
+      }
+    }
+  }
+  for (; p != end; ++p) {
+    const auto digit = static_cast<unsigned char>(*p - '0');
+    if (digit > 9) break;
+    mantissa = mantissa * 10 + digit;
+  }
+  mantissa_out = mantissa;
+  return p;
+}
+
+#if defined(__SIZEOF_INT128__)
+double power_of_two(int k) {  // for -1022 <= k <= 1023
+  return std::bit_cast<double>(static_cast<std::uint64_t>(1023 + k) << 52);
+}
+
+// Returns mantissa x 10^exponent rounded to nearest, ties to even, for a
+// mantissa above 0 and |exponent| <= 19: the product, or the quotient and
+// its remainder, are exact in 128 bits, so the bits past the 53 kept and
+// whether anything is left over decide the rounding exactly.
+double scale_exactly(std::uint64_t mantissa, long long exponent) {
+  using u128 = unsigned __int128;
+  u128 q = 0;
+  bool inexact = false;  // a non-zero remainder lies below q's last bit
+  int scale = 0;         // the value is (q + remainder) x 2^scale
+  if (exponent >= 0) {
+    q = static_cast<u128>(mantissa) * kIntegerPowers[exponent];
+  } else {
+    const std::uint64_t divisor = kIntegerPowers[-exponent];
+    const int shift = std::countl_zero(mantissa);
+    const u128 numerator = static_cast<u128>(mantissa << shift) << 64;
+    q = numerator / divisor;
+    inexact = numerator - q * divisor != 0;
+    scale = -64 - shift;
+  }
+  const auto high = static_cast<std::uint64_t>(q >> 64);
+  const int bits = high != 0 ? 128 - std::countl_zero(high)
+                             : 64 - std::countl_zero(static_cast<std::uint64_t>(q));
+  if (bits <= 53) return static_cast<double>(static_cast<std::uint64_t>(q)) * power_of_two(scale);
+  int drop = bits - 53;
+  auto kept = static_cast<std::uint64_t>(q >> drop);
+  const u128 rest = q & ((u128{1} << drop) - 1);
+  const u128 half = u128{1} << (drop - 1);
+  if (rest > half || (rest == half && (inexact || (kept & 1) != 0))) {
+    if (++kept == kExactMantissa) {
+      kept >>= 1;
+      ++drop;
+    }
+  }
+  return static_cast<double>(kept) * power_of_two(drop + scale);
+}
+
+#endif  // __SIZEOF_INT128__
+
+}  // namespace
+
+double detail::parse_real_general(std::string_view s) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+    negative = s[i] == '-';
+    ++i;
+  }
+  const std::string_view body = s.substr(i);
+  const double sign = negative ? -1.0 : 1.0;
+  if (!body.empty() && !is_digit(body[0]) && body[0] != '.') {
+    if (equals_ignoring_case(body, "inf") || equals_ignoring_case(body, "infinity")) {
+      return sign * std::numeric_limits<double>::infinity();
+    }
+    if (equals_ignoring_case(body, "nan")) {
+      return std::copysign(std::numeric_limits<double>::quiet_NaN(), sign);
+    }
+    return 0.0;
+  }
+
+  // Check the grammar here: from_chars alone would take a leading part of
+  // "1e", "0x10" or "1,5" and has no "+".
+  std::size_t j = 0;
+  const std::size_t int_begin = j;
+  while (j < body.size() && is_digit(body[j])) ++j;
+  const std::size_t int_end = j;
+  std::size_t frac_begin = j, frac_end = j;
+  if (j < body.size() && body[j] == '.') {
+    frac_begin = ++j;
+    while (j < body.size() && is_digit(body[j])) ++j;
+    frac_end = j;
+  }
+  if (int_end == int_begin && frac_end == frac_begin) return 0.0;
+  long long exponent = 0;
+  if (j < body.size() && (body[j] == 'e' || body[j] == 'E')) {
+    ++j;
+    bool exp_negative = false;
+    if (j < body.size() && (body[j] == '+' || body[j] == '-')) {
+      exp_negative = body[j] == '-';
+      ++j;
+    }
+    if (j == body.size() || !is_digit(body[j])) return 0.0;
+    while (j < body.size() && is_digit(body[j])) {
+      if (exponent < 1'000'000'000) exponent = exponent * 10 + (body[j] - '0');
+      ++j;
+    }
+    if (exp_negative) exponent = -exponent;
+  }
+  if (j != body.size()) return 0.0;
+
+  const char* first = negative ? body.data() - 1 : body.data();
+  const char* last = body.data() + body.size();
+  double result = 0.0;
+  const auto [ptr, ec] = std::from_chars(first, last, result, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range) {
+    // Beyond the range or below it: the nearest value is ±inf or ±0; which
+    // one follows from the decimal position of the first non-zero digit.
+    long long magnitude = 0;
+    std::size_t k = int_begin;
+    while (k < int_end && body[k] == '0') ++k;
+    if (k < int_end) {
+      magnitude = static_cast<long long>(int_end - k);
+    } else {
+      k = frac_begin;
+      while (k < frac_end && body[k] == '0') ++k;
+      magnitude = -static_cast<long long>(k - frac_begin);
+    }
+    return magnitude + exponent > 0 ? sign * std::numeric_limits<double>::infinity()
+                                    : sign * 0.0;
+  }
+  if (ec != std::errc() || ptr != last) return 0.0;
+  return result;
+}
+
+double parse_trimmed_real(std::string_view s) {
+  // One pass over the usual form: sign, digits, point, digits, exponent. The
+  // significant digits gather into a 64-bit mantissa. When it is below 2^53
+  // and the power of ten at most 1e22, both are doubles exactly and one
+  // multiplication or division rounds once, to nearest: the exact result
+  // (Clinger's fast path). Up to 19 digits and powers of ten up to 1e19 (the
+  // 17 digits of a time as Praat writes it) are rounded exactly from 128-bit
+  // integers. Everything else, well formed or not, goes to the general
+  // conversion, which decides as it always has.
+  const char* p = s.data();
+  const char* const end = p + s.size();
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  const char* const digits_begin = p;
+  while (p != end && *p == '0') ++p;  // leading zeros carry no digit
+  std::uint64_t mantissa = 0;
+  const char* const int_begin = p;
+  // Whole parts are short (seconds): byte by byte; fractions go wide.
+  for (; p != end; ++p) {
+    const auto digit = static_cast<unsigned char>(*p - '0');
+    if (digit > 9) break;
+    mantissa = mantissa * 10 + digit;
+  }
+  std::size_t significant = static_cast<std::size_t>(p - int_begin);
+  long long exponent = 0;
+  bool any_digit = p != digits_begin;
+  if (p != end && *p == '.') {
+    ++p;
+    const char* const frac_begin = p;
+    if (mantissa == 0) {
+      while (p != end && *p == '0') ++p;
+    }
+    const char* const frac_significant = p;
+    p = gather_digits(p, end, mantissa);
+    significant += static_cast<std::size_t>(p - frac_significant);
+    exponent = -static_cast<long long>(p - frac_begin);
+    any_digit = any_digit || p != frac_begin;
+  }
+  if (!any_digit) return detail::parse_real_general(s);
+  if (p != end) {
+    if ((*p | 0x20) != 'e') return detail::parse_real_general(s);
+    ++p;
+    bool exp_negative = false;
+    if (p != end && (*p == '+' || *p == '-')) {
+      exp_negative = *p == '-';
+      ++p;
+    }
+    if (p == end) return detail::parse_real_general(s);
+    long long written = 0;
+    while (p != end && is_digit(*p)) {
+      if (written < 100'000) written = written * 10 + (*p - '0');
+      ++p;
+    }
+    if (p != end) return detail::parse_real_general(s);  // not a number, or no digits
+    exponent += exp_negative ? -written : written;
+  }
+  // 19 digits always fit in 64 bits; more may have wrapped.
+  if (significant > 19) return detail::parse_real_general(s);
+  if (mantissa == 0) return negative ? -0.0 : 0.0;
+  if (mantissa <= kExactMantissa && exponent >= -22 && exponent <= 22) {
+    const auto m = static_cast<double>(mantissa);
+    const double value = exponent < 0 ? m / kExactPowers[-exponent] : m * kExactPowers[exponent];
+    return negative ? -value : value;
+  }
+  // Up to 19 digits and a power of ten below 2^64: exact in integers.
+#if defined(__SIZEOF_INT128__)
+  if (exponent >= -19 && exponent <= 19) {
+    const double value = scale_exactly(mantissa, exponent);
+    return negative ? -value : value;
+  }
+#endif
+  // Well formed, only too far out for the fast paths: the standard library
+  // (no "+" there) has the last word, the range rule included.
+  double result = 0.0;
+  const char* first = s.data() + (s.front() == '+' ? 1 : 0);
+  const auto [ptr, ec] = std::from_chars(first, end, result, std::chars_format::general);
+  if (ec != std::errc() || ptr != end) return detail::parse_real_general(s);
+  return result;
+}
+
+double parse_real(std::string_view value) { return parse_trimmed_real(trim(value)); }
+
+std::uint64_t parse_trimmed_count(std::string_view s) {
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  if (s.empty()) return 0;
+  std::uint64_t count = 0;
+  for (const char c : s) {
+    if (!is_digit(c)) return 0;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (count > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return 0;
+    count = count * 10 + digit;
+  }
+  return count;
+}
+
+std::uint64_t parse_count(std::string_view value) { return parse_trimmed_count(trim(value)); }
+
+}  // namespace textgrid
