@@ -39,12 +39,12 @@ std::string random_decimal(std::mt19937_64& rng) {
   for (std::uint64_t i = 0; i < zeros; ++i) s += '0';
   std::string body;
   for (std::uint64_t i = 0; i < digits; ++i) body += static_cast<char>('0' + pick(10));
-  if (pick(5) != 0) body.insert(pick(body.size() + 1), ".");
+  if (pick(5) != 0) body.insert(body.begin() + static_cast<std::ptrdiff_t>(pick(body.size() + 1)), '.');
   s += body;
   switch (pick(6)) {
-    case 0: s += "e" + std::to_string(static_cast<int>(pick(61)) - 30); break;
-    case 1: s += (pick(2) ? "E+" : "e-") + std::to_string(pick(400)); break;
-    case 2: s += "e" + std::to_string(static_cast<int>(pick(45)) - 22); break;
+    case 0: s += 'e'; s += std::to_string(static_cast<int>(pick(61)) - 30); break;
+    case 1: s += pick(2) ? "E+" : "e-"; s += std::to_string(pick(400)); break;
+    case 2: s += 'e'; s += std::to_string(static_cast<int>(pick(45)) - 22); break;
     default: break;
   }
   return s;
@@ -90,7 +90,7 @@ TEST(parse_trimmed_real, halfway_cases_round_to_even) {
       for (unsigned __int128 v = scaled; v != 0; v /= 10) {
         digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
       }
-      if (halvings > 0) digits.insert(digits.size() - static_cast<std::size_t>(halvings), ".");
+      if (halvings > 0) digits.insert(digits.end() - halvings, '.');
       double standard = 0.0;
       ASSERT_TRUE(standard_reading(digits, standard)) << digits;
       ASSERT_EQ(bits(parse_trimmed_real(digits)), bits(standard)) << digits;

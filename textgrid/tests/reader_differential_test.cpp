@@ -82,7 +82,10 @@ class Generator {
       const std::uint64_t items = pick(6);
       out += indent() + key(interval ? "intervals: size" : "points: size", count(items));
       for (std::uint64_t i = 0; i < items; ++i) {
-        out += indent() + heading(interval ? "intervals" : "points", "[" + std::to_string(i + 1) + "]" + (pick(3) ? ":" : ""));
+        std::string number_part = "[";
+        number_part += std::to_string(i + 1);
+        number_part += pick(3) ? "]:" : "]";
+        out += indent() + heading(interval ? "intervals" : "points", number_part);
         if (interval) {
           out += indent() + key("xmin", number()) + indent() + key("xmax", number()) + indent() + key("text", text());
         } else {
