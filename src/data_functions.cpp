@@ -115,7 +115,7 @@ PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
                         file_type)) {
       return nullptr;
     }
-    const auto grid = textgrid::read_from_file(file, strict, file_type, python_should_stop);
+    const auto grid = textgrid::read_view_from_file(file, strict, file_type, python_should_stop);
     if (!grid) return raise_read_error(file, grid.error());
     const GcPause pause;
     return build_textgrid(*grid);
@@ -132,8 +132,8 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
                         file_type)) {
       return nullptr;
     }
-    const std::vector<textgrid::TextGrid> results =
-        textgrid::read_textgrids(files, strict, file_type, python_should_stop);
+    const std::vector<textgrid::TextGridView> results =
+        textgrid::read_textgrid_views(files, strict, file_type, python_should_stop);
     if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
     std::vector<std::string>().swap(files);
     const GcPause pause;

@@ -1,6 +1,7 @@
 #include <atomic>
 #include <span>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include "lib.hpp"
@@ -38,15 +39,28 @@ class StopRelay {
   std::atomic<bool> stopped_{false};
 };
 
-// Runs `convert` on every file read, on the pool from the parallel threshold
-// on; a file that fails, or that comes after a stop, gives the default result.
-template <class R, class Convert>
+// One file read into the model M: the owning TextGrid or the view of the
+// file's text.
+template <class M>
+Result<M> read_model(const std::string& path, bool strict, std::string_view file_type,
+                     const ShouldStop& should_stop) {
+  if constexpr (std::is_same_v<M, TextGridView>) {
+    return read_view_from_file(path, strict, file_type, should_stop);
+  } else {
+    return read_from_file(path, strict, file_type, should_stop);
+  }
+}
+
+// Runs `convert` on every file read into M, on the pool from the parallel
+// threshold on; a file that fails, or that comes after a stop, gives the
+// default result.
+template <class R, class M = TextGrid, class Convert>
 std::vector<R> read_files(const std::vector<std::string>& files, bool strict,
                           std::string_view file_type, const ShouldStop& should_stop,
                           Convert convert) {
   if (!should_stop) {
     return parallel_map(std::span<const std::string>(files), [&](const std::string& path) {
-      Result<TextGrid> textgrid = read_from_file(path, strict, file_type);
+      Result<M> textgrid = read_model<M>(path, strict, file_type, {});
       return textgrid ? convert(*textgrid) : R{};
     });
   }
@@ -56,7 +70,7 @@ std::vector<R> read_files(const std::vector<std::string>& files, bool strict,
       std::span<const std::string>(files),
       [&](const std::string& path) {
         if (relay.stopped()) return R{};
-        Result<TextGrid> textgrid = read_from_file(path, strict, file_type, relayed);
+        Result<M> textgrid = read_model<M>(path, strict, file_type, relayed);
         return textgrid ? convert(*textgrid) : R{};
       },
       [&relay] { relay.poll(); });
@@ -73,6 +87,14 @@ std::vector<TextGrid> read_textgrids(const std::vector<std::string>& files, bool
                                      std::string_view file_type, const ShouldStop& should_stop) {
   return read_files<TextGrid>(files, strict, file_type, should_stop,
                               [](TextGrid& textgrid) { return std::move(textgrid); });
+}
+
+std::vector<TextGridView> read_textgrid_views(const std::vector<std::string>& files, bool strict,
+                                              std::string_view file_type,
+                                              const ShouldStop& should_stop) {
+  return read_files<TextGridView, TextGridView>(
+      files, strict, file_type, should_stop,
+      [](TextGridView& textgrid) { return std::move(textgrid); });
 }
 
 std::vector<TextGridData> files_to_data(const std::vector<std::string>& files, bool strict,

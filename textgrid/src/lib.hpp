@@ -42,6 +42,12 @@ std::vector<TextGrid> read_textgrids(const std::vector<std::string>& files, bool
                                      std::string_view file_type,
                                      const ShouldStop& should_stop = {});
 
+// read_textgrids with each file's view (read_view_from_file) instead of an
+// owning TextGrid: a file that fails yields an empty view, without a text.
+std::vector<TextGridView> read_textgrid_views(const std::vector<std::string>& files, bool strict,
+                                              std::string_view file_type,
+                                              const ShouldStop& should_stop = {});
+
 // Reads and converts every path, on the pool from the parallel threshold on;
 // a file that fails yields (0, 0, no tiers). Results in input order.
 // `should_stop` is asked on the calling thread only, while a file waits for

@@ -223,6 +223,8 @@ TEST_P(batch_order, results_in_input_order) {
   const auto vectors = files_to_vectors(paths, true, "auto");
   const auto data = files_to_data(paths, true, "auto");
   const auto grids = read_textgrids(paths, true, "auto");
+  const auto views = read_textgrid_views(paths, true, "auto");
+  ASSERT_EQ(views.size(), paths.size());
   ASSERT_EQ(vectors.size(), paths.size());
   ASSERT_EQ(data.size(), paths.size());
   ASSERT_EQ(grids.size(), paths.size());
@@ -231,10 +233,12 @@ TEST_P(batch_order, results_in_input_order) {
       expect_empty(vectors[i]);
       expect_empty(data[i]);
       expect_empty(grids[i].to_data());
+      EXPECT_TRUE(views[i].tiers.empty() && !views[i].text);
     } else {
       expect_vectors_of(vectors[i], tag_of(i), i % 7 + 1);
       expect_data_of(data[i], tag_of(i), i % 7 + 1);
       expect_data_of(grids[i].to_data(), tag_of(i), i % 7 + 1);
+      expect_data_of(views[i].to_textgrid().to_data(), tag_of(i), i % 7 + 1);
     }
   }
 }
