@@ -56,7 +56,7 @@ PyObject* textgrid2table(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     }
     std::shared_ptr<textgrid::ArrowTable> table;
     {
-      auto grid = textgrid::read_from_file(file, strict, file_type);
+      auto grid = textgrid::read_view_from_file(file, strict, file_type, python_should_stop);
       if (!grid) return raise_read_error(file, grid.error());
       table = std::make_shared<textgrid::ArrowTable>(textgrid::table_from_textgrid(*grid));
     }
@@ -76,7 +76,9 @@ PyObject* textgrids2table(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
       return nullptr;
     }
     auto table =
-        std::make_shared<textgrid::ArrowTable>(textgrid::read_table(files, strict, file_type));
+        std::make_shared<textgrid::ArrowTable>(
+            textgrid::read_table(files, strict, file_type, {}, python_should_stop));
+    if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
     Ref failed(failed_files(files, table->failed));
     if (!failed) return nullptr;
     return new_table(std::move(table), std::move(failed));

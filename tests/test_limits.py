@@ -352,6 +352,8 @@ INTERRUPT_CHILD = """
         "textgrid2vectors": lambda: plinth.textgrid2vectors(fifo, False, "long"),
         "textgrids2data": lambda: plinth.textgrids2data([fifo] * 3, False, "short"),
         "textgrids2vectors": lambda: plinth.textgrids2vectors([fifo] * 100, False, "auto"),
+        "textgrid2table": lambda: plinth.textgrid2table(fifo, False, "auto"),
+        "textgrids2table": lambda: plinth.textgrids2table([fifo] * 100, False, "auto"),
         "data2textgrid": lambda: plinth.data2textgrid(
             [("t", True, [(0.0, 1.0, "a")])], None, None, fifo, "long"),
     }
@@ -372,7 +374,8 @@ INTERRUPT_CHILD = """
 """
 
 
-@pytest.mark.parametrize("function", READERS[:3] + ["textgrids2vectors", "data2textgrid"])
+@pytest.mark.parametrize("function", READERS + ["textgrid2table", "textgrids2table",
+                                                "data2textgrid"])
 def test_ctrl_c_interrupts_a_wait_for_a_fifo(tmp_path, function):
     # A FIFO that nobody writes (or, for the write, reads): open() or read()
     # would wait for ever; SIGINT raises KeyboardInterrupt within a second.

@@ -23,16 +23,17 @@ constexpr std::size_t kAlignment = 64;
 // stand for the single 0 offset of an empty string column too.
 alignas(kAlignment) constexpr std::byte kEmptyBlock[kAlignment] = {};
 
-// A TextGrid that was read, and the position of its file in the batch read.
+// A file's view as read, and the position of the file in the batch read. The
+// labels go from the file's text straight into the batch's buffers.
 struct ReadGrid {
   std::uint32_t position = 0;
-  TextGrid grid;
+  TextGridView grid;
 };
 
 // What a batch is made from: grids read earlier, borrowed.
 struct GridRef {
   std::uint32_t position = 0;
-  const TextGrid* grid = nullptr;
+  const TextGridView* grid = nullptr;
 };
 
 struct GridSize {
@@ -40,11 +41,11 @@ struct GridSize {
   std::size_t label_bytes = 0;
 };
 
-GridSize size_of(const TextGrid& grid) {
+GridSize size_of(const TextGridView& grid) {
   GridSize size;
-  for (const Tier& tier : grid.tiers) {
+  for (const TierView& tier : grid.tiers) {
     size.rows += static_cast<std::int64_t>(tier.items.size());
-    for (const Item& item : tier.items) size.label_bytes += item.text.size();
+    for (const ItemView& item : tier.items) size.label_bytes += item.text.size();
   }
   return size;
 }
@@ -62,7 +63,7 @@ TierDictionary dictionary_of(std::span<const GridRef> grids) {
   TierDictionary dictionary;
   std::unordered_map<std::string_view, std::int32_t> code_of;
   for (const GridRef& read : grids) {
-    for (const Tier& tier : read.grid->tiers) {
+    for (const TierView& tier : read.grid->tiers) {
       if (tier.items.empty()) {
         dictionary.codes.push_back(-1);
         continue;
@@ -89,8 +90,8 @@ void fill_labels(std::span<const GridRef> grids, TableBatch& batch) {
   std::size_t row = 0;
   offsets[row] = 0;
   for (const GridRef& read : grids) {
-    for (const Tier& tier : read.grid->tiers) {
-      for (const Item& item : tier.items) {
+    for (const TierView& tier : read.grid->tiers) {
+      for (const ItemView& item : tier.items) {
         // The one copy of a label: from the reader's text into the column.
         if (!item.text.empty()) std::memcpy(data + end, item.text.data(), item.text.size());
         end += static_cast<Offset>(item.text.size());
@@ -137,9 +138,9 @@ TableBatch make_batch(std::span<const GridRef> grids, bool with_file_ids,
   std::size_t row = 0;
   std::size_t tier_index = 0;
   for (const GridRef& read : grids) {
-    for (const Tier& tier : read.grid->tiers) {
+    for (const TierView& tier : read.grid->tiers) {
       const std::int32_t code = dictionary.codes[tier_index++];
-      for (const Item& item : tier.items) {
+      for (const ItemView& item : tier.items) {
         if (with_file_ids) file_ids[row] = read.position;
         codes[row] = code;
         if (tier.is_interval) {
@@ -193,6 +194,8 @@ struct ReadRequest {
   bool strict;
   std::string_view file_type;
   const TableLimits& limits;
+  StopRelay& relay;
+  const ShouldStop& relayed;  // asks the relay: what the readers get
 };
 
 Piece read_piece(const ReadRequest& request, std::size_t begin, std::size_t end) {
@@ -211,7 +214,9 @@ Piece read_piece(const ReadRequest& request, std::size_t begin, std::size_t end)
     held = GridSize{};
   };
   for (std::size_t i = begin; i < end; ++i) {
-    Result<TextGrid> grid = read_from_file(request.files[i], request.strict, request.file_type);
+    if (request.relay.stopped()) break;  // the caller raises; what is read is dropped
+    Result<TextGridView> grid =
+        read_view_from_file(request.files[i], request.strict, request.file_type, request.relayed);
     if (!grid) {
       piece.failed.push_back(FileFailure{i, std::move(grid.error())});
       continue;
@@ -264,6 +269,10 @@ std::int64_t ArrowTable::rows() const noexcept {
 }
 
 ArrowTable table_from_textgrid(const TextGrid& grid, const TableLimits& limits) {
+  return table_from_textgrid(view_of(grid), limits);
+}
+
+ArrowTable table_from_textgrid(const TextGridView& grid, const TableLimits& limits) {
   ArrowTable table;
   if (size_of(grid).rows == 0) return table;
   const GridRef one[] = {GridRef{0, &grid}};
@@ -273,8 +282,11 @@ ArrowTable table_from_textgrid(const TextGrid& grid, const TableLimits& limits) 
 }
 
 ArrowTable read_table(const std::vector<std::string>& files, bool strict,
-                      std::string_view file_type, const TableLimits& limits) {
-  const ReadRequest request{files, strict, file_type, limits};
+                      std::string_view file_type, const TableLimits& limits,
+                      const ShouldStop& should_stop) {
+  StopRelay relay(should_stop);
+  const ShouldStop relayed = [&relay] { return relay.should_stop(); };
+  const ReadRequest request{files, strict, file_type, limits, relay, relayed};
   std::vector<Piece> pieces;
   if (files.size() < parallel_threshold()) {
     if (!files.empty()) pieces.push_back(read_piece(request, 0, files.size()));
@@ -292,7 +304,7 @@ ArrowTable read_table(const std::vector<std::string>& files, bool strict,
           c.pieces.push_back(std::move(piece));
         },
         &context};
-    detail::run_parallel(files.size(), work);
+    detail::run_parallel(files.size(), work, [&relay] { relay.poll(); });
     std::sort(pieces.begin(), pieces.end(),
               [](const Piece& a, const Piece& b) { return a.begin < b.begin; });
   }

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "error.hpp"
+#include "interrupt.hpp"
 #include "textgrid.hpp"
+#include "textgrid_view.hpp"
 
 namespace textgrid {
 
@@ -97,15 +99,18 @@ struct TableLimits {
 // Returns the one-batch table of `grid`, without a file_id column (no batch
 // when it has no items). Allocates every buffer once, at its final size.
 // Calling thread only.
+ArrowTable table_from_textgrid(const TextGridView& grid, const TableLimits& limits = {});
 ArrowTable table_from_textgrid(const TextGrid& grid, const TableLimits& limits = {});
 
-// Reads every path with read_from_file and turns consecutive files into
+// Reads every path with read_view_from_file and turns consecutive files into
 // record batches on the worker that read them (on the pool from the parallel
 // threshold on); a batch closes once it holds limits.batch_rows rows or
 // limits.batch_label_bytes bytes of labels, or at the end of a worker's
 // piece. A file that fails to read gives no rows and its error in `failed`.
-// Batches in file order; batches of no rows are left out.
+// Batches in file order; batches of no rows are left out. `should_stop` as
+// for files_to_data: once it says stop, the files not yet read are skipped.
 ArrowTable read_table(const std::vector<std::string>& files, bool strict,
-                      std::string_view file_type, const TableLimits& limits = {});
+                      std::string_view file_type, const TableLimits& limits = {},
+                      const ShouldStop& should_stop = {});
 
 }  // namespace textgrid

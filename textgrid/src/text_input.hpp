@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,10 @@ Result<std::string> read_file_bytes(const std::string& path, const ShouldStop& s
 // Returns `bytes` as UTF-8 text by the rules of read_text_file (UTF-16 with a
 // byte-order mark decoded, anything else validated as UTF-8). Allocates.
 Result<std::string> decode_text(std::string bytes);
+
+// Appends the code point `cp` (at most U+10FFFF, no surrogate) to `out` in
+// UTF-8.
+void append_utf8(std::string& out, std::uint32_t cp);
 
 // Asks the kernel for huge pages under a large buffer not yet touched: filling
 // it then faults in a few 2 MiB pages instead of thousands of small ones,
