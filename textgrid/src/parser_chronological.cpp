@@ -92,12 +92,18 @@ class Tokens {
   }
 
   // Whether a token is left; moves to its first byte. Inline for the common
-  // case, a token right here or after one blank.
+  // case, a token right here or after one blank or line break.
   [[gnu::always_inline]] bool more() {
-    std::size_t at = pos_;
-    if (at < text_.size() && text_[at] == ' ') ++at;
-    if (at < text_.size() && !kTokenSkips[static_cast<unsigned char>(text_[at])]) {
-      pos_ = at;
+    if (pos_ < text_.size()) {
+      const char c = text_[pos_];
+      if (c == ' ') {
+        ++pos_;
+      } else if (c == '\n') {
+        ++pos_;
+        ++line_;
+      }
+    }
+    if (pos_ < text_.size() && !kTokenSkips[static_cast<unsigned char>(text_[pos_])]) {
       token_line_ = line_;
       return true;
     }
@@ -168,34 +174,54 @@ class Tokens {
   // quote (""), on its own line or a later one, as Praat reads it; when there
   // is none, it is the rest of its own line, as in the other readers. Any
   // other token is taken as it stands.
-  [[gnu::noinline]] bool text(std::string_view& out, Value what, std::size_t tier = 0, std::size_t item = 0) {
+  [[gnu::always_inline]] bool text(std::string_view& out, Value what, std::size_t tier = 0,
+                                   std::size_t item = 0) {
     if (!more()) [[unlikely]] return end_of_file(what, tier, item);
-    if (text_[pos_] != '"') return word(out, what, tier, item);
-    {
+    if (text_[pos_] == '"') {
       // The common case: a lone quote closes the text on its own line; it is
       // the closer that find_closer would return, and nothing is collapsed.
+      // Eight bytes at a time to the first quote or line feed.
       const char* const base = text_.data();
       const char* const from = base + pos_ + 1;
       const char* const end = base + text_.size();
-      const auto* quote =
-          static_cast<const char*>(std::memchr(from, '"', static_cast<std::size_t>(end - from)));
-      if (quote != nullptr && (quote + 1 == end || quote[1] != '"') &&
-          std::memchr(from, '\n', static_cast<std::size_t>(quote - from)) == nullptr) {
-        out = std::string_view(from, static_cast<std::size_t>(quote - from));
-        pos_ = static_cast<std::size_t>(quote + 1 - base);
+      const char* p = from;
+      bool found = false;
+      if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+        constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+        while (end - p >= 8) {
+          std::uint64_t chunk;
+          std::memcpy(&chunk, p, 8);
+          const std::uint64_t quotes = chunk ^ (kOnes * '"');
+          const std::uint64_t feeds = chunk ^ (kOnes * '\n');
+          const std::uint64_t mask =
+              ((quotes - kOnes) & ~quotes & kHighs) | ((feeds - kOnes) & ~feeds & kHighs);
+          if (mask != 0) {
+            p += std::countr_zero(mask) >> 3;
+            found = true;
+            break;
+          }
+          p += 8;
+        }
+      }
+      if (!found) {
+        while (p != end && *p != '"' && *p != '\n') ++p;
+      }
+      if (p != end && *p == '"' && (p + 1 == end || p[1] != '"')) {
+        out = std::string_view(from, static_cast<std::size_t>(p - from));
+        pos_ = static_cast<std::size_t>(p + 1 - base);
         return true;
       }
     }
+    return text_slow(out, what, tier, item);
+  }
+
+  // text() for any other token: a word, or a quoted text that holds a quote
+  // or a line break, or is not closed.
+  [[gnu::noinline]] bool text_slow(std::string_view& out, Value what, std::size_t tier,
+                                   std::size_t item) {
+    if (text_[pos_] != '"') return word(out, what, tier, item);
     const std::size_t close = find_closer(pos_ + 1);
-    if (close != npos) {
-      const std::string_view inside = text_.substr(pos_ + 1, close - pos_ - 1);
-      if (std::none_of(inside.begin(), inside.end(), [](char c) { return c == '"' || c == '\n'; })) {
-        // The common case: one line, no quote inside; nothing to collapse.
-        out = inside;
-        pos_ = close + 1;
-        return true;
-      }
-    }
     std::size_t end = close + 1;
     if (close == npos) {
       const std::size_t newline = text_.find('\n', pos_);
