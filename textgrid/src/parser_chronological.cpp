@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -63,6 +64,15 @@ constexpr std::array<bool, 256> kWordStops = [] {
   return stops;
 }();
 
+// The bytes that more() must look past or at closely before a token: the
+// ASCII blanks, "!" and every byte outside ASCII.
+constexpr std::array<bool, 256> kTokenSkips = [] {
+  std::array<bool, 256> skips{};
+  for (const unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r', '!'}) skips[c] = true;
+  for (int c = 0x80; c < 0x100; ++c) skips[static_cast<std::size_t>(c)] = true;
+  return skips;
+}();
+
 // Hands out the tokens of the text: blank-separated words, and texts quoted in
 // Praat's convention, which may hold blanks and line breaks. "!" where a token
 // would begin starts a comment to the end of the line. Running past the end
@@ -81,8 +91,163 @@ class Tokens {
     line_ = newline == npos ? 1 : 2;
   }
 
-  // Whether a token is left; moves to its first byte.
-  bool more() {
+  // Whether a token is left; moves to its first byte. Inline for the common
+  // case, a token right here or after one blank or line break.
+  [[gnu::always_inline]] bool more() {
+    if (pos_ < text_.size()) {
+      const char c = text_[pos_];
+      if (c == ' ') {
+        ++pos_;
+      } else if (c == '\n') {
+        ++pos_;
+        ++line_;
+      }
+    }
+    if (pos_ < text_.size() && !kTokenSkips[static_cast<unsigned char>(text_[pos_])]) {
+      token_line_ = line_;
+      return true;
+    }
+    return more_slow();
+  }
+
+  // Whether a token is left once the words that cannot begin a number are
+  // passed over, as Praat passes them over where a record's tier number is
+  // due: its own comment line before a record ("! name:") runs on to further
+  // lines when the tier name holds a line break. A quoted text or "<" stops
+  // the skipping, and is then read as a tier number that is out of range.
+  bool more_numbers() {
+    while (more()) {
+      const char c = text_[pos_];
+      if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == '"' || c == '<') {
+        return true;
+      }
+      std::string_view skipped;
+      word(skipped, Value::ItemStart);
+    }
+    return false;
+  }
+
+  // Takes a number or a word: the token up to a blank or a comment.
+  [[gnu::always_inline]] bool word(std::string_view& token, Value what, std::size_t tier = 0,
+                                   std::size_t item = 0) {
+    if (!more()) [[unlikely]] return end_of_file(what, tier, item);
+    const char* const base = text_.data();
+    const char* const end = base + text_.size();
+    const char* p = base + pos_;
+    for (;;) {
+      // Eight bytes at a time to the first byte below "\"" (a blank, "!" and
+      // the control bytes) or outside ASCII: only such bytes may stop a word.
+      bool flagged = false;
+      while (end - p >= 8) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, p, 8);
+        constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+        const std::uint64_t low = (chunk - 0x2222222222222222ULL) & ~chunk & kHighs;
+        if (const std::uint64_t mask = low | (chunk & kHighs); mask != 0) {
+          // The lowest flagged byte is exact (a borrow only runs upwards).
+          if constexpr (std::endian::native == std::endian::little) {
+            p += std::countr_zero(mask) >> 3;
+            flagged = true;
+          }
+          break;
+        }
+        p += 8;
+      }
+      if (!flagged) {
+        while (p != end && !kWordStops[static_cast<unsigned char>(*p)]) ++p;
+      }
+      if (p == end) break;
+      const auto c = static_cast<unsigned char>(*p);
+      if (kWordStops[c] &&
+          (c < 0x80 || is_unicode_space(static_cast<std::size_t>(p - base)))) {
+        break;
+      }
+      ++p;
+    }
+    const auto stop = static_cast<std::size_t>(p - base);
+    token = text_.substr(pos_, stop - pos_);
+    pos_ = stop;
+    return true;
+  }
+
+  // Takes a text. A quoted one ends at the first quote that is no doubled
+  // quote (""), on its own line or a later one, as Praat reads it; when there
+  // is none, it is the rest of its own line, as in the other readers. Any
+  // other token is taken as it stands.
+  [[gnu::always_inline]] bool text(std::string_view& out, Value what, std::size_t tier = 0,
+                                   std::size_t item = 0) {
+    if (!more()) [[unlikely]] return end_of_file(what, tier, item);
+    if (text_[pos_] == '"') {
+      // The common case: a lone quote closes the text on its own line; it is
+      // the closer that find_closer would return, and nothing is collapsed.
+      // Eight bytes at a time to the first quote or line feed.
+      const char* const base = text_.data();
+      const char* const from = base + pos_ + 1;
+      const char* const end = base + text_.size();
+      const char* p = from;
+      bool found = false;
+      if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+        constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+        while (end - p >= 8) {
+          std::uint64_t chunk;
+          std::memcpy(&chunk, p, 8);
+          const std::uint64_t quotes = chunk ^ (kOnes * '"');
+          const std::uint64_t feeds = chunk ^ (kOnes * '\n');
+          const std::uint64_t mask =
+              ((quotes - kOnes) & ~quotes & kHighs) | ((feeds - kOnes) & ~feeds & kHighs);
+          if (mask != 0) {
+            p += std::countr_zero(mask) >> 3;
+            found = true;
+            break;
+          }
+          p += 8;
+        }
+      }
+      if (!found) {
+        while (p != end && *p != '"' && *p != '\n') ++p;
+      }
+      if (p != end && *p == '"' && (p + 1 == end || p[1] != '"')) {
+        out = std::string_view(from, static_cast<std::size_t>(p - from));
+        pos_ = static_cast<std::size_t>(p + 1 - base);
+        return true;
+      }
+    }
+    return text_slow(out, what, tier, item);
+  }
+
+  // text() for any other token: a word, or a quoted text that holds a quote
+  // or a line break, or is not closed.
+  [[gnu::noinline]] bool text_slow(std::string_view& out, Value what, std::size_t tier,
+                                   std::size_t item) {
+    if (text_[pos_] != '"') return word(out, what, tier, item);
+    const std::size_t close = find_closer(pos_ + 1);
+    std::size_t end = close + 1;
+    if (close == npos) {
+      const std::size_t newline = text_.find('\n', pos_);
+      end = newline == npos ? text_.size() : newline;
+    }
+    const std::string_view quoted = text_.substr(pos_, end - pos_);
+    // Lines are counted before the text is collapsed over its own bytes.
+    line_ += static_cast<std::size_t>(std::count(quoted.begin(), quoted.end(), '\n'));
+    const std::string_view raw = close == npos ? trim_end(quoted) : quoted;
+    out = unquote_in_place(writable_ + pos_, raw.size());
+    pos_ = end;
+    return true;
+  }
+
+  // The text not yet looked at, and its offset.
+  std::string_view rest() const { return text_.substr(pos_); }
+  std::size_t offset() const { return pos_; }
+
+  // The 1-based line of the last token taken.
+  std::size_t line_number() const { return token_line_; }
+
+  std::unexpected<Error> failure() { return std::unexpected(std::move(failure_)); }
+
+ private:
+  // more() past blanks, line breaks and comments.
+  [[gnu::noinline]] bool more_slow() {
     const std::size_t size = text_.size();
     std::size_t at = pos_;
     std::size_t line = line_;
@@ -118,90 +283,6 @@ class Tokens {
     return true;
   }
 
-  // Whether a token is left once the words that cannot begin a number are
-  // passed over, as Praat passes them over where a record's tier number is
-  // due: its own comment line before a record ("! name:") runs on to further
-  // lines when the tier name holds a line break. A quoted text or "<" stops
-  // the skipping, and is then read as a tier number that is out of range.
-  bool more_numbers() {
-    while (more()) {
-      const char c = text_[pos_];
-      if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == '"' || c == '<') {
-        return true;
-      }
-      std::string_view skipped;
-      word(skipped, Value::ItemStart);
-    }
-    return false;
-  }
-
-  // Takes a number or a word: the token up to a blank or a comment.
-  bool word(std::string_view& token, Value what, std::size_t tier = 0, std::size_t item = 0) {
-    if (!more()) return end_of_file(what, tier, item);
-    std::size_t end = pos_;
-    for (;;) {
-      // Eight bytes at a time while none is below "\"" (a blank, "!" and
-      // the control bytes) or outside ASCII: only such bytes may stop a word.
-      while (text_.size() - end >= 8) {
-        std::uint64_t chunk;
-        std::memcpy(&chunk, text_.data() + end, 8);
-        constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-        const std::uint64_t low = (chunk - 0x2222222222222222ULL) & ~chunk & kHighs;
-        if ((low | (chunk & kHighs)) != 0) break;
-        end += 8;
-      }
-      while (end < text_.size() && !kWordStops[static_cast<unsigned char>(text_[end])]) ++end;
-      if (end == text_.size() || static_cast<unsigned char>(text_[end]) < 0x80 ||
-          is_unicode_space(end)) {
-        break;
-      }
-      ++end;
-    }
-    token = text_.substr(pos_, end - pos_);
-    pos_ = end;
-    return true;
-  }
-
-  // Takes a text. A quoted one ends at the first quote that is no doubled
-  // quote (""), on its own line or a later one, as Praat reads it; when there
-  // is none, it is the rest of its own line, as in the other readers. Any
-  // other token is taken as it stands.
-  bool text(std::string_view& out, Value what, std::size_t tier = 0, std::size_t item = 0) {
-    if (!more()) return end_of_file(what, tier, item);
-    if (text_[pos_] != '"') return word(out, what, tier, item);
-    const std::size_t close = find_closer(pos_ + 1);
-    if (close != npos) {
-      const std::string_view inside = text_.substr(pos_ + 1, close - pos_ - 1);
-      if (std::none_of(inside.begin(), inside.end(), [](char c) { return c == '"' || c == '\n'; })) {
-        // The common case: one line, no quote inside; nothing to collapse.
-        out = inside;
-        pos_ = close + 1;
-        return true;
-      }
-    }
-    std::size_t end = close + 1;
-    if (close == npos) {
-      const std::size_t newline = text_.find('\n', pos_);
-      end = newline == npos ? text_.size() : newline;
-    }
-    const std::string_view quoted = text_.substr(pos_, end - pos_);
-    // Lines are counted before the text is collapsed over its own bytes.
-    line_ += static_cast<std::size_t>(std::count(quoted.begin(), quoted.end(), '\n'));
-    const std::string_view raw = close == npos ? trim_end(quoted) : quoted;
-    out = unquote_in_place(writable_ + pos_, raw.size());
-    pos_ = end;
-    return true;
-  }
-
-  // The text not yet looked at.
-  std::string_view rest() const { return text_.substr(pos_); }
-
-  // The 1-based line of the last token taken.
-  std::size_t line_number() const { return token_line_; }
-
-  std::unexpected<Error> failure() { return std::unexpected(std::move(failure_)); }
-
- private:
   // Whether a White_Space character outside ASCII begins at `at` (at most
   // three bytes long in UTF-8).
   bool is_unicode_space(std::size_t at) const {
@@ -232,7 +313,7 @@ class Tokens {
     return npos;
   }
 
-  bool end_of_file(Value what, std::size_t tier, std::size_t item) {
+  [[gnu::noinline]] bool end_of_file(Value what, std::size_t tier, std::size_t item) {
     failure_ = Error{ErrorKind::InvalidData,
                      "Unexpected end of file after line " + std::to_string(line_number()) +
                          ": expected " + describe(what, tier, item),
@@ -263,32 +344,24 @@ std::uint64_t tier_number(std::string_view token) {
   return number;
 }
 
-// Returns for each tier a guess of its number of items, to reserve them: the
-// lines of `records` that begin with the tier's number and a blank, as Praat
-// begins every record. Only a hint, never trusted beyond reservation: a line of
-// a text over several lines may look the same. The guesses sum to at most one
-// per 6 bytes, the least a record takes ("1 0 x" and a line break).
-std::vector<std::size_t> guess_item_counts(std::string_view records, std::size_t tiers) {
-  std::vector<std::size_t> counts(tiers, 0);
-  std::size_t total = 0;
-  for (std::size_t at = 0; at < records.size();) {
-    std::size_t number = 0;
-    std::size_t k = at;
-    while (k < records.size() && k - at < 8 && records[k] >= '0' && records[k] <= '9') {
-      number = number * 10 + static_cast<std::size_t>(records[k] - '0');
-      ++k;
-    }
-    if (k > at && k < records.size() && (records[k] == ' ' || records[k] == '\t') &&
-        number >= 1 && number <= tiers) {
-      ++counts[number - 1];
-      ++total;
-    }
-    const std::size_t newline = records.find('\n', k);
-    if (newline == std::string_view::npos) break;
-    at = newline + 1;
+// Reserves for each tier what the records read so far foretell for the
+// whole file, from `taken` records in `used` of the records' `total` bytes,
+// with an eighth to spare. Only a hint, never trusted beyond reservation: the
+// tiers together reserve at most one item per 6 bytes, the least a record
+// takes ("1 0 x" and a line break).
+void reserve_by_sample(std::vector<TierView>& tiers, std::size_t taken, std::size_t used,
+                       std::size_t total) {
+  if (used == 0 || taken == 0) return;
+  const double scale = static_cast<double>(total) / static_cast<double>(used) * 1.125;
+  std::size_t left = total / 6;
+  for (TierView& tier : tiers) {
+    const double want = static_cast<double>(tier.items.size()) * scale + 16.0;
+    const auto reserved = std::min(left, static_cast<std::size_t>(std::min(want, 1e15)));
+    if (reserved <= tier.items.size()) continue;
+    tier.items.reserve(reserved);
+    left -= reserved;
+    prefer_huge_pages(tier.items.data(), tier.items.capacity() * sizeof(ItemView));
   }
-  if (total > records.size() / 6) std::fill(counts.begin(), counts.end(), 0);
-  return counts;
 }
 
 std::string_view without_mark(std::string_view text) {
@@ -319,6 +392,10 @@ Result<TextGridView> parse_chronological_view(std::string owned, std::string nam
   Tokens tokens(text.data() + mark, text.size() - mark);
   Section section = Section::InHeader;
   std::string_view token;
+  // The first records foretell how many items each tier will hold.
+  constexpr std::size_t kSampleRecords = 1024;
+  std::size_t records_start = 0;
+  std::size_t records_taken = 0;
 
   for (;;) {
     switch (section) {
@@ -339,12 +416,7 @@ Result<TextGridView> parse_chronological_view(std::string owned, std::string nam
       }
       case Section::InTierList: {
         if (grid.tiers.size() == grid.size) {
-          const auto guesses = guess_item_counts(tokens.rest(), grid.tiers.size());
-          for (std::size_t t = 0; t < grid.tiers.size(); ++t) {
-            grid.tiers[t].items.reserve(guesses[t]);
-            prefer_huge_pages(grid.tiers[t].items.data(),
-                              grid.tiers[t].items.capacity() * sizeof(ItemView));
-          }
+          records_start = tokens.offset();
           section = Section::InRecords;
           break;
         }
@@ -374,6 +446,11 @@ Result<TextGridView> parse_chronological_view(std::string owned, std::string nam
             }
           }
           return grid;
+        }
+        if (++records_taken == kSampleRecords) {
+          const std::size_t total = tokens.offset() + tokens.rest().size() - records_start;
+          reserve_by_sample(grid.tiers, records_taken - 1, tokens.offset() - records_start,
+                            total);
         }
         tokens.word(token, Value::ItemStart);
         const std::uint64_t number = tier_number(token);

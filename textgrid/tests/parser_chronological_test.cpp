@@ -67,6 +67,9 @@ TEST(chronological_reader, token_forms_do_not_matter) {
       replace_all(replace_all(kPraatChronological, "2.5\n\"TextTier\"", "2.5 \"TextTier\""),
                   "1.25 \n\"ding\"", "1.25 \"ding\" ! the bell"),
       replace_all(kPraatChronological, "! words:", "!!! \"unclosed"),
+      // Long words, cut only by blanks (Unicode ones too) or a comment.
+      replace_all(replace_all(kPraatChronological, "1 0 1.5\n", "1 0.000000000000 1.500000000000\u2003"),
+                  "1 1.5 2.5\n", "1 1.50000000000!x\n2.5000000000000000\n"),
       // Bare words where Praat quotes.
       replace_all(replace_all(kPraatChronological, "\"IntervalTier\"", "IntervalTier"),
                   "\"ding\"", "ding"),
@@ -155,12 +158,19 @@ TEST(chronological_reader, texts_follow_the_shared_quoting_rules) {
       {"\"back\\\\\"", "back\\\\"},
       {"\"open\n1 2 \"\"", "open"},  // nothing closes it: the rest of its own line
       {"\"\"", ""},
+      // Past the first eight bytes of the text.
+      {"\"abcdefghij\"\"k\"", "abcdefghij\"k"},
+      {"\"abcdefghij\nk\"", "abcdefghij\nk"},
+      {"\"abcdefghijklmnop\"\"\"", "abcdefghijklmnop\""},
+      {"\"\xc3\xa9\x01\xe2\x80\x83 \t!\"", "\xc3\xa9\x01\xe2\x80\x83 \t!"},
   };
   for (const auto& [label, want] : cases) {
-    auto grid = parse(head + label + "\n");
-    ASSERT_TRUE(grid) << label << ": " << grid.error().message;
-    ASSERT_EQ(grid->tiers[0].items.size(), label.starts_with("\"open") ? 2u : 1u) << label;
-    EXPECT_EQ(grid->tiers[0].items[0].text, want) << label;
+    for (const std::string after : {"\n", ""}) {  // the text ends the file
+      auto grid = parse(head + label + after);
+      ASSERT_TRUE(grid) << label << ": " << grid.error().message;
+      ASSERT_EQ(grid->tiers[0].items.size(), label.starts_with("\"open") ? 2u : 1u) << label;
+      EXPECT_EQ(grid->tiers[0].items[0].text, want) << label;
+    }
   }
   // A tier name over several lines, then the times on its closing line, as
   // Praat writes it.
@@ -176,6 +186,25 @@ TEST(chronological_reader, texts_follow_the_shared_quoting_rules) {
                "\"IntervalTier\" \"\n\" 0 1\n\n! \n:\n1 0 1\n\"\"\nx y \u00e9\n");
   ASSERT_TRUE(grid) << grid.error().message;
   EXPECT_EQ(dump(*grid), "g 0.000000 1.000000 1\nI \n 0.000000 1.000000 1\n  0.000000 1.000000 []\n");
+}
+
+TEST(chronological_reader, tiers_that_begin_late_still_take_every_item) {
+  // The first records foretell the tiers' sizes; a tier whose items come only
+  // later, or a file that ends sooner than foretold, is read all the same.
+  std::string text = "\"Praat chronological TextGrid text file\"\n0 4000\n2\n"
+                     "\"IntervalTier\" \"a\" 0 4000\n\"TextTier\" \"b\" 0 4000\n";
+  for (int i = 0; i < 4000; ++i) {
+    const std::string t = std::to_string(i);
+    text += i < 2000 ? "\n! a:\n1 " + t + " " + std::to_string(i + 1) + "\n\"w" + t + "\"\n"
+                     : "2 " + t + " \"p" + t + "\"\n";
+  }
+  auto grid = parse(text, true);
+  ASSERT_TRUE(grid) << grid.error().message;
+  ASSERT_EQ(grid->tiers[0].items.size(), 2000u);
+  ASSERT_EQ(grid->tiers[1].items.size(), 2000u);
+  EXPECT_EQ(grid->tiers[0].items[1999].text, "w1999");
+  EXPECT_EQ(grid->tiers[1].items[1999].tmin, 3999);
+  EXPECT_EQ(grid->tiers[1].items[1999].text, "p3999");
 }
 
 TEST(chronological_reader, lenient_numbers_and_strict_check) {

@@ -247,7 +247,8 @@ std::string chronological_text(std::mt19937_64& rng) {
   const auto pick = [&](std::uint64_t n) { return rng() % n; };
   static const std::vector<std::string> blanks = {" ", " ", "  ", "\t", "\n", "\r\n", "\xC2\xA0", " ! a comment\n"};
   static const std::vector<std::string> numbers = {"0", "1.5", "0.8446411195698958", "1e-3", "1,5", "+.5", "inf", "nan", "1e400", "12345678901234567890123", "", "x"};
-  static const std::vector<std::string> labels = {"\"\"", "\"a\"", "\"say \"\"hi\"\"\"", "\"two\nlines\"", "\"open", "bare", "\"\xCA\x83\"", "\"a\"\"\"", "\"x\" y"};
+  static const std::vector<std::string> labels = {"\"\"", "\"a\"", "\"say \"\"hi\"\"\"", "\"two\nlines\"", "\"open", "bare", "\"\xCA\x83\"", "\"a\"\"\"", "\"x\" y", "\"a label past eight bytes\"", "\"longer than eight\"\"\"\"",
+                                                 "\"eight bytes, then\na break\"", "\"\xC3\xA9\x01\xE2\x80\x83 \t!x\"", "bare\xC3\xA9word\x01longer\xC2\xA0"};
   const auto gap = [&] { return blanks[pick(blanks.size())]; };
   const auto number = [&] { return numbers[pick(numbers.size())]; };
   const auto label = [&] { return labels[pick(labels.size())]; };
@@ -260,7 +261,8 @@ std::string chronological_text(std::mt19937_64& rng) {
     interval[t] = pick(3) != 0;
     out += (interval[t] ? "\"IntervalTier\"" : pick(8) ? "\"TextTier\"" : "\"Foo\"") + gap() + label() + gap() + number() + gap() + number() + "\n";
   }
-  const std::uint64_t records = pick(12);
+  // Now and then enough records for the reader to foretell the tiers' sizes.
+  const std::uint64_t records = pick(40) == 0 ? 1000 + pick(100) : pick(12);
   for (std::uint64_t r = 0; r < records && tiers > 0; ++r) {
     const std::uint64_t t = pick(tiers + (pick(20) == 0 ? 2 : 0));
     out += "\n! item\n" + std::to_string(t + 1) + gap() + number();
