@@ -6,6 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -158,7 +162,17 @@ bool is_valid_utf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const unsigned char* end = p + s.size();
   while (p < end) {
-    // Most of a TextGrid is ASCII: skip it 32 bytes at a time, then eight.
+    // Most of a TextGrid is ASCII: skip it 64 bytes at a time where SSE2 is
+    // there (always on x86-64), else 32, then eight.
+#if defined(__SSE2__)
+    while (end - p >= 64) {
+      const auto* v = reinterpret_cast<const __m128i*>(p);
+      const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+                                       _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+      if (_mm_movemask_epi8(any) != 0) break;
+      p += 64;
+    }
+#endif
     while (end - p >= 32) {
       std::uint64_t chunk[4];
       std::memcpy(chunk, p, 32);
