@@ -31,7 +31,10 @@ inline PyObject* new_text(std::string_view text) {
   const auto size = static_cast<Py_ssize_t>(text.size());
   if (!is_ascii(text)) return PyUnicode_DecodeUTF8(text.data(), size, nullptr);
   PyObject* str = PyUnicode_New(size, 127);
-  if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+  // An empty view may hold no pointer at all, which memcpy must not be given.
+  if (str != nullptr && size != 0) {
+    std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+  }
   return str;
 }
 
