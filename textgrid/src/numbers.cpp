@@ -53,13 +53,6 @@ constexpr std::uint64_t kIntegerPowers[] = {1ULL,
                                             1000000000000000000ULL,
                                             10000000000000000000ULL};
 
-// Whether the eight bytes of `word` are all ASCII digits.
-bool all_digits(std::uint64_t word) {
-  return (((word & 0xF0F0F0F0F0F0F0F0ULL) |
-           (((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
-          0x3333333333333333ULL);
-}
-
 // The value of eight ASCII digits loaded little-endian, first digit lowest:
 // pairs, then fours, then all eight, with three multiplications.
 std::uint64_t eight_digits(std::uint64_t word) {
@@ -71,19 +64,25 @@ std::uint64_t eight_digits(std::uint64_t word) {
   return (((word & kMask) * kMul1) + (((word >> 16) & kMask) * kMul2)) >> 32;
 }
 
-// The value of four ASCII digits loaded little-endian, first digit lowest.
-std::uint32_t four_digits(std::uint32_t word) {
-  word -= 0x30303030U;
-  word = word * 10 + (word >> 8);
-  return ((word & 0x000000FFU) * 100 + ((word >> 16) & 0x000000FFU));
+// Number of ASCII digits at the start of the eight bytes of `word` (loaded
+// little-endian, first byte lowest). Each byte is tested alone: no carry
+// crosses from one byte into the next.
+int leading_digits(std::uint64_t word) {
+  const std::uint64_t x = word ^ 0x3030303030303030ULL;  // a digit becomes 0..9
+  const std::uint64_t beyond_nine =
+      (((x & 0x7F7F7F7F7F7F7F7FULL) + 0x7676767676767676ULL) | x) & 0x8080808080808080ULL;
+  return beyond_nine == 0 ? 8 : std::countr_zero(beyond_nine) >> 3;
 }
 
-bool all_four_digits(std::uint32_t word) {
-  return (((word & 0xF0F0F0F0U) | (((word + 0x06060606U) & 0xF0F0F0F0U) >> 4)) == 0x33333333U);
+// The value of the first `n` (1 to 7) digits of `word`: they move to the top
+// and zeros ("0" bytes) fill in below them.
+std::uint64_t first_digits(std::uint64_t word, int n) {
+  const int shift = 8 * (8 - n);
+  return eight_digits((word << shift) | (0x3030303030303030ULL >> (64 - shift)));
 }
 
-// Gathers the digits at `p` into `mantissa`, eight and four at a time while
-// that many are there; returns the first byte that is not a digit. Wraps
+// Gathers the digits at `p` into `mantissa`, eight at a time while eight
+// bytes are there to load; returns the first byte that is not a digit. Wraps
 // beyond 19 digits, which the caller counts. The mantissa is a local copy:
 // stores through a reference would alias every byte read.
 [[gnu::always_inline]] inline const char* gather_digits(const char* p, const char* end,
@@ -93,17 +92,15 @@ bool all_four_digits(std::uint32_t word) {
     while (end - p >= 8) {
       std::uint64_t word;
       std::memcpy(&word, p, 8);
-      if (!all_digits(word)) break;
-      mantissa = mantissa * 100000000 + eight_digits(word);
-      p += 8;
-    }
-    if (end - p >= 4) {
-      std::uint32_t word;
-      std::memcpy(&word, p, 4);
-      if (all_four_digits(word)) {
-        mantissa = mantissa * 10000 + four_digits(word);
-        p += 4;
+      const int n = leading_digits(word);
+      if (n == 8) {
+        mantissa = mantissa * 100000000 + eight_digits(word);
+        p += 8;
+        continue;
       }
+      if (n != 0) mantissa = mantissa * kIntegerPowers[n] + first_digits(word, n);
+      mantissa_out = mantissa;
+      return p + n;
     }
   }
   for (; p != end; ++p) {
@@ -233,17 +230,14 @@ double detail::parse_real_general(std::string_view s) {
   return result;
 }
 
-double parse_trimmed_real(std::string_view s) {
+const char* scan_real(const char* p, const char* const end, double& value) {
   // One pass over the usual form: sign, digits, point, digits, exponent. The
   // significant digits gather into a 64-bit mantissa. When it is below 2^53
   // and the power of ten at most 1e22, both are doubles exactly and one
   // multiplication or division rounds once, to nearest: the exact result
   // (Clinger's fast path). Up to 19 digits and powers of ten up to 1e19 (the
   // 17 digits of a time as Praat writes it) are rounded exactly from 128-bit
-  // integers. Everything else, well formed or not, goes to the general
-  // conversion, which decides as it always has.
-  const char* p = s.data();
-  const char* const end = p + s.size();
+  // integers. Everything else is declined, for the general conversion.
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) {
     negative = *p == '-';
@@ -253,12 +247,7 @@ double parse_trimmed_real(std::string_view s) {
   while (p != end && *p == '0') ++p;  // leading zeros carry no digit
   std::uint64_t mantissa = 0;
   const char* const int_begin = p;
-  // Whole parts are short (seconds): byte by byte; fractions go wide.
-  for (; p != end; ++p) {
-    const auto digit = static_cast<unsigned char>(*p - '0');
-    if (digit > 9) break;
-    mantissa = mantissa * 10 + digit;
-  }
+  p = gather_digits(p, end, mantissa);
   std::size_t significant = static_cast<std::size_t>(p - int_begin);
   long long exponent = 0;
   bool any_digit = p != digits_begin;
@@ -274,46 +263,52 @@ double parse_trimmed_real(std::string_view s) {
     exponent = -static_cast<long long>(p - frac_begin);
     any_digit = any_digit || p != frac_begin;
   }
-  if (!any_digit) return detail::parse_real_general(s);
-  if (p != end) {
-    if ((*p | 0x20) != 'e') return detail::parse_real_general(s);
+  if (!any_digit) return nullptr;
+  if (p != end && (*p | 0x20) == 'e') {
     ++p;
     bool exp_negative = false;
     if (p != end && (*p == '+' || *p == '-')) {
       exp_negative = *p == '-';
       ++p;
     }
-    if (p == end) return detail::parse_real_general(s);
+    if (p == end || !is_digit(*p)) return nullptr;  // an exponent without digits
     long long written = 0;
     while (p != end && is_digit(*p)) {
       if (written < 100'000) written = written * 10 + (*p - '0');
       ++p;
     }
-    if (p != end) return detail::parse_real_general(s);  // not a number, or no digits
     exponent += exp_negative ? -written : written;
   }
   // 19 digits always fit in 64 bits; more may have wrapped.
-  if (significant > 19) return detail::parse_real_general(s);
-  if (mantissa == 0) return negative ? -0.0 : 0.0;
+  if (significant > 19) return nullptr;
+  if (mantissa == 0) {
+    value = negative ? -0.0 : 0.0;
+    return p;
+  }
   if (mantissa <= kExactMantissa && exponent >= -22 && exponent <= 22) {
     const auto m = static_cast<double>(mantissa);
-    const double value = exponent < 0 ? m / kExactPowers[-exponent] : m * kExactPowers[exponent];
-    return negative ? -value : value;
+    const double v = exponent < 0 ? m / kExactPowers[-exponent] : m * kExactPowers[exponent];
+    value = negative ? -v : v;
+    return p;
   }
   // Up to 19 digits and a power of ten below 2^64: exact in integers.
 #if defined(__SIZEOF_INT128__)
   if (exponent >= -19 && exponent <= 19) {
-    const double value = scale_exactly(mantissa, exponent);
-    return negative ? -value : value;
+    const double v = scale_exactly(mantissa, exponent);
+    value = negative ? -v : v;
+    return p;
   }
 #endif
-  // Well formed, only too far out for the fast paths: the standard library
-  // (no "+" there) has the last word, the range rule included.
-  double result = 0.0;
-  const char* first = s.data() + (s.front() == '+' ? 1 : 0);
-  const auto [ptr, ec] = std::from_chars(first, end, result, std::chars_format::general);
-  if (ec != std::errc() || ptr != end) return detail::parse_real_general(s);
-  return result;
+  return nullptr;
+}
+
+double parse_trimmed_real(std::string_view s) {
+  const char* const end = s.data() + s.size();
+  double value = 0.0;
+  if (scan_real(s.data(), end, value) == end) return value;
+  // Well formed but out of the fast paths' reach, or no number at all: the
+  // general conversion decides, as it always has.
+  return detail::parse_real_general(s);
 }
 
 double parse_real(std::string_view value) { return parse_trimmed_real(trim(value)); }

@@ -18,6 +18,16 @@ double parse_real(std::string_view value);
 // at either end): the readers' path, which skips the trim.
 double parse_trimmed_real(std::string_view value);
 
+// Reads the number in the usual decimal form (optional sign, digits with an
+// optional point, optional exponent) that begins at `p`, up to the first byte
+// that cannot continue it, without looking past `end`; the bytes after it are
+// the caller's to judge. Returns the end of the number with its value in
+// `value`, exactly as parse_trimmed_real gives it for those bytes alone, or
+// nullptr for what only the general conversion decides: no digits, an
+// exponent without digits, over 19 significant digits, powers of ten beyond
+// the fast paths. The readers' one pass over a time.
+const char* scan_real(const char* p, const char* end, double& value);
+
 // Returns the value read as an unsigned 64-bit decimal (optional single "+",
 // digits only); 0 for anything else, overflow included. Trimmed first.
 std::uint64_t parse_count(std::string_view value);

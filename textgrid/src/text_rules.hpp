@@ -148,6 +148,18 @@ class LineCursor {
   // Offset in the text of the next line to take.
   std::size_t offset() const { return pos_; }
 
+  // The next line's first byte and the text's end, for a reader that reads a
+  // line of a shape it knows straight from the text.
+  const char* next_line_start() const { return text_.data() + pos_; }
+  const char* text_end() const { return text_.data() + text_.size(); }
+
+  // Moves past the line that such a reader read: `after` is the byte after
+  // its line feed.
+  void took_line(const char* after) {
+    pos_ = static_cast<std::size_t>(after - text_.data());
+    ++line_number_;
+  }
+
   // Returns the text of a value that the caller found on the line just taken.
   // `value` is a trimmed view into that line. A value that begins with a
   // double quote is a quoted text in Praat's convention ("" inside stands for

@@ -58,6 +58,11 @@ bool standard_reading(const std::string& s, double& out) {
   return ec == std::errc() && ptr == last;
 }
 
+// What follows a time in a file: its line's end, the next line's indentation
+// and key, or a label's quote.
+constexpr const char* kTails[] = {" \n            xmax = 1", "\n", " ", "\r\n        intervals [2]:",
+                                  "\"", "  \t \n"};
+
 TEST(parse_trimmed_real, agrees_bit_for_bit_with_from_chars_and_the_reference) {
   std::mt19937_64 rng(20261208);
   const std::size_t n = case_count();
@@ -66,6 +71,22 @@ TEST(parse_trimmed_real, agrees_bit_for_bit_with_from_chars_and_the_reference) {
     const std::string s = random_decimal(rng);
     const double got = parse_trimmed_real(s);
     ASSERT_EQ(bits(got), bits(reference::parse_real(s))) << s;
+    // Inside a file the number runs on into the rest of its line and the
+    // lines after it: the scan stops where the number does, whatever it may
+    // load beyond, or declines as it does for the number alone.
+    const std::string in_file = s + kTails[i % std::size(kTails)];
+    double scanned = 0.0;
+    const char* stop = scan_real(in_file.data(), in_file.data() + in_file.size(), scanned);
+    double alone = 0.0;
+    const char* alone_stop = scan_real(s.data(), s.data() + s.size(), alone);
+    ASSERT_EQ(stop == nullptr, alone_stop == nullptr) << s;
+    if (stop != nullptr) {
+      ASSERT_EQ(stop, in_file.data() + (alone_stop - s.data())) << s;
+      ASSERT_EQ(bits(scanned), bits(alone)) << s;
+      if (alone_stop == s.data() + s.size()) {
+        ASSERT_EQ(bits(scanned), bits(got)) << s;
+      }
+    }
     double standard = 0.0;
     if (standard_reading(s, standard)) {
       ASSERT_EQ(bits(got), bits(standard)) << s;
