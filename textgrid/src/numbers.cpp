@@ -29,7 +29,6 @@ bool equals_ignoring_case(std::string_view s, std::string_view lower) {
 constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << 53;
 
 // 10^0 .. 10^19, every power of ten below 2^64.
 constexpr std::uint64_t kIntegerPowers[] = {1ULL,
@@ -112,48 +111,6 @@ std::uint64_t first_digits(std::uint64_t word, int n) {
   return p;
 }
 
-#if defined(__SIZEOF_INT128__)
-double power_of_two(int k) {  // for -1022 <= k <= 1023
-  return std::bit_cast<double>(static_cast<std::uint64_t>(1023 + k) << 52);
-}
-
-// Returns mantissa x 10^exponent rounded to nearest, ties to even, for a
-// mantissa above 0 and |exponent| <= 19: the product, or the quotient and
-// its remainder, are exact in 128 bits, so the bits past the 53 kept and
-// whether anything is left over decide the rounding exactly.
-double scale_exactly(std::uint64_t mantissa, long long exponent) {
-  using u128 = unsigned __int128;
-  u128 q = 0;
-  bool inexact = false;  // a non-zero remainder lies below q's last bit
-  int scale = 0;         // the value is (q + remainder) x 2^scale
-  if (exponent >= 0) {
-    q = static_cast<u128>(mantissa) * kIntegerPowers[exponent];
-  } else {
-    const std::uint64_t divisor = kIntegerPowers[-exponent];
-    const int shift = std::countl_zero(mantissa);
-    const u128 numerator = static_cast<u128>(mantissa << shift) << 64;
-    q = numerator / divisor;
-    inexact = numerator - q * divisor != 0;
-    scale = -64 - shift;
-  }
-  const auto high = static_cast<std::uint64_t>(q >> 64);
-  const int bits = high != 0 ? 128 - std::countl_zero(high)
-                             : 64 - std::countl_zero(static_cast<std::uint64_t>(q));
-  if (bits <= 53) return static_cast<double>(static_cast<std::uint64_t>(q)) * power_of_two(scale);
-  int drop = bits - 53;
-  auto kept = static_cast<std::uint64_t>(q >> drop);
-  const u128 rest = q & ((u128{1} << drop) - 1);
-  const u128 half = u128{1} << (drop - 1);
-  if (rest > half || (rest == half && (inexact || (kept & 1) != 0))) {
-    if (++kept == kExactMantissa) {
-      kept >>= 1;
-      ++drop;
-    }
-  }
-  return static_cast<double>(kept) * power_of_two(drop + scale);
-}
-
-#endif  // __SIZEOF_INT128__
 
 }  // namespace
 
@@ -230,38 +187,66 @@ double detail::parse_real_general(std::string_view s) {
   return result;
 }
 
+namespace {
+
+// The standard library's conversion (Eisel and Lemire's, with its exact
+// fallback) of the number at `number`, whose sign, if any, is followed by a
+// digit or a point; nullptr out of range, where the range rule decides.
+const char* convert_standard(const char* number, const char* end, double& value) {
+  const char* const first = number + (*number == '+' ? 1 : 0);  // it takes no "+"
+  const auto [stop, ec] = std::from_chars(first, end, value, std::chars_format::general);
+  return ec == std::errc() ? stop : nullptr;
+}
+
+}  // namespace
+
 const char* scan_real(const char* p, const char* const end, double& value) {
-  // One pass over the usual form: sign, digits, point, digits, exponent. The
-  // significant digits gather into a 64-bit mantissa. When it is below 2^53
-  // and the power of ten at most 1e22, both are doubles exactly and one
-  // multiplication or division rounds once, to nearest: the exact result
-  // (Clinger's fast path). Up to 19 digits and powers of ten up to 1e19 (the
-  // 17 digits of a time as Praat writes it) are rounded exactly from 128-bit
-  // integers. Everything else is declined, for the general conversion.
+  // One pass over the usual form: sign, digits, point, digits, exponent. Up
+  // to 15 digits gather into an integer below 2^53, and with a power of ten
+  // up to 1e22 both are doubles exactly: one multiplication or division
+  // rounds once, to nearest, which is the exact result (Clinger's fast
+  // path). Longer numbers, such as the 17 digits of a time as Praat writes
+  // it, go to the standard library as soon as their length shows.
+  const char* const number = p;
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) {
     negative = *p == '-';
     ++p;
   }
   const char* const digits_begin = p;
-  while (p != end && *p == '0') ++p;  // leading zeros carry no digit
   std::uint64_t mantissa = 0;
-  const char* const int_begin = p;
   p = gather_digits(p, end, mantissa);
-  std::size_t significant = static_cast<std::size_t>(p - int_begin);
+  const auto whole_digits = static_cast<std::size_t>(p - digits_begin);
+  if (whole_digits > 15) return convert_standard(number, end, value);
   long long exponent = 0;
-  bool any_digit = p != digits_begin;
+  bool any_digit = whole_digits != 0;
   if (p != end && *p == '.') {
     ++p;
     const char* const frac_begin = p;
-    if (mantissa == 0) {
-      while (p != end && *p == '0') ++p;
+    std::size_t frac_digits = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+      if (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        frac_digits = static_cast<std::size_t>(leading_digits(word));
+        // Eight digits may go on: too long for the fast path either way.
+        if (whole_digits + frac_digits > 15 || frac_digits == 8) {
+          return convert_standard(number, end, value);
+        }
+        if (frac_digits != 0) {
+          mantissa = mantissa * kIntegerPowers[frac_digits] +
+                     first_digits(word, static_cast<int>(frac_digits));
+        }
+        p += frac_digits;
+      }
     }
-    const char* const frac_significant = p;
-    p = gather_digits(p, end, mantissa);
-    significant += static_cast<std::size_t>(p - frac_significant);
-    exponent = -static_cast<long long>(p - frac_begin);
-    any_digit = any_digit || p != frac_begin;
+    if (p == frac_begin) {
+      p = gather_digits(p, end, mantissa);
+      frac_digits = static_cast<std::size_t>(p - frac_begin);
+      if (whole_digits + frac_digits > 15) return convert_standard(number, end, value);
+    }
+    exponent = -static_cast<long long>(frac_digits);
+    any_digit = any_digit || frac_digits != 0;
   }
   if (!any_digit) return nullptr;
   if (p != end && (*p | 0x20) == 'e') {
@@ -279,27 +264,15 @@ const char* scan_real(const char* p, const char* const end, double& value) {
     }
     exponent += exp_negative ? -written : written;
   }
-  // 19 digits always fit in 64 bits; more may have wrapped.
-  if (significant > 19) return nullptr;
   if (mantissa == 0) {
     value = negative ? -0.0 : 0.0;
     return p;
   }
-  if (mantissa <= kExactMantissa && exponent >= -22 && exponent <= 22) {
-    const auto m = static_cast<double>(mantissa);
-    const double v = exponent < 0 ? m / kExactPowers[-exponent] : m * kExactPowers[exponent];
-    value = negative ? -v : v;
-    return p;
-  }
-  // Up to 19 digits and a power of ten below 2^64: exact in integers.
-#if defined(__SIZEOF_INT128__)
-  if (exponent >= -19 && exponent <= 19) {
-    const double v = scale_exactly(mantissa, exponent);
-    value = negative ? -v : v;
-    return p;
-  }
-#endif
-  return nullptr;
+  if (exponent < -22 || exponent > 22) return convert_standard(number, end, value);
+  const auto m = static_cast<double>(mantissa);
+  const double v = exponent < 0 ? m / kExactPowers[-exponent] : m * kExactPowers[exponent];
+  value = negative ? -v : v;
+  return p;
 }
 
 double parse_trimmed_real(std::string_view s) {

@@ -70,4 +70,25 @@ std::vector<detail::element_result_t<F, T>> parallel_map(
   return out;
 }
 
+// Runs `first` and `second`, side by side when the pool has a worker for one
+// of them, else one after the other on the calling thread; returns when both
+// are done, rethrowing the first exception either threw.
+template <class A, class B>
+void run_two(A&& first, B&& second) {
+  struct Context {
+    A& first;
+    B& second;
+  } context{first, second};
+  // Two pieces of the smallest size that the pool cuts apart: the element at
+  // the start of each runs one of the two.
+  const detail::RangeWork work{
+      [](void* raw, std::size_t begin, std::size_t end) {
+        Context& c = *static_cast<Context*>(raw);
+        if (begin == 0) c.first();
+        if (begin <= PARALLEL_MIN_LEN && PARALLEL_MIN_LEN < end) c.second();
+      },
+      &context};
+  detail::run_parallel(2 * PARALLEL_MIN_LEN, work);
+}
+
 }  // namespace textgrid

@@ -6,8 +6,13 @@
 #include <cstdint>
 #include <memory>
 #include <utility>
+#include <vector>
 
+#include "cpus.hpp"
+#include "long_items.hpp"
+#include "parallel_map.hpp"
 #include "text_rules.hpp"
+#include "thread_pool.hpp"
 
 namespace textgrid {
 
@@ -76,140 +81,66 @@ class ReserveBudget {
   std::size_t left_;
 };
 
-// The ASCII blanks that the trim takes from a line's end, its line feed aside.
-inline bool is_line_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
+// A text with doubled quotes that a reader took uncollapsed while another
+// thread read the same text: the tier's name (item == npos) or an item's
+// text, and the bytes taken. A later line may give the same name or text
+// again; only the bytes that remain are collapsed.
+struct Uncollapsed {
+  std::size_t tier;
+  std::size_t item;
+  std::string_view raw;
+};
 
-// Returns the byte after the line feed that ends a line at `p` if only
-// blanks stand before it; nullptr otherwise, or when no line feed follows.
-inline const char* after_blanks_and_newline(const char* p, const char* end) {
-  while (p != end && is_line_blank(*p)) ++p;
-  return p != end && *p == '\n' ? p + 1 : nullptr;
-}
+// The reading of one stretch of a text: where the loop stands and what it
+// has built. The whole text is one stretch; a large one is read as two.
+struct LongReading {
+  // `budget`: the bytes whose items declared counts may reserve.
+  LongReading(std::string& text, std::size_t from, std::size_t budget_bytes,
+              std::vector<TierView>& into)
+      : lines(text.data(), text.size(), from), budget(budget_bytes), tiers(into) {}
 
-// Returns the first byte at or after `p` that is `a` or `b`, or `end`; eight
-// bytes at a time. Only the lowest flagged byte of a word is certain, and it
-// is the one taken.
-template <char a, char b>
-inline const char* find_either(const char* p, const char* end) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-  while (end - p >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    const std::uint64_t x = word ^ (kOnes * static_cast<unsigned char>(a));
-    const std::uint64_t y = word ^ (kOnes * static_cast<unsigned char>(b));
-    const std::uint64_t found = (((x - kOnes) & ~x) | ((y - kOnes) & ~y)) & kHigh;
-    if (found != 0 && std::endian::native == std::endian::little) {
-      return p + (std::countr_zero(found) >> 3);
+  enum class Outcome { End, AtStop };
+
+  // Reads lines up to the end of the text, or until the next line begins at
+  // `stop` (nullptr: none).
+  Result<Outcome> run(const char* stop);
+
+  // Takes the text of `value`: collapsed in place, or, while another thread
+  // reads the text, as it stands, noted for later.
+  std::string_view take_text(std::string_view value, std::size_t item_index) {
+    if (!shared) return lines.take_text_in_place(value);
+    bool quoted = false;
+    const std::string_view raw = lines.locate_text(value, quoted);
+    if (quoted && raw.find('"') != std::string_view::npos) {
+      uncollapsed.push_back({tiers.size() - 1, item_index, raw});
     }
-    if (found != 0) break;
-    p += 8;
+    return raw;
   }
-  while (p != end && *p != a && *p != b) ++p;
-  return p;
-}
 
-// Praat writes each item as a heading and its values one to a line,
-// indented: "intervals [1]:", "xmin = 0.5 ", "xmax = 1 ", "text = "a" " (or
-// "points [1]:", "number = 0.5 ", "mark = "a" "). Lines of exactly those
-// shapes are read here straight from the text, the number in one scan; the
-// first line of any other shape (another key, a text over several lines or
-// with doubled quotes, a blank outside ASCII, the next tier) is left, untaken,
-// to the loop's full rules, which would read these lines alike. Returns the
-// tier's last item.
-ItemView* read_items(LineCursor& lines, TierView& tier) {
-  const char* const end = lines.text_end();
-  ItemView* item = &tier.items.back();
-  for (;;) {
-    const char* const p = detail::skip_spaces(lines.next_line_start(), end);
-    if (end - p < 16) return item;
-    const char* after = nullptr;
-    switch (p[0]) {
-      case 'i':
-      case 'p': {
-        // A heading: what follows its "[" does not matter.
-        const bool heading = std::memcmp(p, "intervals [", 11) == 0 ||
-                             std::memcmp(p, "points [", 8) == 0;
-        if (!heading) return item;
-        const char* newline = find_either<'\n', '\n'>(p + 8, end);
-        if (newline == end) return item;
-        lines.took_line(newline + 1);
-        item = &tier.items.emplace_back();
-        continue;
-      }
-      case 'x':
-      case 'n': {
-        double* target = nullptr;
-        std::size_t key = 7;
-        if (std::memcmp(p, "xmin = ", 7) == 0) {
-          target = &item->tmin;
-        } else if (std::memcmp(p, "xmax = ", 7) == 0) {
-          target = &item->tmax;
-        } else if (std::memcmp(p, "number = ", 9) == 0) {
-          key = 9;
-        } else {
-          return item;
-        }
-        double value = 0.0;
-        const char* const stop = scan_real(p + key, end, value);
-        if (stop == nullptr || (after = after_blanks_and_newline(stop, end)) == nullptr) {
-          return item;
-        }
-        if (target != nullptr) {
-          *target = value;
-        } else {
-          item->tmin = item->tmax = value;
-        }
-        break;
-      }
-      case 't':
-      case 'm': {
-        const char* open = nullptr;
-        if (std::memcmp(p, "text = \"", 8) == 0) {
-          open = p + 8;
-        } else if (std::memcmp(p, "mark = \"", 8) == 0) {
-          open = p + 8;
-        } else {
-          return item;
-        }
-        const char* const close = find_either<'"', '\n'>(open, end);
-        if (close == end || *close != '"' || close + 1 == end || close[1] == '"' ||
-            (after = after_blanks_and_newline(close + 1, end)) == nullptr) {
-          return item;
-        }
-        item->text = std::string_view(open, static_cast<std::size_t>(close - open));
-        break;
-      }
-      default:
-        return item;
-    }
-    lines.took_line(after);
-  }
-}
-
-}  // namespace
-
-Result<TextGridView> parse_long_view(std::string owned, std::string name, bool strict) {
-  TextGridView grid;
-  grid.text = std::make_unique<std::string>(std::move(owned));
-  grid.name = std::move(name);
-  std::string& text = *grid.text;
+  LineCursor lines;
+  ReserveBudget budget;
+  std::vector<TierView>& tiers;
   Section section = Section::InHeader;
-  LineCursor lines(text.data(), text.size());
-  ReserveBudget budget(text.size());
   TierView* tier = nullptr;  // the last tier
   ItemView* item = nullptr;  // the last item of the last tier
+  double tmin = 0.0, tmax = 0.0;
+  std::uint64_t size = 0;
+  bool shared = false;
+  std::vector<Uncollapsed> uncollapsed;
+};
+
+Result<LongReading::Outcome> LongReading::run(const char* stop) {
   std::string_view line;
-  while (lines.next(line)) {
+  for (;;) {
+    if (lines.next_line_start() == stop) return Outcome::AtStop;
+    if (!lines.next(line)) return Outcome::End;
     if (line.empty()) continue;
     switch (heading_of_line(line)) {
       case Heading::TierList:
         section = Section::InTierList;
         continue;
       case Heading::Tier:
-        tier = &grid.tiers.emplace_back();
+        tier = &tiers.emplace_back();
         section = Section::InTier;
         continue;
       case Heading::Item:
@@ -219,7 +150,7 @@ Result<TextGridView> parse_long_view(std::string owned, std::string name, bool s
                           std::to_string(lines.line_number()));
         }
         tier->items.emplace_back();
-        item = read_items(lines, *tier);
+        item = read_items(lines, *tier, stop);
         section = Section::InItem;
         continue;
       case Heading::None:
@@ -246,18 +177,18 @@ Result<TextGridView> parse_long_view(std::string owned, std::string name, bool s
     switch (section) {
       case Section::InHeader:
         if (is(key, "xmin")) {
-          grid.tmin = parse_trimmed_real(value);
+          tmin = parse_trimmed_real(value);
         } else if (is(key, "xmax")) {
-          grid.tmax = parse_trimmed_real(value);
+          tmax = parse_trimmed_real(value);
         } else if (is(key, "size")) {
-          grid.size = parse_trimmed_count(value);
+          size = parse_trimmed_count(value);
         }
         break;
       case Section::InTierList:
         break;
       case Section::InTier:
         if (is(key, "name")) {
-          tier->name = lines.take_text_in_place(value);
+          tier->name = take_text(value, std::string_view::npos);
         } else if (is(key, "class")) {
           const std::string kind = unquote(value);
           if (kind == "IntervalTier") {
@@ -273,7 +204,7 @@ Result<TextGridView> parse_long_view(std::string owned, std::string name, bool s
           tier->tmax = parse_trimmed_real(value);
         } else if (is(key, "intervals: size") || is(key, "points: size")) {
           tier->size = parse_trimmed_count(value);
-          budget.reserve(*tier, tier->size, text.size() - lines.offset());
+          budget.reserve(*tier, tier->size, lines.text_end() - lines.next_line_start());
         }
         break;
       case Section::InItem:
@@ -284,15 +215,142 @@ Result<TextGridView> parse_long_view(std::string owned, std::string name, bool s
         } else if (is(key, "number")) {
           item->tmin = item->tmax = parse_trimmed_real(value);
         } else if (is(key, "text") || is(key, "mark")) {
-          item->text = lines.take_text_in_place(value);
+          item->text = take_text(value, tier->items.size() - 1);
         }
         break;
     }
   }
+}
+
+// Below this size a text is read in one stretch: the hand-off to a second
+// thread would cost more than it saves.
+constexpr std::size_t kSplitSize = std::size_t{1} << 20;
+
+// Whether the line that begins at `start` is an item heading, which after
+// its indentation begins "intervals [" or "points [".
+bool begins_item(const char* start, const char* end) {
+  const char* const word = detail::skip_spaces(start, end);
+  return end - word >= 16 &&
+         (std::memcmp(word, "intervals [", 11) == 0 || std::memcmp(word, "points [", 8) == 0);
+}
+
+// Returns the start of an item heading line near the middle of `text`, or
+// nullptr when none is close to it.
+const char* split_point(const std::string& text) {
+  const char* const end = text.data() + text.size();
+  const char* p = text.data() + text.size() / 2;
+  const char* const give_up = p + std::min<std::size_t>(text.size() / 4, 1 << 16);
+  while (p < give_up) {
+    const auto* newline =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    if (newline == nullptr) return nullptr;
+    if (begins_item(newline + 1, end)) return newline + 1;
+    p = newline + 1;
+  }
+  return nullptr;
+}
+
+// Reads a large text as two stretches side by side: the first on this
+// thread up to an item heading near the middle, the second from there on
+// another, into a tier that stands for whichever tier the first stretch
+// ends in. The second holds only if the first arrives at that heading as a
+// line of its own, inside a tier: not within a text over several lines, and
+// not before any tier (where the heading is an error with a line number
+// only the first knows); else the first reads on to the end alone, as the
+// single-stretch reader would. Neither writes into the text while both run.
+Result<LongReading> read_in_two(std::string& text, std::vector<TierView>& tiers,
+                                std::vector<TierView>& later_tiers, const char* stop) {
+  // The first stretch's tiers may reserve for the whole text, as when read
+  // in one; the second's grow as read, so that the two never reserve for
+  // the same bytes.
+  const auto from = static_cast<std::size_t>(stop - text.data());
+  LongReading first(text, 0, text.size(), tiers);
+  first.shared = true;
+  LongReading second(text, from, 0, later_tiers);
+  second.shared = true;
+  second.tier = &later_tiers.emplace_back();
+  second.tier->items.reserve((text.size() - from) / 96);  // about the bytes of an interval
+  second.section = Section::InTier;
+  Result<LongReading::Outcome> first_outcome = LongReading::Outcome::End;
+  Result<LongReading::Outcome> second_outcome = LongReading::Outcome::End;
+  run_two([&] { first_outcome = first.run(stop); },
+          [&] { second_outcome = second.run(nullptr); });
+  if (!first_outcome) return std::unexpected(std::move(first_outcome.error()));
+  if (*first_outcome == LongReading::Outcome::End) return first;
+  if (first.tier == nullptr) {
+    // The reading on the calling thread alone from here on.
+    first.shared = false;
+    auto rest = first.run(nullptr);
+    if (!rest) return std::unexpected(std::move(rest.error()));
+    return first;
+  }
+  if (!second_outcome) return std::unexpected(std::move(second_outcome.error()));
+  // Join: the stand-in tier's items go to the first stretch's last tier, the
+  // tiers after it follow.
+  const std::size_t joined_tier = tiers.size() - 1;
+  const std::size_t items_before = tiers.back().items.size();
+  for (const Uncollapsed& u : second.uncollapsed) {
+    first.uncollapsed.push_back(u.tier == 0
+                                    ? Uncollapsed{joined_tier, u.item + items_before, u.raw}
+                                    : Uncollapsed{joined_tier + u.tier, u.item, u.raw});
+  }
+  auto& joined = tiers.back().items;
+  joined.insert(joined.end(), later_tiers.front().items.begin(), later_tiers.front().items.end());
+  for (std::size_t i = 1; i < later_tiers.size(); ++i) tiers.push_back(std::move(later_tiers[i]));
+  return first;
+}
+
+// Reads the text in one stretch, or in two from `stop` on (see read_in_two).
+Result<TextGridView> parse_long_from(std::unique_ptr<std::string> owned, std::string name,
+                                     bool strict, const char* stop) {
+  TextGridView grid;
+  grid.text = std::move(owned);
+  grid.name = std::move(name);
+  std::string& text = *grid.text;
+  std::vector<TierView> later_tiers;
+  Result<LongReading> reading = stop != nullptr
+                                    ? read_in_two(text, grid.tiers, later_tiers, stop)
+                                    : Result<LongReading>(LongReading(text, 0, text.size(), grid.tiers));
+  if (!reading) return std::unexpected(std::move(reading.error()));
+  if (stop == nullptr) {
+    auto outcome = reading->run(nullptr);
+    if (!outcome) return std::unexpected(std::move(outcome.error()));
+  }
+  // Texts taken as they stood while two threads read: collapsed now.
+  for (const Uncollapsed& u : reading->uncollapsed) {
+    TierView& tier = grid.tiers[u.tier];
+    std::string_view& view = u.item == std::string_view::npos ? tier.name : tier.items[u.item].text;
+    if (view.data() != u.raw.data() || view.size() != u.raw.size()) continue;
+    view = collapse_quotes_in_place(text.data() + (view.data() - text.data()), view.size());
+  }
+  grid.tmin = reading->tmin;
+  grid.tmax = reading->tmax;
+  grid.size = reading->size;
   if (strict) {
     if (auto valid = grid.assert_valid(); !valid) return std::unexpected(std::move(valid.error()));
   }
   return grid;
+}
+
+}  // namespace
+
+Result<TextGridView> parse_long_view(std::string text, std::string name, bool strict) {
+  auto owned = std::make_unique<std::string>(std::move(text));
+  const char* const stop = owned->size() >= kSplitSize && !detail::on_pool_worker() &&
+                                   available_cpus() >= 2
+                               ? split_point(*owned)
+                               : nullptr;
+  return parse_long_from(std::move(owned), std::move(name), strict, stop);
+}
+
+Result<TextGridView> detail::parse_long_view_in_two(std::string text, std::string name,
+                                                    bool strict, std::size_t split) {
+  auto owned = std::make_unique<std::string>(std::move(text));
+  const char* const at = owned->data() + std::min(split, owned->size());
+  const bool line_start = split > 0 && split < owned->size() && at[-1] == '\n';
+  const char* const stop =
+      line_start && begins_item(at, owned->data() + owned->size()) ? at : nullptr;
+  return parse_long_from(std::move(owned), std::move(name), strict, stop);
 }
 
 Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict) {

@@ -24,6 +24,14 @@ Result<TextGrid> read_from_file_long(const std::string& path, bool strict,
 // allocates per tier, never per item; any bytes are safe to hand it.
 Result<TextGridView> parse_long_view(std::string text, std::string name, bool strict);
 
+namespace detail {
+// parse_long_view with a text of any size read as two stretches side by
+// side, the second from offset `split` when a line begins there with an item
+// heading, else in one: the test hook of how large texts are read.
+Result<TextGridView> parse_long_view_in_two(std::string text, std::string name, bool strict,
+                                            std::size_t split);
+}  // namespace detail
+
 // parse_long_view, then the owning TextGrid (a copy of the text first).
 Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict);
 

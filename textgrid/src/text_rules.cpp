@@ -74,8 +74,8 @@ std::string collapse_quotes(std::string_view s) {
   return out;
 }
 
-// collapse_quotes written over the `size` bytes at `first`; returns a view of
-// the result, which is never longer.
+}  // namespace
+
 std::string_view collapse_quotes_in_place(char* first, std::size_t size) {
   const void* quote = std::memchr(first, '"', size);
   if (quote == nullptr) return std::string_view(first, size);
@@ -90,8 +90,6 @@ std::string_view collapse_quotes_in_place(char* first, std::size_t size) {
   }
   return std::string_view(first, static_cast<std::size_t>(out - first));
 }
-
-}  // namespace
 
 std::string_view detail::trim_start_unicode(std::string_view s) {
   // space_at_start knows the ASCII blanks too: no call back into trim_start,

@@ -110,8 +110,10 @@ class LineCursor {
  public:
   explicit LineCursor(std::string_view text) : text_(text) {}
 
-  // A cursor over a text that it may also rewrite, for take_text_in_place.
-  LineCursor(char* data, std::size_t size) : text_(data, size), writable_(data) {}
+  // A cursor over a text that it may also rewrite, for take_text_in_place,
+  // whose first line begins at `from`.
+  LineCursor(char* data, std::size_t size, std::size_t from = 0)
+      : text_(data, size), writable_(data), pos_(from) {}
 
   // Takes the next line, trimmed, into `line`; false at the end of the text.
   // Inline and without allocation: every line of every file passes here.
@@ -176,11 +178,13 @@ class LineCursor {
   // for a cursor over writable text and a `value` inside that text.
   std::string_view take_text_in_place(std::string_view value);
 
- private:
   // The bytes of the text of `value` before any "" is collapsed, moving the
   // cursor past the lines of a text over several lines; `quoted` tells
-  // whether doubled quotes inside stand for one.
+  // whether doubled quotes inside stand for one. Writes nothing: for a reader
+  // that shares the text with another thread and collapses later.
   std::string_view locate_text(std::string_view value, bool& quoted);
+
+ private:
 
   // Returns the offset of the closing quote on the first line at or after
   // `from` whose text, trimmed at its end, ends in an odd number of quotes,
@@ -202,6 +206,10 @@ class LineCursor {
 // own line gives the inside with "" turned into ", an unclosed one the rest
 // after the opening quote likewise, anything else the value whole.
 std::string unquote(std::string_view value);
+
+// The `size` bytes at `first` with every pair of double quotes turned into
+// one, written over themselves: a view of the result, never longer.
+std::string_view collapse_quotes_in_place(char* first, std::size_t size);
 
 // unquote's text written over the `size` bytes at `value` themselves, which
 // must be writable: a view into them, no allocation.

@@ -272,6 +272,8 @@ bool thread_pool_started() { return g_pool.load(std::memory_order_acquire) != nu
 
 std::size_t thread_pool_workers() { return current_pool().workers(); }
 
+bool on_pool_worker() { return t_worker_of != nullptr; }
+
 void reset_thread_pool_for_testing(std::size_t workers) {
   std::lock_guard lock(g_start_mutex);
   install_fork_handlers();

@@ -31,6 +31,9 @@ inline constexpr int kWaitSliceMs = 100;
 // after fork(), until its first parallel call).
 bool thread_pool_started();
 
+// Returns whether the calling thread is a worker of this process's pool.
+bool on_pool_worker();
+
 // Returns the worker count of the pool, starting it if needed. The count is
 // PLINTH_NUM_THREADS when that holds a positive number at pool start, else
 // available_cpus(); less when the system lets fewer threads start (0 when it
