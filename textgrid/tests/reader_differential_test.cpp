@@ -328,6 +328,44 @@ TEST(reader_differential, generated_files_read_as_the_reference_reads_them) {
   }
 }
 
+// Past a megabyte a text is read as two stretches: labels with doubled
+// quotes and over several lines on both sides of the middle, and one that
+// runs over the heading where the second stretch would begin.
+TEST(reader_differential, large_files_read_as_the_reference_reads_them) {
+  for (const std::size_t straddle : {std::size_t{0}, std::size_t{1}}) {
+    std::string text = "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0 \nxmax = 40000 \n"
+                       "tiers? <exists> \nsize = 2 \nitem []: \n";
+    for (int tier = 1; tier <= 2; ++tier) {
+      text += "    item [" + std::to_string(tier) + "]:\n        class = \"IntervalTier\" \n"
+              "        name = \"t\"\"" + std::to_string(tier) + "\" \n        xmin = 0 \n"
+              "        xmax = 40000 \n        intervals: size = 20000 \n";
+      for (int i = 0; i < 20000; ++i) {
+        const std::string n = std::to_string(i);
+        std::string label;
+        if (i % 7 == 0) {
+          label.append("say \"\"w").append(n).append("\"\"");
+        } else {
+          label.append("w").append(n);
+        }
+        if (i % 11 == 0) label.append("\nsecond line");
+        // Near the middle of the text, a label whose lines look like the
+        // next item's heading.
+        if (straddle == 1 && tier == 1 && i >= 19990) {
+          label.append("\n        intervals [").append(std::to_string(i + 2)).append("]:");
+        }
+        text.append("        intervals [").append(std::to_string(i + 1)).append("]:\n");
+        text.append("            xmin = ").append(std::to_string(2 * i)).append(" \n");
+        text.append("            xmax = ").append(std::to_string(2 * i + 2)).append(" \n");
+        text.append("            text = \"").append(label).append("\" \n");
+      }
+    }
+    ASSERT_GT(text.size(), std::size_t{1} << 20);
+    for (const bool strict : {false, true}) {
+      ASSERT_EQ(outcome(parse_long(text, "n", strict)), outcome(reference::parse_long(text, "n", strict)));
+    }
+  }
+}
+
 TEST(reader_differential, mutated_files_read_as_the_reference_reads_them) {
   std::vector<std::string> samples;
   for (const auto* dir : {PLINTH_TEST_DATA_DIR, PLINTH_TEXTGRID_TEST_DIR "/expected"}) {
