@@ -16,6 +16,8 @@ bool is_line_blank(char c) {
 // Returns the byte after the line feed that ends a line at `p` if only
 // blanks stand before it; nullptr otherwise, or when no line feed follows.
 const char* after_blanks_and_newline(const char* p, const char* end) {
+  // Praat ends each value line with one blank.
+  if (end - p >= 2 && p[0] == ' ' && p[1] == '\n') return p + 2;
   while (p != end && is_line_blank(*p)) ++p;
   return p != end && *p == '\n' ? p + 1 : nullptr;
 }
