@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <optional>
 #include <random>
+#include <vector>
 
 namespace textgrid {
 
@@ -42,15 +45,33 @@ class OutputFile {
   int fd_;
 };
 
-// Writes every byte; 0, or the error number (EINTR when the caller stopped
-// it). A file that may block (`waits`, opened without blocking) is waited on
-// in slices.
-int write_all(int fd, std::string_view text, bool waits, const ShouldStop& should_stop) {
-  while (!text.empty()) {
+// Writes every byte of every piece, in order, as few calls as the system
+// allows; 0, or the error number (EINTR when the caller stopped it). A file
+// that may block (`waits`, opened without blocking) is waited on in slices.
+int write_all(int fd, std::span<const std::string_view> pieces, bool waits,
+              const ShouldStop& should_stop) {
+  std::vector<iovec> rest;
+  rest.reserve(pieces.size());
+  for (const std::string_view piece : pieces) {
+    if (!piece.empty()) rest.push_back({const_cast<char*>(piece.data()), piece.size()});
+  }
+  std::size_t next = 0;
+  while (next < rest.size()) {
     if (waits) {
       if (const int error = wait_ready(fd, POLLOUT, should_stop); error != 0) return error;
     }
-    const ssize_t written = ::write(fd, text.data(), std::min(text.size(), kMaxWrite));
+    // One call takes at most IOV_MAX pieces and kMaxWrite bytes.
+    std::size_t count = 0;
+    std::size_t bytes = 0;
+    while (next + count < rest.size() && count < IOV_MAX && bytes < kMaxWrite) {
+      bytes += rest[next + count].iov_len;
+      ++count;
+    }
+    iovec& last = rest[next + count - 1];
+    const std::size_t last_size = last.iov_len;
+    if (bytes > kMaxWrite) last.iov_len -= std::min(last.iov_len, bytes - kMaxWrite);
+    const ssize_t written = ::writev(fd, &rest[next], static_cast<int>(count));
+    last.iov_len = last_size;
     if (written < 0) {
       if (errno == EAGAIN && waits) continue;
       if (errno == EINTR) {
@@ -60,7 +81,12 @@ int write_all(int fd, std::string_view text, bool waits, const ShouldStop& shoul
       return errno;
     }
     if (written == 0) return -1;  // no progress: WriteZero
-    text.remove_prefix(static_cast<std::size_t>(written));
+    auto done = static_cast<std::size_t>(written);
+    while (done > 0 && done >= rest[next].iov_len) done -= rest[next++].iov_len;
+    if (done > 0) {
+      rest[next].iov_base = static_cast<char*>(rest[next].iov_base) + done;
+      rest[next].iov_len -= done;
+    }
   }
   return 0;
 }
@@ -95,7 +121,7 @@ std::string resolve_links(const std::string& path) {
 
 // Writes in place, as a plain open-truncate-write does: for targets that are
 // not regular files and where no temporary may be made.
-Status write_in_place(const std::string& path, std::string_view text, bool fifo,
+Status write_in_place(const std::string& path, std::span<const std::string_view> text, bool fifo,
                       const ShouldStop& should_stop) {
   // A FIFO's open() waits for a reader: opened without blocking, it fails
   // with ENXIO until one comes, and the caller is asked between tries.
@@ -158,6 +184,11 @@ bool may_write_in_place_instead(int error) {
 }  // namespace
 
 Status store_file(const std::string& path, std::string_view text, const ShouldStop& should_stop) {
+  return store_file(path, std::span<const std::string_view>(&text, 1), should_stop);
+}
+
+Status store_file(const std::string& path, std::span<const std::string_view> text,
+                  const ShouldStop& should_stop) {
   // open() would stop at the NUL and write to another file; the same message
   // as the readers give for such a path.
   if (path.find('\0') != std::string::npos) {

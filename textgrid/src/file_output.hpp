@@ -3,6 +3,7 @@
 // is renamed over it only once every byte is out.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,11 @@ namespace textgrid {
 // in place (created 0666 less the umask, or truncated) or refused as before. Fails with the operating-system error, or with
 // os_error(EINTR) when `should_stop` asks while the write waits.
 Status store_file(const std::string& path, std::string_view text,
+                  const ShouldStop& should_stop = {});
+
+// store_file of the text that `pieces` make one after the other: a text built
+// in parts (on several threads) is written without being joined first.
+Status store_file(const std::string& path, std::span<const std::string_view> pieces,
                   const ShouldStop& should_stop = {});
 
 }  // namespace textgrid

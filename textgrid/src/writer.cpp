@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string_view>
@@ -235,12 +236,16 @@ void write_slices_on_pool(TierText& tier) {
   tier.sliced = true;
 }
 
-// Builds `header` followed by every tier, in one allocation sized by the
-// bounds (and by the slices made on the pool), each byte written once.
-std::string join(std::string_view header, std::vector<TierText>& tiers) {
+void write_large_tiers_on_pool(std::vector<TierText>& tiers) {
   for (TierText& tier : tiers) {
     if (tier.items.size() >= parallel_threshold()) write_slices_on_pool(tier);
   }
+}
+
+// Builds `header` followed by every tier, in one allocation sized by the
+// bounds (and by the slices made on the pool), each byte written once.
+std::string join(std::string_view header, std::vector<TierText>& tiers) {
+  write_large_tiers_on_pool(tiers);
   std::size_t total = header.size();
   for (const TierText& tier : tiers) total += tier.bound();
   std::string out;
@@ -250,6 +255,30 @@ std::string join(std::string_view header, std::vector<TierText>& tiers) {
     return static_cast<std::size_t>(to - data);
   });
   return out;
+}
+
+// Stores `header` followed by every tier without joining them first: the
+// slices made on the pool are written where they lie (joining them would copy
+// the whole text once more), the small tiers are written into one buffer.
+Status store_pieces(const std::string& path, std::string_view header, std::vector<TierText>& tiers,
+                    const ShouldStop& should_stop) {
+  write_large_tiers_on_pool(tiers);
+  std::size_t rest = 0;  // the bound of everything not in slices
+  for (const TierText& tier : tiers) rest += tier.sliced ? tier.header.size() : tier.bound();
+  const auto buffer = std::make_unique_for_overwrite<char[]>(rest);
+  char* at = buffer.get();
+  std::vector<std::string_view> pieces{header};
+  for (const TierText& tier : tiers) {
+    if (tier.sliced) {
+      pieces.push_back(tier.header);
+      for (const std::string& slice : tier.slices) pieces.push_back(slice);
+      continue;
+    }
+    char* const end = tier.put(at);
+    pieces.emplace_back(at, static_cast<std::size_t>(end - at));
+    at = end;
+  }
+  return store_file(path, pieces, should_stop);
 }
 
 void append_count(std::string& out, std::size_t value) {
@@ -297,6 +326,37 @@ TierText short_tier(const Tier& tier) {
   return text;
 }
 
+std::string long_header(const TextGrid& grid) {
+  std::string header = "File type = \"ooTextFile\"\r\nObject class = \"TextGrid\"\r\n\r\nxmin = ";
+  append_time(header, grid.tmin);
+  header += " \r\nxmax = ";
+  append_time(header, grid.tmax);
+  // "<exists>" also without tiers: Praat crashes on the "<absent>" form.
+  header += " \r\ntiers? <exists> \r\nsize = ";
+  append_count(header, grid.tiers.size());
+  header += " \r\nitem []: \r\n";
+  return header;
+}
+
+std::string short_header(const TextGrid& grid) {
+  std::string header = "File type = \"ooTextFile\"\r\nObject class = \"TextGrid\"\r\n\r\n";
+  append_time(header, grid.tmin);
+  header += "\r\n";
+  append_time(header, grid.tmax);
+  header += "\r\n<exists>\r\n";
+  append_count(header, grid.tiers.size());
+  header += "\r\n";
+  return header;
+}
+
+std::vector<TierText> tier_texts(const TextGrid& grid, bool long_layout) {
+  std::vector<TierText> parts;
+  parts.reserve(grid.tiers.size());
+  for (std::size_t i = 0; i < grid.tiers.size(); ++i) {
+    parts.push_back(long_layout ? long_tier(grid.tiers[i], i) : short_tier(grid.tiers[i]));
+  }
+  return parts;
+}
 
 }  // namespace
 
@@ -313,38 +373,19 @@ std::string Tier::to_short_textgrid_string() const {
 }
 
 std::string TextGrid::to_long_textgrid_string() const {
-  std::string header = "File type = \"ooTextFile\"\r\nObject class = \"TextGrid\"\r\n\r\nxmin = ";
-  append_time(header, tmin);
-  header += " \r\nxmax = ";
-  append_time(header, tmax);
-  // "<exists>" also without tiers: Praat crashes on the "<absent>" form.
-  header += " \r\ntiers? <exists> \r\nsize = ";
-  append_count(header, tiers.size());
-  header += " \r\nitem []: \r\n";
-  std::vector<TierText> parts;
-  parts.reserve(tiers.size());
-  for (std::size_t i = 0; i < tiers.size(); ++i) parts.push_back(long_tier(tiers[i], i));
-  return join(header, parts);
+  std::vector<TierText> parts = tier_texts(*this, true);
+  return join(long_header(*this), parts);
 }
 
 std::string TextGrid::to_short_textgrid_string() const {
-  std::string header = "File type = \"ooTextFile\"\r\nObject class = \"TextGrid\"\r\n\r\n";
-  append_time(header, tmin);
-  header += "\r\n";
-  append_time(header, tmax);
-  header += "\r\n<exists>\r\n";
-  append_count(header, tiers.size());
-  header += "\r\n";
-  std::vector<TierText> parts;
-  parts.reserve(tiers.size());
-  for (const Tier& tier : tiers) parts.push_back(short_tier(tier));
-  return join(header, parts);
+  std::vector<TierText> parts = tier_texts(*this, false);
+  return join(short_header(*this), parts);
 }
 
 Status TextGrid::save_textgrid(const std::string& path, bool long_layout,
                                const ShouldStop& should_stop) const {
-  const std::string text = long_layout ? to_long_textgrid_string() : to_short_textgrid_string();
-  return store_file(path, text, should_stop);
+  std::vector<TierText> parts = tier_texts(*this, long_layout);
+  return store_pieces(path, long_layout ? long_header(*this) : short_header(*this), parts, should_stop);
 }
 
 }  // namespace textgrid

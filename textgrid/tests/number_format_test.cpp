@@ -136,6 +136,17 @@ std::vector<double> edge_doubles() {
   for (int e = -1074; e <= 1023; ++e) seeds.push_back(std::ldexp(1.0, e));
   for (std::uint64_t m = 1; m < 100000; m = m * 3 + 1)
     for (int k = 0; k <= 22; ++k) seeds.push_back(static_cast<double>(m) / std::pow(10.0, k));
+  // Every digit count against every place of the point, the digits written
+  // straight into place: integer and fraction parts of each length, leading
+  // zeros inside the fraction.
+  std::mt19937_64 random(77);
+  for (int digits = 1; digits <= 17; ++digits) {
+    const auto low = static_cast<std::uint64_t>(std::pow(10.0, digits - 1));
+    for (int draw = 0; draw < 20; ++draw) {
+      const std::uint64_t m = low + random() % (low * 9);
+      for (int k = 0; k <= 22; ++k) seeds.push_back(static_cast<double>(m) / std::pow(10.0, k));
+    }
+  }
   std::vector<double> values;
   for (const double seed : seeds) {
     for (const double v : {seed, std::nextafter(seed, 0.0), std::nextafter(seed, HUGE_VAL)}) {
