@@ -1,8 +1,11 @@
 // The long reader on any bytes: no crash, no read out of bounds, a strict read
-// that succeeds gives what the lenient read gives, and what the read holds
-// stays within a small multiple of the input.
+// that succeeds gives what the lenient read gives, what the read holds stays
+// within a small multiple of the input, and a read in two stretches (as of a
+// large file) from an item heading after the first line break past the
+// middle gives the read in one.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "fuzz_common.hpp"
@@ -14,5 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto strict = textgrid::parse_long(text, "fuzz", true);
   if (strict) FUZZ_CHECK(plinth_fuzz::same_result(strict, lenient));
   if (lenient) plinth_fuzz::check_memory_bound(*lenient, size);
+  const std::size_t newline = text.find('\n', size / 2);
+  if (newline != std::string_view::npos) {
+    auto in_two = textgrid::detail::parse_long_view_in_two(std::string(text), "fuzz", false, newline + 1);
+    const auto split = in_two ? textgrid::Result<textgrid::TextGrid>(in_two->to_textgrid())
+                              : std::unexpected(in_two.error());
+    FUZZ_CHECK(plinth_fuzz::same_result(split, lenient));
+  }
   return 0;
 }
