@@ -7,6 +7,7 @@
 #include <limits>
 #include <system_error>
 
+#include "eisel_lemire.hpp"
 #include "text_rules.hpp"
 
 namespace textgrid {
@@ -31,6 +32,8 @@ constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // 10^0 .. 10^19, every power of ten below 2^64.
+constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << 53;
+
 constexpr std::uint64_t kIntegerPowers[] = {1ULL,
                                             10ULL,
                                             100ULL,
@@ -202,11 +205,13 @@ const char* convert_standard(const char* number, const char* end, double& value)
 
 const char* scan_real(const char* p, const char* const end, double& value) {
   // One pass over the usual form: sign, digits, point, digits, exponent. Up
-  // to 15 digits gather into an integer below 2^53, and with a power of ten
-  // up to 1e22 both are doubles exactly: one multiplication or division
-  // rounds once, to nearest, which is the exact result (Clinger's fast
-  // path). Longer numbers, such as the 17 digits of a time as Praat writes
-  // it, go to the standard library as soon as their length shows.
+  // to 19 significant digits gather into a 64-bit integer w, the point and
+  // the exponent into a power of ten q. When w is below 2^53 and q within
+  // ±22, both are doubles exactly: one multiplication or division rounds
+  // once, to nearest, which is the exact result (Clinger's fast path). Else,
+  // as for the 17 digits of a time as Praat writes it, Eisel and Lemire's
+  // products decide; the rare number that they cannot, and longer ones, go
+  // to the standard library.
   const char* const number = p;
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) {
@@ -214,39 +219,24 @@ const char* scan_real(const char* p, const char* const end, double& value) {
     ++p;
   }
   const char* const digits_begin = p;
+  while (p != end && *p == '0') ++p;  // leading zeros carry no digit
   std::uint64_t mantissa = 0;
+  const char* const int_begin = p;
   p = gather_digits(p, end, mantissa);
-  const auto whole_digits = static_cast<std::size_t>(p - digits_begin);
-  if (whole_digits > 15) return convert_standard(number, end, value);
+  std::size_t significant = static_cast<std::size_t>(p - int_begin);
   long long exponent = 0;
-  bool any_digit = whole_digits != 0;
+  bool any_digit = p != digits_begin;
   if (p != end && *p == '.') {
     ++p;
     const char* const frac_begin = p;
-    std::size_t frac_digits = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-      if (end - p >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, 8);
-        frac_digits = static_cast<std::size_t>(leading_digits(word));
-        // Eight digits may go on: too long for the fast path either way.
-        if (whole_digits + frac_digits > 15 || frac_digits == 8) {
-          return convert_standard(number, end, value);
-        }
-        if (frac_digits != 0) {
-          mantissa = mantissa * kIntegerPowers[frac_digits] +
-                     first_digits(word, static_cast<int>(frac_digits));
-        }
-        p += frac_digits;
-      }
+    if (mantissa == 0) {
+      while (p != end && *p == '0') ++p;
     }
-    if (p == frac_begin) {
-      p = gather_digits(p, end, mantissa);
-      frac_digits = static_cast<std::size_t>(p - frac_begin);
-      if (whole_digits + frac_digits > 15) return convert_standard(number, end, value);
-    }
-    exponent = -static_cast<long long>(frac_digits);
-    any_digit = any_digit || frac_digits != 0;
+    const char* const frac_significant = p;
+    p = gather_digits(p, end, mantissa);
+    significant += static_cast<std::size_t>(p - frac_significant);
+    exponent = -static_cast<long long>(p - frac_begin);
+    any_digit = any_digit || p != frac_begin;
   }
   if (!any_digit) return nullptr;
   if (p != end && (*p | 0x20) == 'e') {
@@ -264,15 +254,23 @@ const char* scan_real(const char* p, const char* const end, double& value) {
     }
     exponent += exp_negative ? -written : written;
   }
+  // 19 digits always fit in 64 bits; more may have wrapped.
+  if (significant > 19) return convert_standard(number, end, value);
   if (mantissa == 0) {
     value = negative ? -0.0 : 0.0;
     return p;
   }
-  if (exponent < -22 || exponent > 22) return convert_standard(number, end, value);
-  const auto m = static_cast<double>(mantissa);
-  const double v = exponent < 0 ? m / kExactPowers[-exponent] : m * kExactPowers[exponent];
-  value = negative ? -v : v;
-  return p;
+  if (mantissa <= kExactMantissa && exponent >= -22 && exponent <= 22) {
+    const auto m = static_cast<double>(mantissa);
+    const double v = exponent < 0 ? m / kExactPowers[-exponent] : m * kExactPowers[exponent];
+    value = negative ? -v : v;
+    return p;
+  }
+  if (exponent >= kEiselLemireMinExponent && exponent <= kEiselLemireMaxExponent &&
+      eisel_lemire(mantissa, static_cast<int>(exponent), negative, value)) {
+    return p;
+  }
+  return convert_standard(number, end, value);
 }
 
 double parse_trimmed_real(std::string_view s) {
