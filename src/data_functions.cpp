@@ -11,6 +11,7 @@
 #include "functions.hpp"
 #include "lib.hpp"
 #include "objects.hpp"
+#include "text_cache.hpp"
 
 namespace plinth {
 
@@ -30,8 +31,8 @@ bool same_time(double a, double b) { return a == b && std::signbit(a) == std::si
 
 // `Tier` is the model's tier or the reader's view of one: the same fields.
 template <class Tier>
-PyObject* build_tier(const Tier& tier) {
-  Ref name(new_text(tier.name));
+PyObject* build_tier(const Tier& tier, TextCache& texts) {
+  Ref name(texts.get(tier.name));
   if (!name) return nullptr;
   Ref items(PyList_New(static_cast<Py_ssize_t>(tier.items.size())));
   if (!items) return nullptr;
@@ -46,7 +47,7 @@ PyObject* build_tier(const Tier& tier) {
                    : Ref(PyFloat_FromDouble(data.tmin));
     Ref tmax = tmin && same_time(data.tmax, data.tmin) ? Ref::borrow(tmin.get())
                                                         : Ref(PyFloat_FromDouble(data.tmax));
-    Ref label(new_text(data.text));
+    Ref label(texts.get(data.text));
     if (!tmin || !tmax || !label) return nullptr;
     PyObject* end = tmax.get();
     PyObject* item = new_tuple(std::move(tmin), std::move(tmax), std::move(label));
@@ -69,8 +70,9 @@ PyObject* build_textgrid(const Grid& grid) {
   if (!tmin || !tmax) return nullptr;
   Ref tiers(PyList_New(static_cast<Py_ssize_t>(grid.tiers.size())));
   if (!tiers) return nullptr;
+  TextCacheLease texts;
   for (std::size_t i = 0; i < grid.tiers.size(); ++i) {
-    PyObject* tier = build_tier(grid.tiers[i]);
+    PyObject* tier = build_tier(grid.tiers[i], texts.cache());
     if (tier == nullptr) return nullptr;
     PyList_SET_ITEM(tiers.get(), static_cast<Py_ssize_t>(i), tier);  // steals
   }

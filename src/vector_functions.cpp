@@ -15,6 +15,7 @@
 #include "lib.hpp"
 #include "numpy_arrays.hpp"
 #include "objects.hpp"
+#include "text_cache.hpp"
 
 namespace plinth {
 
@@ -131,11 +132,12 @@ PyObject* build_columns(std::span<const Grid> grids, bool with_file_ids) {
   }
   Ref labels(PyList_New(static_cast<Py_ssize_t>(total)));
   if (!labels) return nullptr;
+  TextCacheLease texts;
   Py_ssize_t entry = 0;
   for (const Grid& grid : grids) {
     for (const auto& tier : grid.tiers) {
       for (const auto& item : tier.items) {
-        PyObject* label = new_text(item.text);
+        PyObject* label = texts.cache().get(item.text);
         if (label == nullptr) return nullptr;
         PyList_SET_ITEM(labels.get(), entry++, label);  // steals
       }
@@ -147,7 +149,7 @@ PyObject* build_columns(std::span<const Grid> grids, bool with_file_ids) {
   for (const Grid& grid : grids) {
     for (const auto& tier : grid.tiers) {
       if (tier.items.empty()) continue;
-      Ref name(new_text(tier.name));
+      Ref name(texts.cache().get(tier.name));
       if (!name) return nullptr;
       for (std::size_t i = 0; i < tier.items.size(); ++i)
         PyList_SET_ITEM(tier_names.get(), entry++, Py_NewRef(name.get()));  // steals
