@@ -55,6 +55,22 @@ def test_unicode_labels(tmp_path):
     assert plinth.textgrid2data(path, True, "auto") == _expected(grid)
 
 
+def test_repeated_labels_read_alike(tmp_path):
+    # Equal labels share one str within a call: past the 2,048 kept, over 64
+    # bytes, non-ASCII, a tier name equal to a label, and across two calls.
+    words = [f"w{i % 3000}" for i in range(9000)] + ["é" * 40, "x" * 65, "x" * 65, "t", ""]
+    items = [(float(i), float(i + 1), w) for i, w in enumerate(words)]
+    grid = (0.0, float(len(items)), [("t", True, items), ("w7", True, items[:3])])
+    path = write_textgrid(tmp_path / "r.TextGrid", grid)
+    for _ in range(2):
+        assert plinth.textgrid2data(path, True, "auto") == _expected(grid)
+        columns = plinth.textgrid2vectors(path, True, "auto")
+        assert columns[2] == words + words[:3]
+        assert columns[3] == ["t"] * len(words) + ["w7"] * 3
+    tiers = plinth.textgrids2data([path, path], True, "auto")
+    assert tiers == [_expected(grid)] * 2
+
+
 def test_missing_file_message(missing_file):
     with pytest.raises(OSError) as info:
         plinth.textgrid2data(missing_file, True, "auto")
