@@ -96,6 +96,21 @@ class Pool {
     work_cv_.notify_one();
   }
 
+  // Queues one uncut task per element of `job` (remaining: their count); the
+  // ones that the queue has no room for are accounted for as done.
+  void push_each(Job& job) {
+    std::size_t pushed = 0;
+    {
+      std::lock_guard lock(mutex_);
+      try {
+        for (; pushed < job.remaining; ++pushed) queue_.push_back(Task{&job, pushed, pushed + 1, 0});
+      } catch (const std::bad_alloc&) {
+        job.remaining = pushed;
+      }
+    }
+    for (std::size_t i = 0; i < pushed; ++i) work_cv_.notify_one();
+  }
+
   // Cuts the piece while it may (handing the right halves to the queue), then
   // runs what is left of it and accounts for it.
   void run_task(Task task) {
@@ -265,6 +280,31 @@ void run_parallel(std::size_t count, RangeWork work, const std::function<void()>
     pool.push(whole);
     pool.wait_blocking(job, while_waiting);
   }
+  if (job.error) std::rethrow_exception(job.error);
+}
+
+void run_beside(std::size_t helpers, RangeWork work, const std::function<void()>& own) {
+  Pool& pool = current_pool();
+  helpers = std::min(helpers, pool.workers());
+  if (helpers == 0) {
+    own();
+    return;
+  }
+  Job job{work, helpers};
+  pool.push_each(job);
+  std::exception_ptr own_error;
+  try {
+    own();
+  } catch (...) {
+    own_error = std::current_exception();
+  }
+  // The job lives on this stack: wait for every helper even when `own` threw.
+  if (pool.is_own_worker()) {
+    pool.wait_helping(job);
+  } else {
+    pool.wait_blocking(job, {});
+  }
+  if (own_error) std::rethrow_exception(own_error);
   if (job.error) std::rethrow_exception(job.error);
 }
 

@@ -27,6 +27,15 @@ void run_parallel(std::size_t count, RangeWork work,
 
 inline constexpr int kWaitSliceMs = 100;
 
+// Hands `work` to up to `helpers` workers of the pool, as one element each
+// (work.run(context, k, k + 1), k < helpers), and meanwhile runs `own` on the
+// calling thread; then blocks until every handed element has ended, and
+// rethrows the first exception that one threw (after one that `own` threw).
+// The helpers start when a worker is free, possibly only after `own` is done:
+// `own` must be able to finish without them, and they must end by themselves
+// once it has. With no workers `own` runs alone. Starts the pool if needed.
+void run_beside(std::size_t helpers, RangeWork work, const std::function<void()>& own);
+
 // Returns whether this process has started its pool (false again in a child
 // after fork(), until its first parallel call).
 bool thread_pool_started();
