@@ -40,35 +40,35 @@ namespace detail {
 template <class R, class Produce, class Consume>
 class OrderedStream {
  public:
-  OrderedStream(std::size_t count, std::size_t window, Produce& produce, Consume& consume,
+  OrderedStream(std::size_t count, std::size_t helpers, Produce& produce, Consume& consume,
                 const CallerLock& caller_lock, std::atomic<bool>& cancel,
                 const std::function<void()>& while_waiting)
       : count_(count),
-        window_(window),
+        window_(kAheadPerThread * (helpers + 1)),
+        max_helpers_(helpers),
         produce_(produce),
         consume_(consume),
         caller_lock_(caller_lock),
         cancel_(cancel),
         while_waiting_(while_waiting),
-        slots_(window) {}
+        slots_(window_),
+        helpers_(helpers) {}
 
   // A worker's share: produces the next unclaimed elements while they lie
-  // within the window, sleeping while the window is full.
+  // within the window. On a full window it ends, rather than wait for the
+  // caller, and the caller queues a helper again once half of it is free.
   void help() {
     std::unique_lock lock(mutex_);
-    while (!ended_ && next_claim_ < count_) {
-      if (next_claim_ - next_consume_ >= window_) {
-        ++room_waiters_;
-        room_.wait(lock);
-        --room_waiters_;
-        continue;
-      }
+    while (!ended_ && next_claim_ < count_ && next_claim_ - next_consume_ < window_) {
       produce_claimed(lock);
     }
+    --helpers_;
   }
 
   // The caller's share, entered and left with the caller's lock held.
-  void run_caller() {
+  // `add_helper` queues one more helper.
+  void run_caller(const detail::AddHelper& add_helper) {
+    add_helper_ = &add_helper;
     for (std::size_t i = 0; i < count_; ++i) {
       std::optional<R> element = take(i);
       if (!element) return;
@@ -133,9 +133,16 @@ class OrderedStream {
         element.emplace(std::move(*slot));
         slot.reset();
         next_consume_ = i + 1;
-        // Helpers asleep on a full window wake together once half of it is
-        // free, not once per element consumed.
-        if (room_waiters_ > 0 && next_claim_ - next_consume_ <= window_ / 2) room_.notify_all();
+        // Helpers that ended on a full window come back together once half
+        // of it is free, not once per element consumed.
+        while (helpers_ < max_helpers_ && next_claim_ < count_ &&
+               next_claim_ - next_consume_ <= window_ / 2) {
+          ++helpers_;
+          if (!(*add_helper_)()) {
+            --helpers_;
+            break;
+          }
+        }
         break;
       }
       if (!released) {
@@ -182,12 +189,12 @@ class OrderedStream {
   void end() {
     ended_ = true;
     cancel_.store(true, std::memory_order_relaxed);
-    room_.notify_all();
     if (waiting_for_ != kNobody) ready_.notify_one();
   }
 
   const std::size_t count_;
   const std::size_t window_;
+  const std::size_t max_helpers_;
   Produce& produce_;
   Consume& consume_;
   const CallerLock& caller_lock_;
@@ -196,12 +203,12 @@ class OrderedStream {
 
   std::mutex mutex_;
   std::condition_variable ready_;  // the element the caller waits for, or the end
-  std::condition_variable room_;   // half the window free, or the end
   std::vector<std::optional<R>> slots_;  // element i in slot i % window_
+  std::size_t helpers_;  // queued or running
+  const detail::AddHelper* add_helper_ = nullptr;
   std::size_t next_claim_ = 0;
   std::size_t next_consume_ = 0;
   std::size_t waiting_for_ = kNobody;
-  std::size_t room_waiters_ = 0;
   bool ended_ = false;
   std::exception_ptr error_;
 };
@@ -258,8 +265,7 @@ void produce_in_order(std::size_t count, Produce& produce, Consume& consume,
     return;
   }
   using Stream = detail::OrderedStream<R, Produce, Consume>;
-  Stream stream(count, kAheadPerThread * (helpers + 1), produce, consume, caller_lock, cancel,
-                while_waiting);
+  Stream stream(count, helpers, produce, consume, caller_lock, cancel, while_waiting);
   const detail::RangeWork work{
       [](void* raw, std::size_t, std::size_t) { static_cast<Stream*>(raw)->help(); }, &stream};
   // The caller waits for the last helpers with its lock let go, and holds it
@@ -271,8 +277,8 @@ void produce_in_order(std::size_t count, Produce& produce, Consume& consume,
       if (released && lock.acquire) lock.acquire();
     }
   } relock{caller_lock};
-  detail::run_beside(helpers, work, [&] {
-    stream.run_caller();
+  detail::run_beside(helpers, work, [&](const detail::AddHelper& add_helper) {
+    stream.run_caller(add_helper);
     if (caller_lock.release) caller_lock.release();
     relock.released = true;
   });

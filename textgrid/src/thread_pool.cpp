@@ -96,19 +96,20 @@ class Pool {
     work_cv_.notify_one();
   }
 
-  // Queues one uncut task per element of `job` (remaining: their count); the
-  // ones that the queue has no room for are accounted for as done.
-  void push_each(Job& job) {
+  // Queues `count` more uncut elements for `job`, each as (0, 1); returns how
+  // many the queue had room for.
+  std::size_t push_more(Job& job, std::size_t count) {
     std::size_t pushed = 0;
     {
       std::lock_guard lock(mutex_);
       try {
-        for (; pushed < job.remaining; ++pushed) queue_.push_back(Task{&job, pushed, pushed + 1, 0});
+        for (; pushed < count; ++pushed) queue_.push_back(Task{&job, 0, 1, 0});
       } catch (const std::bad_alloc&) {
-        job.remaining = pushed;
       }
+      job.remaining += pushed;
     }
     for (std::size_t i = 0; i < pushed; ++i) work_cv_.notify_one();
+    return pushed;
   }
 
   // Cuts the piece while it may (handing the right halves to the queue), then
@@ -283,22 +284,23 @@ void run_parallel(std::size_t count, RangeWork work, const std::function<void()>
   if (job.error) std::rethrow_exception(job.error);
 }
 
-void run_beside(std::size_t helpers, RangeWork work, const std::function<void()>& own) {
+void run_beside(std::size_t helpers, RangeWork work,
+                const std::function<void(const AddHelper&)>& own) {
   Pool& pool = current_pool();
   helpers = std::min(helpers, pool.workers());
   if (helpers == 0) {
-    own();
+    own([] { return false; });
     return;
   }
-  Job job{work, helpers};
-  pool.push_each(job);
+  Job job{work, 0};
+  pool.push_more(job, helpers);
   std::exception_ptr own_error;
   try {
-    own();
+    own([&pool, &job] { return pool.push_more(job, 1) == 1; });
   } catch (...) {
     own_error = std::current_exception();
   }
-  // The job lives on this stack: wait for every helper even when `own` threw.
+  // The job lives on this stack: wait for every element even when `own` threw.
   if (pool.is_own_worker()) {
     pool.wait_helping(job);
   } else {

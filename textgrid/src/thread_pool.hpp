@@ -27,14 +27,19 @@ void run_parallel(std::size_t count, RangeWork work,
 
 inline constexpr int kWaitSliceMs = 100;
 
-// Hands `work` to up to `helpers` workers of the pool, as one element each
-// (work.run(context, k, k + 1), k < helpers), and meanwhile runs `own` on the
-// calling thread; then blocks until every handed element has ended, and
-// rethrows the first exception that one threw (after one that `own` threw).
-// The helpers start when a worker is free, possibly only after `own` is done:
-// `own` must be able to finish without them, and they must end by themselves
-// once it has. With no workers `own` runs alone. Starts the pool if needed.
-void run_beside(std::size_t helpers, RangeWork work, const std::function<void()>& own);
+// Queues `helpers` (at most the worker count) elements of `work` for the
+// pool's workers, each run as work.run(context, 0, 1), and meanwhile runs
+// `own` on the calling thread, which may queue more such elements for the
+// call through the function it is given (false when the queue had no room).
+// Then blocks until every queued element has ended, and rethrows the first
+// exception that `own` or an element threw. An element may start late, after
+// `own` is done: `own` must be able to finish without any, and an element
+// must never wait for `own` (a worker that waits for the calling thread,
+// while that thread waits for the pool on another call, would deadlock).
+// With no workers `own` runs alone. Starts the pool if needed.
+using AddHelper = std::function<bool()>;
+void run_beside(std::size_t helpers, RangeWork work,
+                const std::function<void(const AddHelper&)>& own);
 
 // Returns whether this process has started its pool (false again in a child
 // after fork(), until its first parallel call).

@@ -182,8 +182,8 @@ INSTANTIATE_TEST_SUITE_P(workers_and_sizes, ordered_stream,
                          ::testing::Combine(::testing::Values(0u, 1u, 2u, 4u),
                                             ::testing::Values(0u, 1u, 5u, 400u)));
 
-// A consumer much slower than the producers: the workers sleep on the full
-// window instead of reading on, and wake to finish the stream.
+// A consumer much slower than the producers: the helpers end on the full
+// window instead of reading on, and are queued again to finish the stream.
 TEST(ordered_stream_waits, slow_consumer_bounds_what_is_held) {
   detail::reset_thread_pool_for_testing(4);
   g_most_alive = 0;
