@@ -19,9 +19,13 @@ point with two different times) converts and checks everything and writes
 nothing, so the whole call less that is "text + file only".
 
     python bench/bench_module.py --corpus build/bench-inputs/corpus.txt [--rounds R]
+                                 [--python PYTHON ...]
 
-times textgrids2vectors over the listed files in fresh processes with
-PLINTH_NUM_THREADS=1 and =2 in turn and prints the medians and their ratio.
+times textgrids2vectors and textgrids2data over the listed files in fresh
+processes confined by taskset to one CPU and to two in turn, and prints the
+medians, their ratio, the peak memory and the context switches; with
+--python (repeatable) the same for each interpreter's module side by side,
+such as a build of another branch.
 """
 
 from __future__ import annotations
@@ -105,43 +109,70 @@ def write_stages(data, folder: str, repeat: int) -> list[tuple[str, float, float
 
 
 _CORPUS_CALL = """
-import sys, time, plinth
+import resource, sys, time, plinth
 paths = open(sys.argv[1]).read().split()
+function = getattr(plinth, sys.argv[2])
 times = []
-for _ in range(int(sys.argv[2])):
+for _ in range(int(sys.argv[3])):
     start = time.perf_counter()
-    plinth.textgrids2vectors(paths, True, "auto")
+    result = function(paths, True, "auto")
     times.append(time.perf_counter() - start)
-print(min(times))
+    del result
+usage = resource.getrusage(resource.RUSAGE_SELF)
+print(min(times), usage.ru_maxrss * 1024, usage.ru_nvcsw + usage.ru_nivcsw)
 """
 
+CPU_SETS = {"1 CPU": "0", "2 CPUs": "0,1"}
 
-def corpus_threads(listing: str, rounds: int) -> None:
-    """textgrids2vectors on 1 and 2 pool threads, alternating fresh processes."""
-    times: dict[str, list[float]] = {"1": [], "2": []}
+
+def corpus_cpus(listing: str, rounds: int, pythons: list[str]) -> None:
+    """textgrids2vectors and textgrids2data confined to 1 and to 2 CPUs.
+
+    Each call runs in a fresh process under `taskset` (the module sizes its
+    pool from the affinity mask), the interpreters, functions and CPU sets
+    alternating round by round, so that a change of load hits all alike.
+    """
+    functions = ("textgrids2vectors", "textgrids2data")
+    runs: dict[tuple[str, str, str], list[tuple[float, int, int]]] = {}
+    load_start = os.getloadavg()[0]
     for _ in range(rounds):
-        for threads in ("1", "2"):
-            env = dict(os.environ, PLINTH_NUM_THREADS=threads)
-            out = subprocess.run([sys.executable, "-c", _CORPUS_CALL, listing, "3"], env=env,
-                                 check=True, capture_output=True, text=True).stdout
-            times[threads].append(float(out))
-    one, two = statistics.median(times["1"]), statistics.median(times["2"])
+        for python in pythons:
+            for function in functions:
+                for cpus, mask in CPU_SETS.items():
+                    out = subprocess.run(["taskset", "-c", mask, python, "-c", _CORPUS_CALL,
+                                          listing, function, "3"],
+                                         check=True, capture_output=True, text=True).stdout
+                    best, peak, switches = out.split()
+                    runs.setdefault((python, function, cpus), []).append(
+                        (float(best), int(peak), int(switches)))
     files = len(open(listing).read().split())
-    print(f"textgrids2vectors, {files} files, best of 3 per process, median of {rounds} processes")
-    print(f"| PLINTH_NUM_THREADS=1 s | PLINTH_NUM_THREADS=2 s | 1 thread / 2 threads |")
-    print("|---|---|---|")
-    print(f"| {one:.3f} | {two:.3f} | {one / two:.2f}x |")
+    print(f"{files} files, best of 3 calls per process, median of {rounds} processes; "
+          f"load average {load_start:.2f} -> {os.getloadavg()[0]:.2f}")
+    print("| interpreter | function | 1 CPU s | 2 CPUs s | 1 CPU / 2 CPUs | peak MB (2 CPUs) "
+          "| context switches per process (2 CPUs) |")
+    print("|---|---|---|---|---|---|---|")
+    for python in pythons:
+        for function in functions:
+            one = statistics.median(r[0] for r in runs[(python, function, "1 CPU")])
+            two_runs = runs[(python, function, "2 CPUs")]
+            two = statistics.median(r[0] for r in two_runs)
+            peak = statistics.median(r[1] for r in two_runs) / 2**20
+            switches = statistics.median(r[2] for r in two_runs)
+            print(f"| {python} | {function} | {one:.3f} | {two:.3f} | {one / two:.2f}x "
+                  f"| {peak:.0f} | {switches:.0f} |")
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--items", type=int, default=100_000)
     parser.add_argument("--repeat", type=int, default=7)
-    parser.add_argument("--corpus", help="a file listing TextGrid paths: time the batch on 1 and 2 threads")
+    parser.add_argument("--corpus", help="a file listing TextGrid paths: time the batch on 1 and 2 CPUs")
+    parser.add_argument("--python", action="append",
+                        help="with --corpus: an interpreter to time (repeatable; default: this one)")
     parser.add_argument("--rounds", type=int, default=5)
     args = parser.parse_args()
     if args.corpus:
-        corpus_threads(args.corpus, args.rounds)
+        corpus_cpus(args.corpus, args.rounds, args.python or [sys.executable])
         return
 
     print(f"plinth module bench: {args.items} intervals, best of {args.repeat}")

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "batch_reading.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
@@ -134,18 +135,21 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
                         file_type)) {
       return nullptr;
     }
-    const std::vector<textgrid::TextGridView> results =
-        textgrid::read_textgrid_views(files, strict, file_type, python_should_stop);
-    if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
-    std::vector<std::string>().swap(files);
-    const GcPause pause;
-    Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    Ref list(PyList_New(static_cast<Py_ssize_t>(files.size())));
     if (!list) return nullptr;
-    for (std::size_t i = 0; i < results.size(); ++i) {
-      PyObject* grid = build_textgrid(results[i]);
-      if (grid == nullptr) return nullptr;
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), grid);  // steals
-    }
+    // Other threads run while files are read, and one could reach the list
+    // through the collector (gc.get_objects) while slots are still empty.
+    PyObject_GC_UnTrack(list.get());
+    const GcPause pause;
+    const bool built = build_in_order(
+        files, strict, file_type, [&](std::size_t i, const textgrid::TextGridView& view) {
+          PyObject* grid = build_textgrid(view);
+          if (grid == nullptr) return false;
+          PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), grid);  // steals
+          return true;
+        });
+    if (!built) return nullptr;
+    PyObject_GC_Track(list.get());
     return list.release();
   });
 }

@@ -1,14 +1,15 @@
 // textgrid2vectors, textgrids2vectors, vectors2textgrid: TextGrid contents as
 // parallel columns, numbers and flags as NumPy arrays over the core's buffers.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <unordered_map>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "batch_reading.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
@@ -92,76 +93,127 @@ bool to_flags(PyObject* value, std::vector<textgrid::Flag>& out) {
   return flags_from_buffer(value, out) || to_list(value, out, to_stored_flag);
 }
 
-// (tmins, tmaxs, labels, tier_names, is_intervals[, file_ids]) straight from
-// the models (or the reader's views of them: the same fields); file_ids gives
-// each entry's position in `grids`. The arrays are made in this order, then
-// the lists, then the tuple. Each label goes from the text read to its str
-// without another copy; the entries of one tier share one str for its name.
-// The caller pauses the collector.
-template <class Grid>
-PyObject* build_columns(std::span<const Grid> grids, bool with_file_ids) {
-  std::size_t total = 0;
-  for (const Grid& grid : grids)
-    for (const auto& tier : grid.tiers) total += tier.items.size();
-  std::vector<double> tmin_column(total), tmax_column(total);
-  std::vector<textgrid::Flag> flag_column(total);
-  std::vector<std::uint32_t> id_column(with_file_ids ? total : 0);
-  std::size_t at = 0;
-  for (std::size_t file = 0; file < grids.size(); ++file) {
-    for (const auto& tier : grids[file].tiers) {
-      const textgrid::Flag flag = tier.is_interval ? 1 : 0;
-      for (const auto& item : tier.items) {
-        tmin_column[at] = item.tmin;
-        tmax_column[at] = item.tmax;
-        flag_column[at] = flag;
-        if (with_file_ids) id_column[at] = static_cast<std::uint32_t>(file);
-        ++at;
-      }
-    }
+// (tmins, tmaxs, labels, tier_names, is_intervals[, file_ids]) gathered file
+// by file straight from the models (or the reader's views of them: the same
+// fields); file_ids gives each entry's file. Each label goes from the text
+// read to its str without another copy; the entries of one tier share one str
+// for its name. The strs are held here until finish() puts them in their
+// lists, so that no list is ever seen half filled. The caller pauses the
+// collector.
+class Columns {
+ public:
+  explicit Columns(bool with_file_ids) : with_file_ids_(with_file_ids) {}
+  Columns(const Columns&) = delete;
+  Columns& operator=(const Columns&) = delete;
+  ~Columns() {
+    for (PyObject* label : labels_) Py_DECREF(label);
+    for (PyObject* name : names_) Py_DECREF(name);
   }
-  Ref tmins(make_array(std::move(tmin_column)));
-  if (!tmins) return nullptr;
-  Ref tmaxs(make_array(std::move(tmax_column)));
-  if (!tmaxs) return nullptr;
-  Ref flags(make_array(std::move(flag_column)));
-  if (!flags) return nullptr;
-  Ref ids;
-  if (with_file_ids) {
-    ids.reset(make_array(std::move(id_column)));
-    if (!ids) return nullptr;
-  }
-  Ref labels(PyList_New(static_cast<Py_ssize_t>(total)));
-  if (!labels) return nullptr;
-  TextCacheLease texts;
-  Py_ssize_t entry = 0;
-  for (const Grid& grid : grids) {
-    for (const auto& tier : grid.tiers) {
-      for (const auto& item : tier.items) {
-        PyObject* label = texts.cache().get(item.text);
-        if (label == nullptr) return nullptr;
-        PyList_SET_ITEM(labels.get(), entry++, label);  // steals
-      }
-    }
-  }
-  Ref tier_names(PyList_New(static_cast<Py_ssize_t>(total)));
-  if (!tier_names) return nullptr;
-  entry = 0;
-  for (const Grid& grid : grids) {
+
+  // Appends the entries of `grid`, file number `file`, with `files_left`
+  // more files to come; false with an exception set.
+  template <class Grid>
+  bool add(const Grid& grid, std::size_t file, std::size_t files_left) {
+    std::size_t entries = 0;
+    for (const auto& tier : grid.tiers) entries += tier.items.size();
+    if (entries == 0) return true;
+    reserve(entries, file, files_left);
+    // From here on nothing throws: every push_back has its room.
+    TextCacheLease texts;  // the file's text stays put while it is in use
     for (const auto& tier : grid.tiers) {
       if (tier.items.empty()) continue;
-      Ref name(texts.cache().get(tier.name));
-      if (!name) return nullptr;
-      for (std::size_t i = 0; i < tier.items.size(); ++i)
-        PyList_SET_ITEM(tier_names.get(), entry++, Py_NewRef(name.get()));  // steals
+      PyObject* name = texts.cache().get(tier.name);
+      if (name == nullptr) return false;
+      const textgrid::Flag flag = tier.is_interval ? 1 : 0;
+      for (const auto& item : tier.items) {
+        PyObject* label = texts.cache().get(item.text);
+        if (label == nullptr) {
+          Py_DECREF(name);
+          return false;
+        }
+        labels_.push_back(label);
+        names_.push_back(Py_NewRef(name));
+        tmins_.push_back(item.tmin);
+        tmaxs_.push_back(item.tmax);
+        flags_.push_back(flag);
+        if (with_file_ids_) ids_.push_back(static_cast<std::uint32_t>(file));
+      }
+      Py_DECREF(name);
     }
+    return true;
   }
-  if (!with_file_ids) {
+
+  // The tuple of the columns (the arrays made first, then the lists), or null.
+  PyObject* finish() {
+    fit(tmins_);
+    fit(tmaxs_);
+    fit(flags_);
+    fit(ids_);
+    Ref tmins(make_array(std::move(tmins_)));
+    if (!tmins) return nullptr;
+    Ref tmaxs(make_array(std::move(tmaxs_)));
+    if (!tmaxs) return nullptr;
+    Ref flags(make_array(std::move(flags_)));
+    if (!flags) return nullptr;
+    Ref ids;
+    if (with_file_ids_) {
+      ids.reset(make_array(std::move(ids_)));
+      if (!ids) return nullptr;
+    }
+    Ref labels(into_list(labels_));
+    if (!labels) return nullptr;
+    Ref tier_names(into_list(names_));
+    if (!tier_names) return nullptr;
+    if (!with_file_ids_) {
+      return new_tuple(std::move(tmins), std::move(tmaxs), std::move(labels),
+                       std::move(tier_names), std::move(flags));
+    }
     return new_tuple(std::move(tmins), std::move(tmaxs), std::move(labels),
-                     std::move(tier_names), std::move(flags));
+                     std::move(tier_names), std::move(flags), std::move(ids));
   }
-  return new_tuple(std::move(tmins), std::move(tmaxs), std::move(labels), std::move(tier_names),
-                   std::move(flags), std::move(ids));
-}
+
+ private:
+  // Room for `more` entries. The columns grow to a guess from the files so
+  // far, so that those of a corpus of like files are allocated about once
+  // instead of doubling (and their arrays keep no spare half).
+  void reserve(std::size_t more, std::size_t files_done, std::size_t files_left) {
+    const std::size_t size = labels_.size();
+    const std::size_t needed = size + more;
+    if (needed <= labels_.capacity()) return;
+    const std::size_t guess = needed + needed / (files_done + 1) * files_left;
+    const std::size_t capacity = std::max(guess, size + size / 2);
+    labels_.reserve(capacity);
+    names_.reserve(capacity);
+    tmins_.reserve(capacity);
+    tmaxs_.reserve(capacity);
+    flags_.reserve(capacity);
+    if (with_file_ids_) ids_.reserve(capacity);
+  }
+
+  // A column whose guess overshot is copied to its size before its array
+  // owns it.
+  template <class T>
+  static void fit(std::vector<T>& column) {
+    if (column.capacity() > column.size() + column.size() / 8) column.shrink_to_fit();
+  }
+
+  // A new list that takes over the references in `items`, or null.
+  static PyObject* into_list(std::vector<PyObject*>& items) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
+    if (list == nullptr) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), items[i]);  // steals
+    }
+    items.clear();
+    return list;
+  }
+
+  const bool with_file_ids_;
+  std::vector<double> tmins_, tmaxs_;
+  std::vector<textgrid::Flag> flags_;
+  std::vector<std::uint32_t> ids_;
+  std::vector<PyObject*> labels_, names_;  // strong references
+};
 
 }  // namespace
 
@@ -183,7 +235,9 @@ PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     const auto grid = textgrid::read_view_from_file(file, strict, file_type, python_should_stop);
     if (!grid) return raise_read_error(file, grid.error());
     const GcPause pause;
-    return build_columns(std::span<const textgrid::TextGridView>(&*grid, 1), false);
+    Columns columns(false);
+    if (!columns.add(*grid, 0, 0)) return nullptr;
+    return columns.finish();
   });
 }
 
@@ -198,12 +252,15 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                         file_type)) {
       return nullptr;
     }
-    const std::vector<textgrid::TextGridView> results =
-        textgrid::read_textgrid_views(files, strict, file_type, python_should_stop);
-    if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
-    std::vector<std::string>().swap(files);
     const GcPause pause;
-    return build_columns(std::span<const textgrid::TextGridView>(results), true);
+    Columns columns(true);
+    const std::size_t count = files.size();
+    const bool built = build_in_order(
+        files, strict, file_type, [&](std::size_t i, const textgrid::TextGridView& view) {
+          return columns.add(view, i, count - i - 1);
+        });
+    if (!built) return nullptr;
+    return columns.finish();
   });
 }
 

@@ -19,8 +19,9 @@ def test_concurrent_calls_agree_with_serial(tmp_path):
         path = paths[index % len(paths)]
         data = plinth.textgrid2data(path, True, "auto")
         vectors = plinth.textgrid2vectors(path, True, "auto")
-        batch = plinth.textgrids2data(paths, True, "auto")
-        columns = plinth.textgrids2vectors(paths, True, "auto")
+        # Above the parallel threshold: the six callers share the pool's workers.
+        batch = plinth.textgrids2data(paths * 12, True, "auto")
+        columns = plinth.textgrids2vectors(paths * 12, True, "auto")
         out = str(out_dir / f"{tag}-{index}.TextGrid")
         plinth.data2textgrid(data[2], data[0], data[1], out, "long")
         written = plinth.textgrid2data(out, True, "long")
@@ -53,6 +54,31 @@ def test_concurrent_calls_agree_with_serial(tmp_path):
     for index, got in results.values():
         assert got == expected[index]
         assert got[4] == got[0] and got[5] == got[0]
+
+
+def test_other_threads_run_while_a_batch_reads(tmp_path):
+    # The calling thread lets go of the interpreter lock while it reads a file
+    # or waits for one: a Python thread keeps counting through the call.
+    items = [(k / 4, (k + 1) / 4, f"w{k}") for k in range(3000)]
+    path = write_textgrid(tmp_path / "big.TextGrid", (0.0, 750.0, [("w", True, items)]), "long")
+    count = [0]
+    done = threading.Event()
+
+    def counter():
+        while not done.is_set():
+            count[0] += 1
+
+    thread = threading.Thread(target=counter)
+    thread.start()
+    try:
+        for call in (plinth.textgrids2data, plinth.textgrids2vectors):
+            before = count[0]
+            result = call([path] * 60, True, "auto")
+            assert count[0] > before, call
+            assert len(result) == 60 if call is plinth.textgrids2data else len(result[0]) == 180000
+    finally:
+        done.set()
+        thread.join()
 
 
 def test_first_numpy_use_from_many_threads(tmp_path):

@@ -213,6 +213,7 @@ Piece read_piece(const ReadRequest& request, std::size_t begin, std::size_t end)
     group.clear();
     held = GridSize{};
   };
+  const detail::OneThreadReads one_thread;  // the other pieces keep the pool busy
   for (std::size_t i = begin; i < end; ++i) {
     if (request.relay.stopped()) break;  // the caller raises; what is read is dropped
     Result<TextGridView> grid =

@@ -1,9 +1,12 @@
+#include <atomic>
 #include <span>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
 #include "lib.hpp"
 #include "parallel_map.hpp"
+#include "thread_pool.hpp"
 
 namespace textgrid {
 
@@ -14,6 +17,7 @@ namespace {
 template <class M>
 Result<M> read_model(const std::string& path, bool strict, std::string_view file_type,
                      const ShouldStop& should_stop) {
+  const detail::OneThreadReads one_thread;  // the other files keep the pool busy
   if constexpr (std::is_same_v<M, TextGridView>) {
     return read_view_from_file(path, strict, file_type, should_stop);
   } else {
@@ -65,6 +69,37 @@ std::vector<TextGridView> read_textgrid_views(const std::vector<std::string>& fi
   return read_files<TextGridView, TextGridView>(
       files, strict, file_type, should_stop,
       [](TextGridView& textgrid) { return std::move(textgrid); });
+}
+
+void read_views_in_order(const std::vector<std::string>& files, bool strict,
+                         std::string_view file_type, const ShouldStop& should_stop,
+                         const CallerLock& caller_lock, const ConsumeView& consume) {
+  StopRelay relay(should_stop);
+  std::atomic<bool> cancel{false};
+  const std::thread::id caller = std::this_thread::get_id();
+  // Also set without a hook: a file in flight when the consumer gives up must
+  // not keep the call waiting on a FIFO. The caller reads with its lock let
+  // go, and asks the hook with it held.
+  const ShouldStop relayed = [&] {
+    if (cancel.load(std::memory_order_relaxed) || relay.stopped()) return true;
+    if (should_stop && std::this_thread::get_id() == caller) {
+      if (caller_lock.acquire) caller_lock.acquire();
+      relay.poll();
+      if (caller_lock.release) caller_lock.release();
+    }
+    return relay.stopped();
+  };
+  auto produce = [&](std::size_t i) {
+    if (relay.stopped()) return TextGridView{};
+    const detail::OneThreadReads one_thread;  // the other files keep the pool busy
+    Result<TextGridView> view = read_view_from_file(files[i], strict, file_type, relayed);
+    return view ? std::move(*view) : TextGridView{};
+  };
+  auto hand_over = [&](std::size_t i, TextGridView&& view) { return consume(i, std::move(view)); };
+  std::function<void()> while_waiting;
+  if (should_stop) while_waiting = [&relay] { relay.poll(); };
+  produce_in_order<TextGridView>(files.size(), produce, hand_over, caller_lock, cancel,
+                                 while_waiting);
 }
 
 std::vector<TextGridData> files_to_data(const std::vector<std::string>& files, bool strict,

@@ -2,6 +2,8 @@
 // many files into the structured or the vector form.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "converter.hpp"
 #include "error.hpp"
 #include "interrupt.hpp"
+#include "ordered_stream.hpp"
 #include "textgrid.hpp"
 #include "textgrid_view.hpp"
 
@@ -47,6 +50,21 @@ std::vector<TextGrid> read_textgrids(const std::vector<std::string>& files, bool
 std::vector<TextGridView> read_textgrid_views(const std::vector<std::string>& files, bool strict,
                                               std::string_view file_type,
                                               const ShouldStop& should_stop = {});
+
+// Hands each file's view (as read_textgrid_views makes it: an empty view for
+// a file that fails, or that comes after a stop) to `consume(i, view)` on the
+// calling thread, in input order, each exactly once, while the pool reads the
+// files after it (produce_in_order: the caller holds `caller_lock` only while
+// it consumes). A view's text is dropped when its consume returns. `consume`
+// returning false ends the call early; an exception it throws is rethrown
+// once the workers are done. `should_stop` is asked on the calling thread
+// only, with the lock held: while a file that the caller reads waits for
+// data, or while the caller waits for a file; once it says stop, the files
+// not yet read are handed over empty.
+using ConsumeView = std::function<bool(std::size_t, TextGridView&&)>;
+void read_views_in_order(const std::vector<std::string>& files, bool strict,
+                         std::string_view file_type, const ShouldStop& should_stop,
+                         const CallerLock& caller_lock, const ConsumeView& consume);
 
 // Reads and converts every path, on the pool from the parallel threshold on;
 // a file that fails yields (0, 0, no tiers). Results in input order.

@@ -336,7 +336,7 @@ Result<TextGridView> parse_long_from(std::unique_ptr<std::string> owned, std::st
 
 Result<TextGridView> parse_long_view(std::string text, std::string name, bool strict) {
   auto owned = std::make_unique<std::string>(std::move(text));
-  const char* const stop = owned->size() >= kSplitSize && !detail::on_pool_worker() &&
+  const char* const stop = owned->size() >= kSplitSize && detail::may_split_reads() &&
                                    available_cpus() >= 2
                                ? split_point(*owned)
                                : nullptr;

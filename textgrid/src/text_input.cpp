@@ -100,7 +100,7 @@ Result<std::string> read_bytes(const std::string& path, const ShouldStop& should
   for (;;) {
     bytes.resize_and_overwrite(capacity, [&](char* data, std::size_t size) {
       prefer_huge_pages(data + used, size - used);
-      if (!waits && used == 0 && size - 1 >= kSplitBytes && !detail::on_pool_worker()) {
+      if (!waits && used == 0 && size - 1 >= kSplitBytes && detail::may_split_reads()) {
         used = read_in_two(fd.get(), data, size - 1);
       }
       while (used < size) {
@@ -263,7 +263,7 @@ namespace {
 // or after, where the whole check would have reached the cut at a character
 // start as the second check begins.
 bool is_valid_utf8_in_two(std::string_view s) {
-  if (s.size() < kSplitBytes || detail::on_pool_worker()) return is_valid_utf8(s);
+  if (s.size() < kSplitBytes || !detail::may_split_reads()) return is_valid_utf8(s);
   std::size_t cut = s.size() / 2;
   for (int back = 0; back < 3 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80; ++back) --cut;
   bool first = false, second = false;

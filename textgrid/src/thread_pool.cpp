@@ -96,6 +96,22 @@ class Pool {
     work_cv_.notify_one();
   }
 
+  // Queues `count` more uncut elements for `job`, each as (0, 1); returns how
+  // many the queue had room for.
+  std::size_t push_more(Job& job, std::size_t count) {
+    std::size_t pushed = 0;
+    {
+      std::lock_guard lock(mutex_);
+      try {
+        for (; pushed < count; ++pushed) queue_.push_back(Task{&job, 0, 1, 0});
+      } catch (const std::bad_alloc&) {
+      }
+      job.remaining += pushed;
+    }
+    for (std::size_t i = 0; i < pushed; ++i) work_cv_.notify_one();
+    return pushed;
+  }
+
   // Cuts the piece while it may (handing the right halves to the queue), then
   // runs what is left of it and accounts for it.
   void run_task(Task task) {
@@ -268,11 +284,46 @@ void run_parallel(std::size_t count, RangeWork work, const std::function<void()>
   if (job.error) std::rethrow_exception(job.error);
 }
 
+void run_beside(std::size_t helpers, RangeWork work,
+                const std::function<void(const AddHelper&)>& own) {
+  Pool& pool = current_pool();
+  helpers = std::min(helpers, pool.workers());
+  if (helpers == 0) {
+    own([] { return false; });
+    return;
+  }
+  Job job{work, 0};
+  pool.push_more(job, helpers);
+  std::exception_ptr own_error;
+  try {
+    own([&pool, &job] { return pool.push_more(job, 1) == 1; });
+  } catch (...) {
+    own_error = std::current_exception();
+  }
+  // The job lives on this stack: wait for every element even when `own` threw.
+  if (pool.is_own_worker()) {
+    pool.wait_helping(job);
+  } else {
+    pool.wait_blocking(job, {});
+  }
+  if (own_error) std::rethrow_exception(own_error);
+  if (job.error) std::rethrow_exception(job.error);
+}
+
 bool thread_pool_started() { return g_pool.load(std::memory_order_acquire) != nullptr; }
 
 std::size_t thread_pool_workers() { return current_pool().workers(); }
 
 bool on_pool_worker() { return t_worker_of != nullptr; }
+
+namespace {
+thread_local int t_one_thread_reads = 0;
+}  // namespace
+
+OneThreadReads::OneThreadReads() { ++t_one_thread_reads; }
+OneThreadReads::~OneThreadReads() { --t_one_thread_reads; }
+
+bool may_split_reads() { return t_worker_of == nullptr && t_one_thread_reads == 0; }
 
 void reset_thread_pool_for_testing(std::size_t workers) {
   std::lock_guard lock(g_start_mutex);

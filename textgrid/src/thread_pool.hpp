@@ -27,12 +27,41 @@ void run_parallel(std::size_t count, RangeWork work,
 
 inline constexpr int kWaitSliceMs = 100;
 
+// Queues `helpers` (at most the worker count) elements of `work` for the
+// pool's workers, each run as work.run(context, 0, 1), and meanwhile runs
+// `own` on the calling thread, which may queue more such elements for the
+// call through the function it is given (false when the queue had no room).
+// Then blocks until every queued element has ended, and rethrows the first
+// exception that `own` or an element threw. An element may start late, after
+// `own` is done: `own` must be able to finish without any, and an element
+// must never wait for `own` (a worker that waits for the calling thread,
+// while that thread waits for the pool on another call, would deadlock).
+// With no workers `own` runs alone. Starts the pool if needed.
+using AddHelper = std::function<bool()>;
+void run_beside(std::size_t helpers, RangeWork work,
+                const std::function<void(const AddHelper&)>& own);
+
 // Returns whether this process has started its pool (false again in a child
 // after fork(), until its first parallel call).
 bool thread_pool_started();
 
 // Returns whether the calling thread is a worker of this process's pool.
 bool on_pool_worker();
+
+// While one lives, reads on its thread count as one of many read side by
+// side (a batch): a large file is then read on that thread alone.
+class OneThreadReads {
+ public:
+  OneThreadReads();
+  ~OneThreadReads();
+  OneThreadReads(const OneThreadReads&) = delete;
+  OneThreadReads& operator=(const OneThreadReads&) = delete;
+};
+
+// Whether a read on the calling thread may hand half of a large file to the
+// pool: not on a worker (its pool is busy with other files), not within a
+// OneThreadReads.
+bool may_split_reads();
 
 // Returns the worker count of the pool, starting it if needed. The count is
 // PLINTH_NUM_THREADS when that holds a positive number at pool start, else
