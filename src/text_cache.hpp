@@ -37,12 +37,16 @@ class TextCache {
       slot = Slot{};
     }
     kept_ = 0;
+    hits_ = 0;
   }
 
   // A new reference to the str of `text` (valid UTF-8), or null with the
   // Python error set.
   PyObject* get(std::string_view text) {
     if (text.empty() || text.size() > kLongest) return new_text(text);
+    // Full, and most texts were new: the rest will be too (a tier of
+    // free transcriptions); spare them the lookup.
+    if (kept_ == kMostKept && hits_ < kMostKept / 4) return new_text(text);
     if (!slots_) {
       slots_.reset(new (std::nothrow) Slot[kSlots]());
       used_.reset(new (std::nothrow) std::uint16_t[kMostKept]);
@@ -63,6 +67,7 @@ class TextCache {
       }
       if (slot.hash == hash && slot.size == text.size() &&
           std::memcmp(slot.bytes, text.data(), text.size()) == 0) {
+        ++hits_;
         return Py_NewRef(slot.str);
       }
     }
@@ -101,6 +106,7 @@ class TextCache {
   std::unique_ptr<Slot[]> slots_;
   std::unique_ptr<std::uint16_t[]> used_;  // the slots in use, in the order filled
   std::size_t kept_ = 0;
+  std::size_t hits_ = 0;
 };
 
 // The cache of the build under way: one for the process, used with the

@@ -1,6 +1,7 @@
 // Numbers: the conversion of a value's text into a time or a count. One pass
-// over the digits for the common decimal forms; the exact general conversion
-// of the standard library for the rest.
+// over the digits for the common decimal forms, settled by Clinger's fast
+// path or Eisel and Lemire's products; the exact general conversion of the
+// standard library for the rest.
 #pragma once
 
 #include <cstdint>
