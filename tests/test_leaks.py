@@ -67,7 +67,9 @@ def test_exported_tables_do_not_leak(big_file):
     pl = pytest.importorskip("polars")
     table = plinth.textgrids2table([big_file] * 30, True, "auto")
     _assert_flat(lambda: pa.table(plinth.textgrids2table([big_file] * 3, True, "auto")), 700)
-    _assert_flat(lambda: pl.DataFrame(table), 700)
+    # polars keeps a few hundred blocks of its own now and then (one CI run kept
+    # 233 over 700 calls); a table lost per call would keep at least 700.
+    _assert_flat(lambda: pl.DataFrame(table), 700, max_blocks=450)
     # Capsules that nobody consumes: a stream keeps its table, so one lost shows.
     _assert_flat(lambda: plinth.textgrid2table(big_file, True, "long").__arrow_c_stream__(), 1500)
     _assert_flat(lambda: table.__arrow_c_schema__(), 12000)
