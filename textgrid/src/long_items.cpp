@@ -1,51 +1,10 @@
 #include "long_items.hpp"
 
-#include <bit>
-#include <cstdint>
 #include <cstring>
 
+#include "line_scan.hpp"
+
 namespace textgrid {
-
-namespace {
-
-// The ASCII blanks that the trim takes from a line's end, its line feed aside.
-bool is_line_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// Returns the byte after the line feed that ends a line at `p` if only
-// blanks stand before it; nullptr otherwise, or when no line feed follows.
-const char* after_blanks_and_newline(const char* p, const char* end) {
-  // Praat ends each value line with one blank.
-  if (end - p >= 2 && p[0] == ' ' && p[1] == '\n') return p + 2;
-  while (p != end && is_line_blank(*p)) ++p;
-  return p != end && *p == '\n' ? p + 1 : nullptr;
-}
-
-// Returns the first byte at or after `p` that is `a` or `b`, or `end`; eight
-// bytes at a time. Only the lowest flagged byte of a word is certain, and it
-// is the one taken.
-template <char a, char b>
-const char* find_either(const char* p, const char* end) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-  while (end - p >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    const std::uint64_t x = word ^ (kOnes * static_cast<unsigned char>(a));
-    const std::uint64_t y = word ^ (kOnes * static_cast<unsigned char>(b));
-    const std::uint64_t found = (((x - kOnes) & ~x) | ((y - kOnes) & ~y)) & kHigh;
-    if (found != 0 && std::endian::native == std::endian::little) {
-      return p + (std::countr_zero(found) >> 3);
-    }
-    if (found != 0) break;
-    p += 8;
-  }
-  while (p != end && *p != a && *p != b) ++p;
-  return p;
-}
-
-}  // namespace
 
 ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
   const char* const end = lines.text_end();
@@ -62,7 +21,7 @@ ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
         const bool heading = std::memcmp(p, "intervals [", 11) == 0 ||
                              std::memcmp(p, "points [", 8) == 0;
         if (!heading) return item;
-        const char* newline = find_either<'\n', '\n'>(p + 8, end);
+        const char* newline = detail::find_either<'\n', '\n'>(p + 8, end);
         if (newline == end) return item;
         lines.took_line(newline + 1);
         item = &tier.items.emplace_back();
@@ -82,11 +41,8 @@ ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
           return item;
         }
         double value = 0.0;
-        const char* const number_end = scan_real(p + key, end, value);
-        if (number_end == nullptr ||
-            (after = after_blanks_and_newline(number_end, end)) == nullptr) {
-          return item;
-        }
+        after = detail::number_line(p + key, end, value);
+        if (after == nullptr) return item;
         if (target != nullptr) {
           *target = value;
         } else {
@@ -96,20 +52,11 @@ ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
       }
       case 't':
       case 'm': {
-        const char* open = nullptr;
-        if (std::memcmp(p, "text = \"", 8) == 0) {
-          open = p + 8;
-        } else if (std::memcmp(p, "mark = \"", 8) == 0) {
-          open = p + 8;
-        } else {
+        if (std::memcmp(p, "text = \"", 8) != 0 && std::memcmp(p, "mark = \"", 8) != 0) {
           return item;
         }
-        const char* const close = find_either<'"', '\n'>(open, end);
-        if (close == end || *close != '"' || close + 1 == end || close[1] == '"' ||
-            (after = after_blanks_and_newline(close + 1, end)) == nullptr) {
-          return item;
-        }
-        item->text = std::string_view(open, static_cast<std::size_t>(close - open));
+        after = detail::text_line(p + 7, end, item->text);
+        if (after == nullptr) return item;
         break;
       }
       default:
@@ -118,6 +65,5 @@ ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
     lines.took_line(after);
   }
 }
-
 
 }  // namespace textgrid

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "line_scan.hpp"
 #include "text_rules.hpp"
 
 namespace textgrid {
@@ -70,6 +71,9 @@ class Positions {
   // Offset in the text of the next line.
   std::size_t offset() const { return lines_.offset(); }
 
+  // The cursor, for lines read straight from the text.
+  LineCursor& cursor() { return lines_; }
+
   std::unexpected<Error> failure() { return std::unexpected(std::move(failure_)); }
 
  private:
@@ -83,6 +87,42 @@ class Positions {
   LineCursor lines_;
   Error failure_;
 };
+
+// Praat writes an interval as three lines, its times and its quoted text
+// ("0.5", "1", ""a""), a point as two. Items whose lines have exactly those
+// shapes are read here straight from the text, up to `most` of them, each
+// whole or not at all; the first item of any other shape (a text over
+// several lines or with doubled quotes, a blank outside ASCII, an odd
+// number) is left to the full rules, which would read these alike. Returns
+// how many items were read.
+std::uint64_t read_items(LineCursor& lines, TierView& tier, std::uint64_t most) {
+  const char* const end = lines.text_end();
+  std::uint64_t read = 0;
+  while (read < most) {
+    ItemView item;
+    const char* const first = detail::skip_spaces(lines.next_line_start(), end);
+    const char* second = detail::number_line(first, end, item.tmin);
+    if (second == nullptr) break;
+    second = detail::skip_spaces(second, end);
+    const char* third = second;
+    if (tier.is_interval) {
+      third = detail::number_line(second, end, item.tmax);
+      if (third == nullptr) break;
+      third = detail::skip_spaces(third, end);
+    } else {
+      item.tmax = item.tmin;
+    }
+    if (third == end || *third != '"') break;
+    const char* const after = detail::text_line(third, end, item.text);
+    if (after == nullptr) break;
+    tier.items.push_back(item);
+    lines.took_line(second);
+    if (tier.is_interval) lines.took_line(third);
+    lines.took_line(after);
+    ++read;
+  }
+  return read;
+}
 
 }  // namespace
 
@@ -163,6 +203,11 @@ Result<TextGridView> parse_short_view(std::string owned, std::string name, bool 
       case Section::InItem: {
         const std::size_t t = grid.tiers.size() - 1;
         TierView& tier = grid.tiers.back();
+        items_left -= read_items(lines.cursor(), tier, items_left);
+        if (items_left == 0) {
+          section = Section::InTierList;
+          break;
+        }
         const std::size_t i = tier.items.size();
         ItemView& item = tier.items.emplace_back();
         if (tier.is_interval) {
