@@ -7,11 +7,8 @@
 // median of each in ms and its ratio to the limit.
 //
 // Usage: bench_stages [--reps N] long|short FILE
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +20,7 @@
 #include "lib.hpp"
 #include "parser_long.hpp"
 #include "parser_short.hpp"
+#include "read_whole.hpp"
 #include "text_rules.hpp"
 
 namespace {
@@ -35,21 +33,9 @@ namespace {
 // limit_baseline's read: the whole file from the page cache, every line
 // break counted.
 std::size_t read_and_count(const std::string& path, std::vector<char>& buffer) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) die(path + ": " + std::strerror(errno));
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) die(path);
-  const auto size = static_cast<std::size_t>(info.st_size);
-  if (buffer.size() < size) buffer.resize(size);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t got = ::read(fd, buffer.data() + done, size - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) die(path);
-    done += static_cast<std::size_t>(got);
-  }
-  ::close(fd);
-  return static_cast<std::size_t>(std::count(buffer.data(), buffer.data() + size, '\n'));
+  const auto size = read_whole(path, buffer);
+  if (!size) die(path + ": " + std::strerror(errno));
+  return static_cast<std::size_t>(std::count(buffer.data(), buffer.data() + *size, '\n'));
 }
 
 struct Stage {

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "read_whole.hpp"
+
 namespace {
 
 struct Totals {
@@ -32,29 +34,16 @@ struct Totals {
   std::exit(1);
 }
 
-// Reads the whole file into buffer (grown as needed) and returns its size.
-std::size_t read_whole(const std::string& path, std::vector<char>& buffer) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) die(path);
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) die(path);
-  const auto size = static_cast<std::size_t>(info.st_size);
-  if (buffer.size() < size) buffer.resize(size);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t got = ::read(fd, buffer.data() + done, size - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) die(path);
-    done += static_cast<std::size_t>(got);
-  }
-  ::close(fd);
-  return size;
+std::size_t read_whole_or_die(const std::string& path, std::vector<char>& buffer) {
+  const auto size = read_whole(path, buffer);
+  if (!size) die(path);
+  return *size;
 }
 
 Totals read_and_count(const std::vector<std::string>& paths, std::vector<char>& buffer) {
   Totals totals;
   for (const auto& path : paths) {
-    const std::size_t size = read_whole(path, buffer);
+    const std::size_t size = read_whole_or_die(path, buffer);
     totals.bytes += size;
     totals.lines += static_cast<std::size_t>(
         std::count(buffer.data(), buffer.data() + size, '\n'));
@@ -131,7 +120,7 @@ int main(int argc, char** argv) {
   }
   if (mode == "write" && argc - arg == 2) {
     const std::string destination = argv[arg + 1];
-    buffer.resize(read_whole(argv[arg], buffer));
+    buffer.resize(read_whole_or_die(argv[arg], buffer));
     write_whole(destination, buffer);
     const double median = median_seconds(reps, [&] { write_whole(destination, buffer); });
     std::printf("{\"mode\": \"write\", \"files\": 1, \"bytes\": %zu, \"reps\": %d, "

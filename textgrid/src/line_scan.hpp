@@ -50,6 +50,14 @@ inline const char* find_either(const char* p, const char* end) {
   return p;
 }
 
+// Whether the line whose first non-blank byte is at `p` is an item heading
+// as Praat writes it: "intervals [" or "points [", with room after it for
+// the rest of the heading. What follows the "[" does not matter.
+inline bool is_item_heading(const char* p, const char* end) {
+  return end - p >= 16 &&
+         (std::memcmp(p, "intervals [", 11) == 0 || std::memcmp(p, "points [", 8) == 0);
+}
+
 // A line that holds a number, then blanks: sets `value` and returns the byte
 // after the line feed.
 inline const char* number_line(const char* p, const char* end, double& value) {

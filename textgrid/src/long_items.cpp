@@ -17,10 +17,7 @@ ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
     switch (p[0]) {
       case 'i':
       case 'p': {
-        // A heading: what follows its "[" does not matter.
-        const bool heading = std::memcmp(p, "intervals [", 11) == 0 ||
-                             std::memcmp(p, "points [", 8) == 0;
-        if (!heading) return item;
+        if (!detail::is_item_heading(p, end)) return item;
         const char* newline = detail::find_either<'\n', '\n'>(p + 8, end);
         if (newline == end) return item;
         lines.took_line(newline + 1);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cpus.hpp"
+#include "line_scan.hpp"
 #include "long_items.hpp"
 #include "parallel_map.hpp"
 #include "text_rules.hpp"
@@ -226,12 +227,9 @@ Result<LongReading::Outcome> LongReading::run(const char* stop) {
 // thread would cost more than it saves.
 constexpr std::size_t kSplitSize = std::size_t{1} << 20;
 
-// Whether the line that begins at `start` is an item heading, which after
-// its indentation begins "intervals [" or "points [".
+// Whether the line that begins at `start` is an item heading.
 bool begins_item(const char* start, const char* end) {
-  const char* const word = detail::skip_spaces(start, end);
-  return end - word >= 16 &&
-         (std::memcmp(word, "intervals [", 11) == 0 || std::memcmp(word, "points [", 8) == 0);
+  return detail::is_item_heading(detail::skip_spaces(start, end), end);
 }
 
 // Returns the start of an item heading line near the middle of `text`, or

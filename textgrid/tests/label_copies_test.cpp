@@ -4,14 +4,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "converter.hpp"
+#include "counting_new.hpp"
 
 namespace {
 
@@ -23,36 +22,10 @@ std::atomic<std::size_t> name_allocations{0};
 
 }  // namespace
 
-// Plain malloc and free behind the counters, for every form the library may
-// pair (sanitizers replace them all, so none may be left to theirs). GCC
-// cannot see that they pair.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-void* counted_malloc(std::size_t size) noexcept {
+void count_allocation(std::size_t size) noexcept {
   if (size == kLabelLength + 1) label_allocations.fetch_add(1, std::memory_order_relaxed);
   if (size == kNameLength + 1) name_allocations.fetch_add(1, std::memory_order_relaxed);
-  return std::malloc(size == 0 ? 1 : size);
 }
-void* counted_new(std::size_t size) {
-  if (void* p = counted_malloc(size)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) { return counted_new(size); }
-void* operator new[](std::size_t size) { return counted_new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return counted_malloc(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return counted_malloc(size);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace textgrid {
 namespace {

@@ -4,14 +4,13 @@
 #include "textgrid_view.hpp"
 
 #include <atomic>
-#include <cstdlib>
 #include <functional>
-#include <new>
 #include <string>
 #include <utility>
 
 #include <gtest/gtest.h>
 
+#include "counting_new.hpp"
 #include "parser_long.hpp"
 #include "parser_short.hpp"
 
@@ -19,34 +18,9 @@ namespace {
 std::atomic<std::size_t> allocations{0};
 }  // namespace
 
-// Every form the library may pair, over plain malloc and free (sanitizers
-// replace them all, so none may be left to theirs).
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-void* counted_malloc(std::size_t size) noexcept {
+void count_allocation(std::size_t) noexcept {
   allocations.fetch_add(1, std::memory_order_relaxed);
-  return std::malloc(size == 0 ? 1 : size);
 }
-void* counted_new(std::size_t size) {
-  if (void* p = counted_malloc(size)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) { return counted_new(size); }
-void* operator new[](std::size_t size) { return counted_new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return counted_malloc(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return counted_malloc(size);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace textgrid {
 namespace {
