@@ -251,6 +251,10 @@ def run_main(argv: list[str]) -> int:
     parser.add_argument("--quick", action="store_true", help="few repetitions, for a smoke run")
     parser.add_argument("--only", default="", help="comma-separated workload ids")
     args = parser.parse_args(argv)
+    known = [w.id for w in WORKLOADS]
+    unknown = [i for i in args.only.split(",") if i and i not in known] if args.only else []
+    if unknown:  # an empty run would overwrite the last results with nothing
+        parser.error(f"unknown workload {', '.join(unknown)}; the workloads are {', '.join(known)}")
 
     from peers import load_tools
     import report
