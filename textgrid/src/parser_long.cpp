@@ -298,6 +298,13 @@ Result<LongReading> read_in_two(std::string& text, std::vector<TierView>& tiers,
   return first;
 }
 
+Result<LongReading> read_in_one(std::string& text, std::vector<TierView>& tiers) {
+  LongReading reading(text, 0, text.size(), tiers);
+  auto outcome = reading.run(nullptr);
+  if (!outcome) return std::unexpected(std::move(outcome.error()));
+  return reading;
+}
+
 // Reads the text in one stretch, or in two from `stop` on (see read_in_two).
 Result<TextGridView> parse_long_from(std::unique_ptr<std::string> owned, std::string name,
                                      bool strict, const char* stop) {
@@ -308,12 +315,8 @@ Result<TextGridView> parse_long_from(std::unique_ptr<std::string> owned, std::st
   std::vector<TierView> later_tiers;
   Result<LongReading> reading = stop != nullptr
                                     ? read_in_two(text, grid.tiers, later_tiers, stop)
-                                    : Result<LongReading>(LongReading(text, 0, text.size(), grid.tiers));
+                                    : read_in_one(text, grid.tiers);
   if (!reading) return std::unexpected(std::move(reading.error()));
-  if (stop == nullptr) {
-    auto outcome = reading->run(nullptr);
-    if (!outcome) return std::unexpected(std::move(outcome.error()));
-  }
   // Texts taken as they stood while two threads read: collapsed now.
   for (const Uncollapsed& u : reading->uncollapsed) {
     TierView& tier = grid.tiers[u.tier];

@@ -185,7 +185,6 @@ class LineCursor {
   std::string_view locate_text(std::string_view value, bool& quoted);
 
  private:
-
   // Returns the offset of the closing quote on the first line at or after
   // `from` whose text, trimmed at its end, ends in an odd number of quotes,
   // and in `line_end` the offset just past that line; npos when none.

@@ -314,8 +314,6 @@ bool thread_pool_started() { return g_pool.load(std::memory_order_acquire) != nu
 
 std::size_t thread_pool_workers() { return current_pool().workers(); }
 
-bool on_pool_worker() { return t_worker_of != nullptr; }
-
 namespace {
 thread_local int t_one_thread_reads = 0;
 }  // namespace

@@ -45,9 +45,6 @@ void run_beside(std::size_t helpers, RangeWork work,
 // after fork(), until its first parallel call).
 bool thread_pool_started();
 
-// Returns whether the calling thread is a worker of this process's pool.
-bool on_pool_worker();
-
 // While one lives, reads on its thread count as one of many read side by
 // side (a batch): a large file is then read on that thread alone.
 class OneThreadReads {

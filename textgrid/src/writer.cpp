@@ -326,8 +326,12 @@ TierText short_tier(const Tier& tier) {
   return text;
 }
 
+// The lines every text TextGrid begins with, in both layouts.
+constexpr std::string_view kFileHead{"File type = \"ooTextFile\"\r\nObject class = \"TextGrid\"\r\n\r\n"};
+
 std::string long_header(const TextGrid& grid) {
-  std::string header = "File type = \"ooTextFile\"\r\nObject class = \"TextGrid\"\r\n\r\nxmin = ";
+  std::string header{kFileHead};
+  header += "xmin = ";
   append_time(header, grid.tmin);
   header += " \r\nxmax = ";
   append_time(header, grid.tmax);
@@ -339,7 +343,7 @@ std::string long_header(const TextGrid& grid) {
 }
 
 std::string short_header(const TextGrid& grid) {
-  std::string header = "File type = \"ooTextFile\"\r\nObject class = \"TextGrid\"\r\n\r\n";
+  std::string header{kFileHead};
   append_time(header, grid.tmin);
   header += "\r\n";
   append_time(header, grid.tmax);
