@@ -36,30 +36,46 @@ WARMUP_BELOW = 2.0
 class Workload:
     id: str
     title: str
-    kind: str          # "read", "corpus" or "write"
+    kind: str  # "read", "corpus" or "write"
     file: str = ""
     layout: str = "long"
     items_key: str = "items_long"
-    budget: float = 10.0    # seconds of repetitions per cell
+    budget: float = 10.0  # seconds of repetitions per cell
     max_reps: int = 15
-    timeout: float = 90.0   # a cell still running then is stopped
+    timeout: float = 90.0  # a cell still running then is stopped
 
 
 WORKLOADS = [
-    Workload("a", "(a) read long layout, 100,000 intervals, 3 tiers", "read", "long.TextGrid", "long"),
+    Workload(
+        "a", "(a) read long layout, 100,000 intervals, 3 tiers", "read", "long.TextGrid", "long"
+    ),
     Workload("b", "(b) read short layout, same TextGrid", "read", "short.TextGrid", "short"),
-    Workload("c", "(c) read corpus, 2,000 files of 2,000 intervals (long)", "corpus",
-             items_key="items_corpus", budget=45.0, max_reps=7, timeout=240.0),
+    Workload(
+        "c",
+        "(c) read corpus, 2,000 files of 2,000 intervals (long)",
+        "corpus",
+        items_key="items_corpus",
+        budget=45.0,
+        max_reps=7,
+        timeout=240.0,
+    ),
     Workload("d-long", "(d) write (a) in the long layout", "write", "long.TextGrid", "long"),
     Workload("d-short", "(d) write (a) in the short layout", "write", "long.TextGrid", "short"),
-    Workload("e", "(e) read point-tier-heavy file, 99,000 points + 1,000 intervals", "read",
-             "points.TextGrid", "long", items_key="items_points"),
+    Workload(
+        "e",
+        "(e) read point-tier-heavy file, 99,000 points + 1,000 intervals",
+        "read",
+        "points.TextGrid",
+        "long",
+        items_key="items_points",
+    ),
 ]
 QUICK = dict(budget=1.0, max_reps=3, timeout=60.0)
 
 
 def tool_by_name(name: str):
     from peers import load_tools
+
     tools, _ = load_tools()
     for tool in tools:
         if tool.name == name:
@@ -122,6 +138,7 @@ def run_cell(args) -> dict:
         work()
         record["bytes"] = os.path.getsize(out)
         record["output"] = out
+
     def count(result) -> None:
         if workload.kind != "write":
             record["items"] = round(tool.count(result) * scale)
@@ -142,8 +159,11 @@ def cell_main(argv: list[str]) -> int:
     try:
         record = run_cell(args)
     except Exception as error:  # a tool that fails on an input is a result too
-        record = {"tool": args.tool, "workload": args.workload,
-                  "error": f"{type(error).__name__}: {error}"[:300]}
+        record = {
+            "tool": args.tool,
+            "workload": args.workload,
+            "error": f"{type(error).__name__}: {error}"[:300],
+        }
     print("RESULT " + json.dumps(record), flush=True)
     return 0
 
@@ -153,7 +173,9 @@ def can_do(tool, workload: Workload) -> bool:
         return tool.read is not None and workload.layout in tool.read_layouts
     if workload.kind == "corpus":
         return tool.read_corpus is not None
-    return tool.write is not None and tool.read is not None and workload.layout in tool.write_layouts
+    return (
+        tool.write is not None and tool.read is not None and workload.layout in tool.write_layouts
+    )
 
 
 def spawn_cell(tool, workload: Workload, inputs: str, quick: bool) -> dict:
@@ -162,9 +184,21 @@ def spawn_cell(tool, workload: Workload, inputs: str, quick: bool) -> dict:
     timeout = QUICK["timeout"] if quick else workload.timeout
     if workload.kind == "read":
         timeout = tool.extra.get("read_timeout", timeout)
-    command = [sys.executable, os.path.abspath(__file__), "cell", "--tool", tool.name,
-               "--workload", workload.id, "--inputs", inputs,
-               "--budget", str(budget), "--max-reps", str(max_reps)]
+    command = [
+        sys.executable,
+        os.path.abspath(__file__),
+        "cell",
+        "--tool",
+        tool.name,
+        "--workload",
+        workload.id,
+        "--inputs",
+        inputs,
+        "--budget",
+        str(budget),
+        "--max-reps",
+        str(max_reps),
+    ]
     start = time.perf_counter()
     try:
         done = subprocess.run(command, capture_output=True, text=True, timeout=timeout)
@@ -172,11 +206,14 @@ def spawn_cell(tool, workload: Workload, inputs: str, quick: bool) -> dict:
         return {"tool": tool.name, "workload": workload.id, "timeout": timeout}
     for line in done.stdout.splitlines():
         if line.startswith("RESULT "):
-            record = json.loads(line[len("RESULT "):])
+            record = json.loads(line[len("RESULT ") :])
             record["wall"] = time.perf_counter() - start
             return record
-    return {"tool": tool.name, "workload": workload.id,
-            "error": f"exit {done.returncode}: {done.stderr.strip()[-300:]}"}
+    return {
+        "tool": tool.name,
+        "workload": workload.id,
+        "error": f"exit {done.returncode}: {done.stderr.strip()[-300:]}",
+    }
 
 
 def praat_item_count(path: str):
@@ -230,15 +267,24 @@ def machine_info() -> dict:
             memory = f"{int(f.readline().split()[1]) / 2**20:.0f} GiB"
     except (OSError, ValueError, IndexError):
         pass
-    return {"cpu": cpu, "cpus": len(os.sched_getaffinity(0)), "memory": memory,
-            "kernel": platform.release(), "python": platform.python_version(),
-            "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")}
+    return {
+        "cpu": cpu,
+        "cpus": len(os.sched_getaffinity(0)),
+        "memory": memory,
+        "kernel": platform.release(),
+        "python": platform.python_version(),
+        "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+    }
 
 
 def git_commit() -> str:
     try:
-        return subprocess.run(["git", "-C", HERE, "rev-parse", "--short", "HEAD"],
-                              capture_output=True, text=True, check=True).stdout.strip()
+        return subprocess.run(
+            ["git", "-C", HERE, "rev-parse", "--short", "HEAD"],
+            capture_output=True,
+            text=True,
+            check=True,
+        ).stdout.strip()
     except (OSError, subprocess.CalledProcessError):
         return "?"
 
@@ -274,9 +320,15 @@ def run_main(argv: list[str]) -> int:
             if not can_do(tool, workload):
                 continue
             if workload.kind == "write" and any(
-                    r["tool"] == tool.name and r["workload"] == "a" and "timeout" in r for r in records):
-                records.append({"tool": tool.name, "workload": workload.id,
-                                "error": "not run: its reader did not finish (a)"})
+                r["tool"] == tool.name and r["workload"] == "a" and "timeout" in r for r in records
+            ):
+                records.append(
+                    {
+                        "tool": tool.name,
+                        "workload": workload.id,
+                        "error": "not run: its reader did not finish (a)",
+                    }
+                )
                 continue
             record = spawn_cell(tool, workload, args.inputs, args.quick)
             if "output" in record:
@@ -284,21 +336,32 @@ def run_main(argv: list[str]) -> int:
             records.append(record)
             if "output" in record:
                 outputs.setdefault(workload.id, record["output"])
-            print(f"bench: {workload.id:8} {tool.name:40} {report.cell_summary(record)}", flush=True)
+            print(
+                f"bench: {workload.id:8} {tool.name:40} {report.cell_summary(record)}", flush=True
+            )
         limit = run_limit(args.limit_bin, workload, args.inputs, outputs)
         if limit:
             limits[workload.id] = limit
-            print(f"bench: {workload.id:8} {'limit':40} {limit['median_s'] * 1e3:.3f} ms", flush=True)
+            print(
+                f"bench: {workload.id:8} {'limit':40} {limit['median_s'] * 1e3:.3f} ms", flush=True
+            )
     machine = machine_info()
     # Other processes on the machine slow every cell alike; the record says how busy it was.
     machine["load"] = [round(load_at_start, 2), round(os.getloadavg()[0], 2)]
-    run = {"machine": machine, "commit": git_commit(), "inputs": info,
-           "versions": {tool.name: tool.version() for tool in tools}, "missing": missing,
-           "quick": args.quick, "seconds": time.perf_counter() - started,
-           "workloads": [w.__dict__ for w in workloads],
-           "pure_python": {tool.name: tool.pure_python for tool in tools},
-           "notes": {tool.name: tool.note for tool in tools if tool.note},
-           "records": records, "limits": limits}
+    run = {
+        "machine": machine,
+        "commit": git_commit(),
+        "inputs": info,
+        "versions": {tool.name: tool.version() for tool in tools},
+        "missing": missing,
+        "quick": args.quick,
+        "seconds": time.perf_counter() - started,
+        "workloads": [w.__dict__ for w in workloads],
+        "pure_python": {tool.name: tool.pure_python for tool in tools},
+        "notes": {tool.name: tool.note for tool in tools if tool.note},
+        "records": records,
+        "limits": limits,
+    }
     os.makedirs(os.path.join(args.results, "raw"), exist_ok=True)
     stamp = datetime.datetime.now(datetime.timezone.utc).strftime("%Y%m%dT%H%M%SZ")
     with open(os.path.join(args.results, "raw", f"run-{stamp}.json"), "w", encoding="utf-8") as f:

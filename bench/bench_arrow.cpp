@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "arrow_table.hpp"
-#include "lib.hpp"
-#include "parallel_map.hpp"
-#include "thread_pool.hpp"
+#include "arrow/arrow_table.hpp"
+#include "parallel/parallel_map.hpp"
+#include "parallel/thread_pool.hpp"
+#include "read/read.hpp"
 
 namespace {
 
@@ -37,7 +37,8 @@ std::string corpus_file(std::size_t seed, std::size_t intervals) {
     for (std::size_t j = 0; j < per_tier; ++j) {
       text.append("        intervals [").append(std::to_string(j + 1)).append("]:\n");
       text.append("            xmin = ").append(std::to_string(static_cast<double>(j) * 0.1));
-      text.append(" \n            xmax = ").append(std::to_string(static_cast<double>(j + 1) * 0.1));
+      text.append(" \n            xmax = ")
+          .append(std::to_string(static_cast<double>(j + 1) * 0.1));
       text.append(" \n            text = \"w").append(std::to_string((seed * 7919 + j) % 5000));
       text.append("\" \n");
     }
@@ -66,7 +67,8 @@ Timing time_runs(int repeats, F&& run) {
     const auto start = std::chrono::steady_clock::now();
     run();
     times.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
     wall_total += times.back();
   }
   const double cpu_total = process_cpu_ms() - cpu_start;
@@ -98,8 +100,8 @@ int main(int argc, char** argv) {
   for (const std::size_t workers : {std::size_t{1}, std::size_t{2}}) {
     textgrid::detail::reset_thread_pool_for_testing(workers);
     const Timing read = time_runs(repeats, [&] {
-      const auto counts = textgrid::parallel_map(
-          std::span<const std::string>(paths), [](const std::string& path) {
+      const auto counts =
+          textgrid::parallel_map(std::span<const std::string>(paths), [](const std::string& path) {
             auto grid = textgrid::read_from_file(path, false, "auto");
             return grid ? grid->tiers.size() : std::size_t{0};
           });
@@ -109,9 +111,8 @@ int main(int argc, char** argv) {
       if (textgrid::files_to_vectors(paths, false, "auto").size() != paths.size()) std::abort();
     });
     std::int64_t rows = 0;
-    const Timing table = time_runs(repeats, [&] {
-      rows = textgrid::read_table(paths, false, "auto").rows();
-    });
+    const Timing table =
+        time_runs(repeats, [&] { rows = textgrid::read_table(paths, false, "auto").rows(); });
     table_ms.push_back(table.median_ms);
     std::printf("%zu worker(s), %zu files, %lld rows\n", workers, files,
                 static_cast<long long>(rows));

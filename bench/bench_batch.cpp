@@ -4,17 +4,17 @@
 // The batch runs on a pool of one worker, then of two.
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "converter.hpp"
-#include "lib.hpp"
-#include "thread_pool.hpp"
+#include "model/converter.hpp"
+#include "parallel/thread_pool.hpp"
+#include "read/read.hpp"
 
 namespace {
 
@@ -70,9 +70,9 @@ Timing time_runs(int repeats, F&& run) {
   for (int r = 0; r < repeats; ++r) {
     const auto start = std::chrono::steady_clock::now();
     run();
-    times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                              start)
-                        .count());
+    times.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
     wall_total += times.back();
   }
   const double cpu_total = process_cpu_ms() - cpu_start;
@@ -89,7 +89,8 @@ TextGridVectors large_vectors(std::size_t count, bool shuffled) {
   v.labels.reserve(count);
   v.tier_of.reserve(count);
   v.is_intervals.reserve(count);
-  for (std::size_t t = 0; t < 10; ++t) v.tier_names.push_back(std::string("tier").append(std::to_string(t)));
+  for (std::size_t t = 0; t < 10; ++t)
+    v.tier_names.push_back(std::string("tier").append(std::to_string(t)));
   const std::size_t per_tier = count / 10;
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t slot = shuffled ? per_tier - 1 - i / 10 : i / 10;
@@ -133,8 +134,9 @@ int main(int argc, char** argv) {
       for (const TextGridVectors& v : results) entries += v.tmins.size();
     });
     batch_ms.push_back(timing.median_ms);
-    std::printf("files_to_vectors  %zu files, %zu entries, %zu worker(s): %.2f ms (cpu/wall %.2f)\n",
-                file_count, entries, workers, timing.median_ms, timing.cpu_per_wall);
+    std::printf(
+        "files_to_vectors  %zu files, %zu entries, %zu worker(s): %.2f ms (cpu/wall %.2f)\n",
+        file_count, entries, workers, timing.median_ms, timing.cpu_per_wall);
     if (entries != file_count * 30) {
       std::printf("  warning: expected %zu entries\n", file_count * 30);
     }
@@ -150,9 +152,9 @@ int main(int argc, char** argv) {
       TextGridVectors v = source;  // the call consumes its columns; copy outside the clock
       const auto start = std::chrono::steady_clock::now();
       auto textgrid = textgrid::from_vectors(std::move(v), 0.0, 100'001.0, std::nullopt);
-      times.push_back(std::chrono::duration<double, std::milli>(
-                          std::chrono::steady_clock::now() - start)
-                          .count());
+      times.push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count());
       ok = ok && textgrid.has_value() && textgrid->tiers.size() == 10;
     }
     std::sort(times.begin(), times.end());

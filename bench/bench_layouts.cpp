@@ -18,13 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "lib.hpp"
-#include "number_format.hpp"
-#include "parser_binary.hpp"
-#include "parser_chronological.hpp"
-#include "parser_long.hpp"
-#include "parser_short.hpp"
-#include "textgrid.hpp"
+#include "formats/parser_binary.hpp"
+#include "formats/parser_chronological.hpp"
+#include "formats/parser_long.hpp"
+#include "formats/parser_short.hpp"
+#include "model/textgrid.hpp"
+#include "read/read.hpp"
+#include "text/number_format.hpp"
 
 namespace {
 
@@ -66,8 +66,8 @@ std::string quoted(const std::string& s) {
 // As Praat's "Save as chronological text file" writes it (ASCII labels).
 std::string chronological_text(const TextGrid& grid) {
   using textgrid::format_time;
-  std::string out = "\"Praat chronological TextGrid text file\"\n" + format_time(grid.tmin) +
-                    " " + format_time(grid.tmax) + "   ! Time domain.\n" +
+  std::string out = "\"Praat chronological TextGrid text file\"\n" + format_time(grid.tmin) + " " +
+                    format_time(grid.tmax) + "   ! Time domain.\n" +
                     std::to_string(grid.tiers.size()) + "   ! Number of tiers.\n";
   struct Record {
     double time;
@@ -77,8 +77,8 @@ std::string chronological_text(const TextGrid& grid) {
   std::vector<Record> records;
   for (std::size_t t = 0; t < grid.tiers.size(); ++t) {
     const auto& tier = grid.tiers[t];
-    out += quoted(tier.is_interval ? "IntervalTier" : "TextTier") + " " + quoted(tier.name) +
-           " " + format_time(tier.tmin) + " " + format_time(tier.tmax) + "\n";
+    out += quoted(tier.is_interval ? "IntervalTier" : "TextTier") + " " + quoted(tier.name) + " " +
+           format_time(tier.tmin) + " " + format_time(tier.tmax) + "\n";
     for (std::size_t i = 0; i < tier.items.size(); ++i) {
       records.push_back({tier.items[i].tmin, t, i});
     }
@@ -171,8 +171,8 @@ std::size_t items_of(const textgrid::Result<TextGrid>& grid) {
 }
 
 void report(const char* what, const char* a_name, const char* b_name, std::pair<double, double> t) {
-  std::printf("%-10s %-14s %9.2f ms   %-14s %9.2f ms   ratio %.2f\n", what, a_name, t.first,
-              b_name, t.second, t.first / t.second);
+  std::printf("%-10s %-14s %9.2f ms   %-14s %9.2f ms   ratio %.2f\n", what, a_name, t.first, b_name,
+              t.second, t.first / t.second);
 }
 
 }  // namespace

@@ -51,7 +51,9 @@ def make_file(path: str, items: int, layout: str) -> None:
     bounds = [0.0]
     for _ in range(items):
         bounds.append(round(bounds[-1] + rng.uniform(0.01, 0.5), 6))
-    labels = ["".join(rng.choice("abcdefghij ") for _ in range(rng.randint(0, 12))) for _ in range(items)]
+    labels = [
+        "".join(rng.choice("abcdefghij ") for _ in range(rng.randint(0, 12))) for _ in range(items)
+    ]
     tiers = [("words", True, [(bounds[i], bounds[i + 1], labels[i]) for i in range(items)])]
     plinth.data2textgrid(tiers, 0.0, bounds[-1], path, layout)
 
@@ -139,17 +141,25 @@ def corpus_cpus(listing: str, rounds: int, pythons: list[str]) -> None:
         for python in pythons:
             for function in functions:
                 for cpus, mask in CPU_SETS.items():
-                    out = subprocess.run(["taskset", "-c", mask, python, "-c", _CORPUS_CALL,
-                                          listing, function, "3"],
-                                         check=True, capture_output=True, text=True).stdout
+                    out = subprocess.run(
+                        ["taskset", "-c", mask, python, "-c", _CORPUS_CALL, listing, function, "3"],
+                        check=True,
+                        capture_output=True,
+                        text=True,
+                    ).stdout
                     best, peak, switches = out.split()
                     runs.setdefault((python, function, cpus), []).append(
-                        (float(best), int(peak), int(switches)))
+                        (float(best), int(peak), int(switches))
+                    )
     files = len(open(listing).read().split())
-    print(f"{files} files, best of 3 calls per process, median of {rounds} processes; "
-          f"load average {load_start:.2f} -> {os.getloadavg()[0]:.2f}")
-    print("| interpreter | function | 1 CPU s | 2 CPUs s | 1 CPU / 2 CPUs | peak MB (2 CPUs) "
-          "| context switches per process (2 CPUs) |")
+    print(
+        f"{files} files, best of 3 calls per process, median of {rounds} processes; "
+        f"load average {load_start:.2f} -> {os.getloadavg()[0]:.2f}"
+    )
+    print(
+        "| interpreter | function | 1 CPU s | 2 CPUs s | 1 CPU / 2 CPUs | peak MB (2 CPUs) "
+        "| context switches per process (2 CPUs) |"
+    )
     print("|---|---|---|---|---|---|---|")
     for python in pythons:
         for function in functions:
@@ -158,17 +168,24 @@ def corpus_cpus(listing: str, rounds: int, pythons: list[str]) -> None:
             two = statistics.median(r[0] for r in two_runs)
             peak = statistics.median(r[1] for r in two_runs) / 2**20
             switches = statistics.median(r[2] for r in two_runs)
-            print(f"| {python} | {function} | {one:.3f} | {two:.3f} | {one / two:.2f}x "
-                  f"| {peak:.0f} | {switches:.0f} |")
+            print(
+                f"| {python} | {function} | {one:.3f} | {two:.3f} | {one / two:.2f}x "
+                f"| {peak:.0f} | {switches:.0f} |"
+            )
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--items", type=int, default=100_000)
     parser.add_argument("--repeat", type=int, default=7)
-    parser.add_argument("--corpus", help="a file listing TextGrid paths: time the batch on 1 and 2 CPUs")
-    parser.add_argument("--python", action="append",
-                        help="with --corpus: an interpreter to time (repeatable; default: this one)")
+    parser.add_argument(
+        "--corpus", help="a file listing TextGrid paths: time the batch on 1 and 2 CPUs"
+    )
+    parser.add_argument(
+        "--python",
+        action="append",
+        help="with --corpus: an interpreter to time (repeatable; default: this one)",
+    )
     parser.add_argument("--rounds", type=int, default=5)
     args = parser.parse_args()
     if args.corpus:
@@ -176,8 +193,10 @@ def main() -> None:
         return
 
     print(f"plinth module bench: {args.items} intervals, best of {args.repeat}")
-    print(f"CPython {platform.python_version()}, NumPy {np.__version__}, "
-          f"{platform.machine()}, {os.cpu_count()} CPU(s)")
+    print(
+        f"CPython {platform.python_version()}, NumPy {np.__version__}, "
+        f"{platform.machine()}, {os.cpu_count()} CPU(s)"
+    )
     rows = []
     with tempfile.TemporaryDirectory() as folder:
         for layout in ("long", "short"):
@@ -202,7 +221,9 @@ def main() -> None:
                 return (0.0, tmaxs[-1], [(name, flag, items)])
 
             t_comprehension = best(comprehension, args.repeat)
-            pickled_vectors = pickle.dumps((vectors[2], vectors[3]), protocol=pickle.HIGHEST_PROTOCOL)
+            pickled_vectors = pickle.dumps(
+                (vectors[2], vectors[3]), protocol=pickle.HIGHEST_PROTOCOL
+            )
             raw = (vectors[0].tobytes(), vectors[1].tobytes(), vectors[4].tobytes())
 
             def vector_objects():
@@ -212,40 +233,66 @@ def main() -> None:
 
             t_vector_objects = best(vector_objects, args.repeat)
             size = os.path.getsize(path)
-            rows.append((layout, size, t_read, t_data, t_unpickle_data, t_comprehension, t_vectors,
-                         t_vector_objects))
+            rows.append(
+                (
+                    layout,
+                    size,
+                    t_read,
+                    t_data,
+                    t_unpickle_data,
+                    t_comprehension,
+                    t_vectors,
+                    t_vector_objects,
+                )
+            )
             if layout == "long":
                 writes = write_stages(data, folder, args.repeat)
 
     print()
-    print("| layout | file MB | reading alone ms | textgrid2data ms | same objects by unpickling ms "
-          "| by comprehension ms | data beyond reading + unpickling ms | textgrid2vectors ms "
-          "| same objects (2 lists + 3 arrays) ms | vectors beyond reading + objects ms |")
+    print(
+        "| layout | file MB | reading alone ms | textgrid2data ms | same objects by unpickling ms "
+        "| by comprehension ms | data beyond reading + unpickling ms | textgrid2vectors ms "
+        "| same objects (2 lists + 3 arrays) ms | vectors beyond reading + objects ms |"
+    )
     print("|---|---|---|---|---|---|---|---|---|---|")
     for layout, size, t_read, t_data, t_unpickle, t_comp, t_vec, t_vec_obj in rows:
-        print(f"| {layout} | {size / 1e6:.1f} | {t_read * 1e3:.1f} | {t_data * 1e3:.1f} | "
-              f"{t_unpickle * 1e3:.1f} | {t_comp * 1e3:.1f} | "
-              f"{(t_data - t_read - t_unpickle) * 1e3:+.1f} | {t_vec * 1e3:.1f} | "
-              f"{t_vec_obj * 1e3:.1f} | {(t_vec - t_read - t_vec_obj) * 1e3:+.1f} |")
+        print(
+            f"| {layout} | {size / 1e6:.1f} | {t_read * 1e3:.1f} | {t_data * 1e3:.1f} | "
+            f"{t_unpickle * 1e3:.1f} | {t_comp * 1e3:.1f} | "
+            f"{(t_data - t_read - t_unpickle) * 1e3:+.1f} | {t_vec * 1e3:.1f} | "
+            f"{t_vec_obj * 1e3:.1f} | {(t_vec - t_read - t_vec_obj) * 1e3:+.1f} |"
+        )
 
     print()
-    print("Stages of a read: reading alone, and the Python build only (whole call less reading alone)")
+    print(
+        "Stages of a read: reading alone, and the Python build only (whole call less reading alone)"
+    )
     print()
-    print("| layout | reading alone ms | textgrid2data ms | its Python build only ms | textgrid2vectors ms "
-          "| its Python build only ms |")
+    print(
+        "| layout | reading alone ms | textgrid2data ms | its Python build only ms | textgrid2vectors ms "
+        "| its Python build only ms |"
+    )
     print("|---|---|---|---|---|---|")
     for layout, size, t_read, t_data, t_unpickle, t_comp, t_vec, t_vec_obj in rows:
-        print(f"| {layout} | {t_read * 1e3:.1f} | {t_data * 1e3:.1f} | {(t_data - t_read) * 1e3:.1f} | "
-              f"{t_vec * 1e3:.1f} | {(t_vec - t_read) * 1e3:.1f} |")
+        print(
+            f"| {layout} | {t_read * 1e3:.1f} | {t_data * 1e3:.1f} | {(t_data - t_read) * 1e3:.1f} | "
+            f"{t_vec * 1e3:.1f} | {(t_vec - t_read) * 1e3:.1f} |"
+        )
 
     print()
-    print("Stages of data2textgrid (the long file's data): conversion and checks only (data that fail "
-          "the final check), and the text + file only (whole call less that)")
+    print(
+        "Stages of data2textgrid (the long file's data): conversion and checks only (data that fail "
+        "the final check), and the text + file only (whole call less that)"
+    )
     print()
-    print("| written layout | data2textgrid ms | conversion and checks only ms | text + file only ms |")
+    print(
+        "| written layout | data2textgrid ms | conversion and checks only ms | text + file only ms |"
+    )
     print("|---|---|---|---|")
     for layout, t_whole, t_checks in writes:
-        print(f"| {layout} | {t_whole * 1e3:.1f} | {t_checks * 1e3:.1f} | {(t_whole - t_checks) * 1e3:.1f} |")
+        print(
+            f"| {layout} | {t_whole * 1e3:.1f} | {t_checks * 1e3:.1f} | {(t_whole - t_checks) * 1e3:.1f} |"
+        )
 
 
 if __name__ == "__main__":

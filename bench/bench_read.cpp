@@ -10,24 +10,23 @@
 #include <string>
 #include <vector>
 
-#include "lib.hpp"
+#include "read/read.hpp"
 
 namespace {
 
 // A long-layout text as Praat writes it, with seeded, varied labels.
 std::string make_long_text(int tiers, int intervals) {
-  std::string out =
-      "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0 \n";
+  std::string out = "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0 \n";
   const double step = 0.0125;
   const double end = step * intervals;
-  out += "xmax = " + std::to_string(end) + " \ntiers? <exists> \nsize = " +
-         std::to_string(tiers) + " \nitem []: \n";
+  out += "xmax = " + std::to_string(end) + " \ntiers? <exists> \nsize = " + std::to_string(tiers) +
+         " \nitem []: \n";
   unsigned seed = 12345;
   for (int t = 0; t < tiers; ++t) {
     out += "    item [" + std::to_string(t + 1) + "]:\n        class = \"IntervalTier\" \n";
     out += "        name = \"tier" + std::to_string(t) + "\" \n        xmin = 0 \n";
-    out += "        xmax = " + std::to_string(end) + " \n        intervals: size = " +
-           std::to_string(intervals) + " \n";
+    out += "        xmax = " + std::to_string(end) +
+           " \n        intervals: size = " + std::to_string(intervals) + " \n";
     for (int i = 0; i < intervals; ++i) {
       seed = seed * 1103515245u + 12345u;
       char line[256];

@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "lib.hpp"
-#include "parser_long.hpp"
-#include "parser_short.hpp"
+#include "formats/parser_long.hpp"
+#include "formats/parser_short.hpp"
+#include "read/read.hpp"
 #include "read_whole.hpp"
-#include "text_rules.hpp"
+#include "text/text_rules.hpp"
 
 namespace {
 
@@ -72,26 +72,35 @@ int main(int argc, char** argv) {
 
   std::vector<Stage> stages;
   stages.push_back({"limit: read + count lines", [&] { return read_and_count(path, buffer); }, {}});
-  stages.push_back({"read only (read_text_file)", [&] {
+  stages.push_back({"read only (read_text_file)",
+                    [&] {
                       auto read = textgrid::read_text_file(path);
                       return read ? read->size() : 0;
-                    }, {}});
-  stages.push_back({"parse only (in-memory text, view)", [&] {
-                      auto view = is_long ? textgrid::parse_long_view(std::move(scratch), "x", true)
-                                          : textgrid::parse_short_view(std::move(scratch), "x", true);
+                    },
+                    {}});
+  stages.push_back({"parse only (in-memory text, view)",
+                    [&] {
+                      auto view = is_long
+                                      ? textgrid::parse_long_view(std::move(scratch), "x", true)
+                                      : textgrid::parse_short_view(std::move(scratch), "x", true);
                       if (!view) die(view.error().message);
                       return items_of(*view);
-                    }, {}});
-  stages.push_back({"read + parse (read_view_from_file)", [&] {
+                    },
+                    {}});
+  stages.push_back({"read + parse (read_view_from_file)",
+                    [&] {
                       auto view = textgrid::read_view_from_file(path, true, layout);
                       if (!view) die(view.error().message);
                       return items_of(*view);
-                    }, {}});
-  stages.push_back({"read + parse + TextGrid (read_from_file)", [&] {
+                    },
+                    {}});
+  stages.push_back({"read + parse + TextGrid (read_from_file)",
+                    [&] {
                       auto grid = textgrid::read_from_file(path, true, layout);
                       if (!grid) die(grid.error().message);
                       return grid->tiers.size();
-                    }, {}});
+                    },
+                    {}});
 
   std::size_t sink = 0;
   for (int rep = 0; rep < reps; ++rep) {
@@ -99,7 +108,8 @@ int main(int argc, char** argv) {
       scratch = *text;
       const auto start = std::chrono::steady_clock::now();
       sink += stage.run();
-      const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+      const std::chrono::duration<double, std::milli> took =
+          std::chrono::steady_clock::now() - start;
       stage.ms.push_back(took.count());
     }
   }

@@ -45,9 +45,13 @@ def make_corpus(folder: str, files: int, intervals: int) -> list[str]:
             bounds = [0.0]
             for _ in range(count):
                 bounds.append(round(bounds[-1] + rng.uniform(0.01, 0.3), 6))
-            labels = ["".join(rng.choice("abcdefghij") for _ in range(rng.randint(1, 8)))
-                      for _ in range(count)]
-            tiers.append((name, True, [(bounds[i], bounds[i + 1], labels[i]) for i in range(count)]))
+            labels = [
+                "".join(rng.choice("abcdefghij") for _ in range(rng.randint(1, 8)))
+                for _ in range(count)
+            ]
+            tiers.append(
+                (name, True, [(bounds[i], bounds[i + 1], labels[i]) for i in range(count)])
+            )
         path = os.path.join(folder, f"f{f:05d}.TextGrid")
         end = max(t[2][-1][1] for t in tiers)
         plinth.data2textgrid(tiers, 0.0, end, path, "long")
@@ -67,8 +71,17 @@ def workload(name: str):
 
         def run(paths):
             tmins, tmaxs, labels, tiers, flags, ids = plinth.textgrids2vectors(paths, False, "auto")
-            return pd.DataFrame({"file_id": ids, "tier": tiers, "is_interval": flags,
-                                 "tmin": tmins, "tmax": tmaxs, "label": labels})
+            return pd.DataFrame(
+                {
+                    "file_id": ids,
+                    "tier": tiers,
+                    "is_interval": flags,
+                    "tmin": tmins,
+                    "tmax": tmaxs,
+                    "label": labels,
+                }
+            )
+
         return run
     if name == "table_only":
         return lambda paths: plinth.textgrids2table(paths, False, "auto")
@@ -121,16 +134,29 @@ def child(name: str, listing: str, repeat: int, mode: str) -> None:
     spent = {tid: cpu - threads_start.get(tid, 0.0) for tid, cpu in thread_cpu().items()}
     main = spent.pop(os.getpid(), 0.0)
     critical = (main + max(spent.values(), default=0.0)) / repeat
-    print(json.dumps({"median": statistics.median(times), "times": times,
-                      "cpu_per_wall": cpu_per_wall, "critical": critical}))
+    print(
+        json.dumps(
+            {
+                "median": statistics.median(times),
+                "times": times,
+                "cpu_per_wall": cpu_per_wall,
+                "critical": critical,
+            }
+        )
+    )
 
 
 def spawn(name: str, listing: str, repeat: int, mode: str, threads: str | None = None) -> dict:
     env = dict(os.environ)
     if threads is not None:
         env["PLINTH_NUM_THREADS"] = threads
-    out = subprocess.run([sys.executable, __file__, "--child", name, listing, str(repeat), mode],
-                         env=env, check=True, capture_output=True, text=True).stdout
+    out = subprocess.run(
+        [sys.executable, __file__, "--child", name, listing, str(repeat), mode],
+        env=env,
+        check=True,
+        capture_output=True,
+        text=True,
+    ).stdout
     return json.loads(out.strip().splitlines()[-1])
 
 
@@ -169,17 +195,25 @@ def main() -> None:
         load_end = os.getloadavg()[0]
 
     t, v, s1, s2 = (statistics.median(x) for x in (table, vectors, one, two))
-    print(f"corpus: {args.files} files x {args.intervals} intervals, "
-          f"{table_peak['rows']} rows; load average {load_start:.2f} -> {load_end:.2f}")
+    print(
+        f"corpus: {args.files} files x {args.intervals} intervals, "
+        f"{table_peak['rows']} rows; load average {load_start:.2f} -> {load_end:.2f}"
+    )
     print(f"time, vectors+pandas / table+polars:   {v / t:.2f}x")
-    print(f"peak memory, table+polars / vectors+pandas: "
-          f"{table_peak['peak'] / vectors_peak['peak']:.2f}")
-    print(f"textgrids2table time, 1 thread / 2 threads: {s1 / s2:.2f}x "
-          f"(CPU time / wall time on 2 threads: {statistics.median(spread):.2f})")
+    print(
+        f"peak memory, table+polars / vectors+pandas: "
+        f"{table_peak['peak'] / vectors_peak['peak']:.2f}"
+    )
+    print(
+        f"textgrids2table time, 1 thread / 2 threads: {s1 / s2:.2f}x "
+        f"(CPU time / wall time on 2 threads: {statistics.median(spread):.2f})"
+    )
     # What two dedicated CPUs would give, from the threads' CPU times: robust
     # to other jobs on the machine, blind to memory-bandwidth contention.
-    print(f"textgrids2table critical path, 1 thread / 2 threads: "
-          f"{statistics.median(critical_one) / statistics.median(critical_two):.2f}x")
+    print(
+        f"textgrids2table critical path, 1 thread / 2 threads: "
+        f"{statistics.median(critical_one) / statistics.median(critical_two):.2f}x"
+    )
 
 
 if __name__ == "__main__":

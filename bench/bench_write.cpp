@@ -12,8 +12,8 @@
 
 #include <unistd.h>
 
-#include "textgrid.hpp"
-#include "thread_pool.hpp"
+#include "model/textgrid.hpp"
+#include "parallel/thread_pool.hpp"
 
 namespace {
 
@@ -64,14 +64,18 @@ int main(int argc, char** argv) {
       textgrid::detail::reset_thread_pool_for_testing(workers);
       std::size_t bytes = 0;
       const double text_only = best_of([&] {
-        bytes = (long_layout ? grid.to_long_textgrid_string() : grid.to_short_textgrid_string()).size();
+        bytes =
+            (long_layout ? grid.to_long_textgrid_string() : grid.to_short_textgrid_string()).size();
       });
       const double whole = best_of([&] {
         if (!grid.save_textgrid(path, long_layout)) std::printf("  save failed\n");
       });
       const double mb = static_cast<double>(bytes) / 1e6;
-      std::printf("%s layout, workers %zu: %.1f MB; text only %.3f s = %.1f MB/s; save_textgrid %.3f s = %.1f MB/s\n",
-                  long_layout ? "long " : "short", workers, mb, text_only, mb / text_only, whole, mb / whole);
+      std::printf(
+          "%s layout, workers %zu: %.1f MB; text only %.3f s = %.1f MB/s; save_textgrid %.3f s = "
+          "%.1f MB/s\n",
+          long_layout ? "long " : "short", workers, mb, text_only, mb / text_only, whole,
+          mb / whole);
     }
   }
   std::filesystem::remove(path);

@@ -26,15 +26,65 @@ import random
 import sys
 
 WORDS = [
-    "the", "a", "speech", "sound", "praat", "annotation", "tier", "interval",
-    "vowel", "consonant", "stress", "pitch", "accent", "boundary", "silence",
-    "utterance", "phrase", "syllable", "onset", "coda",
+    "the",
+    "a",
+    "speech",
+    "sound",
+    "praat",
+    "annotation",
+    "tier",
+    "interval",
+    "vowel",
+    "consonant",
+    "stress",
+    "pitch",
+    "accent",
+    "boundary",
+    "silence",
+    "utterance",
+    "phrase",
+    "syllable",
+    "onset",
+    "coda",
 ]
 # Labels as annotators write them: ASCII, SAMPA, IPA (non-ASCII in UTF-8).
 PHONES = [
-    "a", "e", "i", "o", "u", "@", "E", "I", "O", "U", "p", "t", "k", "b", "d",
-    "g", "s", "z", "S", "Z", "m", "n", "N", "l", "r", "j", "w", "h",
-    "ʃ", "ə", "ɪ", "ŋ", "θ", "ð", "æ", "ɔː",
+    "a",
+    "e",
+    "i",
+    "o",
+    "u",
+    "@",
+    "E",
+    "I",
+    "O",
+    "U",
+    "p",
+    "t",
+    "k",
+    "b",
+    "d",
+    "g",
+    "s",
+    "z",
+    "S",
+    "Z",
+    "m",
+    "n",
+    "N",
+    "l",
+    "r",
+    "j",
+    "w",
+    "h",
+    "ʃ",
+    "ə",
+    "ɪ",
+    "ŋ",
+    "θ",
+    "ð",
+    "æ",
+    "ɔː",
 ]
 TONES = ["H*", "L*", "L+H*", "H-", "L-", "L%", "H%", "!H*", "%H"]
 
@@ -79,12 +129,21 @@ def point_tier(rng: random.Random, name: str, count: int, tmax: float, vocab: li
 
 
 def long_layout(tmin: float, tmax: float, tiers) -> str:
-    out = ['File type = "ooTextFile"', 'Object class = "TextGrid"', "",
-           f"xmin = {fmt_time(tmin)} ", f"xmax = {fmt_time(tmax)} ",
-           "tiers? <exists> ", f"size = {len(tiers)} ", "item []: "]
+    out = [
+        'File type = "ooTextFile"',
+        'Object class = "TextGrid"',
+        "",
+        f"xmin = {fmt_time(tmin)} ",
+        f"xmax = {fmt_time(tmax)} ",
+        "tiers? <exists> ",
+        f"size = {len(tiers)} ",
+        "item []: ",
+    ]
     for number, (name, is_interval, items) in enumerate(tiers, 1):
         out.append(f"    item [{number}]:")
-        out.append('        class = "IntervalTier" ' if is_interval else '        class = "TextTier" ')
+        out.append(
+            '        class = "IntervalTier" ' if is_interval else '        class = "TextTier" '
+        )
         out.append(f"        name = {quote(name)} ")
         out.append(f"        xmin = {fmt_time(tmin)} ")
         out.append(f"        xmax = {fmt_time(tmax)} ")
@@ -105,8 +164,15 @@ def long_layout(tmin: float, tmax: float, tiers) -> str:
 
 
 def short_layout(tmin: float, tmax: float, tiers) -> str:
-    out = ['File type = "ooTextFile"', 'Object class = "TextGrid"', "",
-           fmt_time(tmin), fmt_time(tmax), "<exists>", str(len(tiers))]
+    out = [
+        'File type = "ooTextFile"',
+        'Object class = "TextGrid"',
+        "",
+        fmt_time(tmin),
+        fmt_time(tmax),
+        "<exists>",
+        str(len(tiers)),
+    ]
     for name, is_interval, items in tiers:
         out.append('"IntervalTier"' if is_interval else '"TextTier"')
         out += [quote(name), fmt_time(tmin), fmt_time(tmax), str(len(items))]
@@ -148,9 +214,11 @@ def generate(outdir: str, seed: int, scale: float) -> dict:
 
     points = scaled(49_500)
     ptmax = round(points * 0.02, 3)
-    ptiers = [interval_tier(rng, "phrases", scaled(1_000), ptmax, WORDS),
-              point_tier(rng, "tones", points, ptmax, TONES),
-              point_tier(rng, "events", points, ptmax, PHONES)]
+    ptiers = [
+        interval_tier(rng, "phrases", scaled(1_000), ptmax, WORDS),
+        point_tier(rng, "tones", points, ptmax, TONES),
+        point_tier(rng, "events", points, ptmax, PHONES),
+    ]
     write(os.path.join(outdir, "points.TextGrid"), long_layout(0.0, ptmax, ptiers))
 
     files = scaled(2_000)
@@ -161,10 +229,14 @@ def generate(outdir: str, seed: int, scale: float) -> dict:
         write(path, long_layout(ctmin, ctmax, ctiers))
         paths.append(os.path.abspath(path))
     write(os.path.join(outdir, "corpus.txt"), "\n".join(paths) + "\n")
-    return {"seed": seed, "scale": scale, "files": files,
-            "items_long": sum(len(t[2]) for t in tiers),
-            "items_points": sum(len(t[2]) for t in ptiers),
-            "items_corpus": files * sum(split(scaled(2_000), 3))}
+    return {
+        "seed": seed,
+        "scale": scale,
+        "files": files,
+        "items_long": sum(len(t[2]) for t in tiers),
+        "items_points": sum(len(t[2]) for t in ptiers),
+        "items_corpus": files * sum(split(scaled(2_000), 3)),
+    }
 
 
 def main(argv: list[str]) -> int:

@@ -45,8 +45,7 @@ Totals read_and_count(const std::vector<std::string>& paths, std::vector<char>& 
   for (const auto& path : paths) {
     const std::size_t size = read_whole_or_die(path, buffer);
     totals.bytes += size;
-    totals.lines += static_cast<std::size_t>(
-        std::count(buffer.data(), buffer.data() + size, '\n'));
+    totals.lines += static_cast<std::size_t>(std::count(buffer.data(), buffer.data() + size, '\n'));
   }
   return totals;
 }
@@ -104,7 +103,8 @@ int main(int argc, char** argv) {
     arg += 2;
   }
   if (arg >= argc) {
-    std::fprintf(stderr, "usage: limit_baseline [--reps N] read FILE...|@LIST | write SOURCE DEST\n");
+    std::fprintf(stderr,
+                 "usage: limit_baseline [--reps N] read FILE...|@LIST | write SOURCE DEST\n");
     return 2;
   }
   const std::string mode = argv[arg++];
@@ -113,9 +113,10 @@ int main(int argc, char** argv) {
     const auto paths = expand_paths(argv + arg, argv + argc);
     Totals totals = read_and_count(paths, buffer);  // warms the page cache
     const double median = median_seconds(reps, [&] { totals = read_and_count(paths, buffer); });
-    std::printf("{\"mode\": \"read\", \"files\": %zu, \"bytes\": %zu, \"lines\": %zu, "
-                "\"reps\": %d, \"median_s\": %.9f}\n",
-                paths.size(), totals.bytes, totals.lines, reps, median);
+    std::printf(
+        "{\"mode\": \"read\", \"files\": %zu, \"bytes\": %zu, \"lines\": %zu, "
+        "\"reps\": %d, \"median_s\": %.9f}\n",
+        paths.size(), totals.bytes, totals.lines, reps, median);
     return 0;
   }
   if (mode == "write" && argc - arg == 2) {
@@ -123,9 +124,10 @@ int main(int argc, char** argv) {
     buffer.resize(read_whole_or_die(argv[arg], buffer));
     write_whole(destination, buffer);
     const double median = median_seconds(reps, [&] { write_whole(destination, buffer); });
-    std::printf("{\"mode\": \"write\", \"files\": 1, \"bytes\": %zu, \"reps\": %d, "
-                "\"median_s\": %.9f}\n",
-                buffer.size(), reps, median);
+    std::printf(
+        "{\"mode\": \"write\", \"files\": 1, \"bytes\": %zu, \"reps\": %d, "
+        "\"median_s\": %.9f}\n",
+        buffer.size(), reps, median);
     return 0;
   }
   std::fprintf(stderr, "limit_baseline: unknown mode or arguments\n");

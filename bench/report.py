@@ -79,9 +79,11 @@ def is_plinth(name: str) -> bool:
 
 def summary_table(run: dict) -> list[str]:
     pure = run["pure_python"]
-    lines = ["| workload | plinth, best form | fastest pure-Python peer | plinth's speed-up over it "
-             "| Praat (parselmouth, Praat object) | limit | plinth / limit |",
-             "|---|---|---|---|---|---|---|"]
+    lines = [
+        "| workload | plinth, best form | fastest pure-Python peer | plinth's speed-up over it "
+        "| Praat (parselmouth, Praat object) | limit | plinth / limit |",
+        "|---|---|---|---|---|---|---|",
+    ]
     for workload in run["workloads"]:
         rows = workload_rows(run, workload)
         p_name, p_time = best(rows, is_plinth)
@@ -93,9 +95,11 @@ def summary_table(run: dict) -> list[str]:
         distance = p_time / l_time if p_time and l_time else None
         p_label = f"{fmt_seconds(p_time)} ({p_name.removeprefix('plinth ')})" if p_name else "—"
         q_label = f"{fmt_seconds(q_time)} ({q_name})" if q_name else "—"
-        lines.append(f"| {workload['title']} | {p_label} | {q_label} | {fmt_ratio(speedup)} "
-                     f"| {cell_text(praat) if praat else '—'} | {fmt_seconds(l_time)} "
-                     f"| {fmt_ratio(distance)} |")
+        lines.append(
+            f"| {workload['title']} | {p_label} | {q_label} | {fmt_ratio(speedup)} "
+            f"| {cell_text(praat) if praat else '—'} | {fmt_seconds(l_time)} "
+            f"| {fmt_ratio(distance)} |"
+        )
     return lines
 
 
@@ -105,9 +109,12 @@ def detail_table(run: dict, workload: dict) -> list[str]:
     _, p_time = best(rows, is_plinth)
     _, q_time = best(rows, lambda n: pure.get(n, False))
     items_expected = run["inputs"].get(workload["items_key"])
-    lines = [f"### {workload['title']}", "",
-             "| tool | median | reps | items read | time / plinth | fastest pure-Python peer / time |",
-             "|---|---|---|---|---|---|"]
+    lines = [
+        f"### {workload['title']}",
+        "",
+        "| tool | median | reps | items read | time / plinth | fastest pure-Python peer / time |",
+        "|---|---|---|---|---|---|",
+    ]
     for record in sorted(rows, key=lambda r: (median(r) is None, median(r) or 0)):
         value = median(record)
         items = record.get("items", "")
@@ -121,17 +128,21 @@ def detail_table(run: dict, workload: dict) -> list[str]:
             elif praat:
                 items += f", Praat refuses it: {praat}"
         reps = len(record.get("times", [])) or ""
-        lines.append(f"| {record['tool']} | {cell_text(record)} | {reps} | {items} "
-                     f"| {fmt_ratio(value / p_time) if value and p_time else '—'} "
-                     f"| {fmt_ratio(q_time / value) if value and q_time else '—'} |")
+        lines.append(
+            f"| {record['tool']} | {cell_text(record)} | {reps} | {items} "
+            f"| {fmt_ratio(value / p_time) if value and p_time else '—'} "
+            f"| {fmt_ratio(q_time / value) if value and q_time else '—'} |"
+        )
     limit = run["limits"].get(workload["id"])
     if limit:
         name = LIMIT_WRITE_NAME if limit["mode"] == "write" else LIMIT_NAME
         value = limit["median_s"]
-        lines.append(f"| *{name}* | {fmt_seconds(value)} | {limit['reps']} "
-                     f"| {limit['bytes'] / 1e6:.1f} MB | "
-                     f"{fmt_ratio(value / p_time) if p_time else '—'} "
-                     f"| {fmt_ratio(q_time / value) if q_time else '—'} |")
+        lines.append(
+            f"| *{name}* | {fmt_seconds(value)} | {limit['reps']} "
+            f"| {limit['bytes'] / 1e6:.1f} MB | "
+            f"{fmt_ratio(value / p_time) if p_time else '—'} "
+            f"| {fmt_ratio(q_time / value) if q_time else '—'} |"
+        )
     failures = [r for r in rows if "error" in r]
     for record in failures:
         verb = "" if record["error"].startswith("not run") else "fails: "
@@ -144,43 +155,69 @@ def subset_note(run: dict) -> str:
     if not subsets:
         return ""
     files = run["inputs"]["files"]
-    return (f"† measured on the first {', '.join(map(str, subsets))} files of the corpus and "
-            f"scaled to {files:,} (the tool reads file by file, at a steady cost per file). ")
+    return (
+        f"† measured on the first {', '.join(map(str, subsets))} files of the corpus and "
+        f"scaled to {files:,} (the tool reads file by file, at a steady cost per file). "
+    )
 
 
 def write_markdown(run: dict, path: str) -> None:
     machine = run["machine"]
     inputs = run["inputs"]
-    lines = ["# Benchmark results", "",
-             f"Run on {machine['date']} by `make bench` (bench/run.sh), plinth at commit "
-             f"`{run['commit']}`{' (quick run: few repetitions)' if run['quick'] else ''}; "
-             f"the whole run took {run['seconds'] / 60:.1f} minutes.", "",
-             f"Machine: {machine['cpu']}, {machine['cpus']} CPUs available, {machine['memory']} "
-             f"memory, Linux {machine['kernel']}, CPython {machine['python']}"
-             + (f"; load average {machine['load'][0]} at the start and {machine['load'][1]} "
-                "at the end of the run (other processes share the machine)" if "load" in machine else "")
-             + ".", "",
-             "Versions: " + ", ".join(f"{name} {version}" for name, version in
-                                      sorted(set((n.split(' ')[0], v) for n, v in run["versions"].items()))) + ".",
-             ""]
+    lines = [
+        "# Benchmark results",
+        "",
+        f"Run on {machine['date']} by `make bench` (bench/run.sh), plinth at commit "
+        f"`{run['commit']}`{' (quick run: few repetitions)' if run['quick'] else ''}; "
+        f"the whole run took {run['seconds'] / 60:.1f} minutes.",
+        "",
+        f"Machine: {machine['cpu']}, {machine['cpus']} CPUs available, {machine['memory']} "
+        f"memory, Linux {machine['kernel']}, CPython {machine['python']}"
+        + (
+            f"; load average {machine['load'][0]} at the start and {machine['load'][1]} "
+            "at the end of the run (other processes share the machine)"
+            if "load" in machine
+            else ""
+        )
+        + ".",
+        "",
+        "Versions: "
+        + ", ".join(
+            f"{name} {version}"
+            for name, version in sorted(
+                set((n.split(" ")[0], v) for n, v in run["versions"].items())
+            )
+        )
+        + ".",
+        "",
+    ]
     if run["missing"]:
-        lines += ["Not measured (did not import): " + "; ".join(
-            f"{name} ({why})" for name, why in run["missing"].items()) + ".", ""]
-    lines += [f"Inputs: generated by bench/generate.py with seed {inputs['seed']} (scale "
-              f"{inputs['scale']}), in Praat's own layouts (byte-identical to what Praat writes "
-              "for the same TextGrid with UTF-8 output), times at full double precision, one "
-              "label in five empty, some labels non-ASCII. Every file is in the page cache "
-              "before it is timed.", "",
-              "Each cell runs in its own process; its figure is the median of its repetitions "
-              "(\"reps\"; slow tools get fewer). plinth reads with strict=True and file_type "
-              "\"auto\". Peers read through their natural path into their own objects, empty "
-              "intervals included; writes start from the tool's own object of (a). "
-              "\"time / plinth\" divides by the fastest plinth form of the workload; \"fastest "
-              "pure-Python peer / time\" is the speed-up over the fastest of praatio, tgt, "
-              "textgrid and mytextgrid. " + subset_note(run) + "The limit rows are bench/"
-              "limit_baseline.cpp: reading the same bytes from the page cache and counting every "
-              "line break, or writing the bytes plinth wrote from memory to the file.", "",
-              "## Summary", ""]
+        lines += [
+            "Not measured (did not import): "
+            + "; ".join(f"{name} ({why})" for name, why in run["missing"].items())
+            + ".",
+            "",
+        ]
+    lines += [
+        f"Inputs: generated by bench/generate.py with seed {inputs['seed']} (scale "
+        f"{inputs['scale']}), in Praat's own layouts (byte-identical to what Praat writes "
+        "for the same TextGrid with UTF-8 output), times at full double precision, one "
+        "label in five empty, some labels non-ASCII. Every file is in the page cache "
+        "before it is timed.",
+        "",
+        "Each cell runs in its own process; its figure is the median of its repetitions "
+        '("reps"; slow tools get fewer). plinth reads with strict=True and file_type '
+        '"auto". Peers read through their natural path into their own objects, empty '
+        "intervals included; writes start from the tool's own object of (a). "
+        '"time / plinth" divides by the fastest plinth form of the workload; "fastest '
+        'pure-Python peer / time" is the speed-up over the fastest of praatio, tgt, '
+        "textgrid and mytextgrid. " + subset_note(run) + "The limit rows are bench/"
+        "limit_baseline.cpp: reading the same bytes from the page cache and counting every "
+        "line break, or writing the bytes plinth wrote from memory to the file.",
+        "",
+        "## Summary",
+        "",
+    ]
     lines += summary_table(run) + ["", "## Per workload", ""]
     for workload in run["workloads"]:
         lines += detail_table(run, workload)
@@ -195,6 +232,7 @@ def write_markdown(run: dict, path: str) -> None:
 
 def write_chart(run: dict, path: str) -> None:
     import matplotlib
+
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
@@ -208,8 +246,16 @@ def write_chart(run: dict, path: str) -> None:
         if limit:
             rows.append((limit["median_s"], "limit"))
         rows.sort(reverse=True)
-        colours = ["#999999" if n == "limit" else "#d62728" if is_plinth(n) else
-                   "#1f77b4" if run["pure_python"].get(n) else "#2ca02c" for _, n in rows]
+        colours = [
+            "#999999"
+            if n == "limit"
+            else "#d62728"
+            if is_plinth(n)
+            else "#1f77b4"
+            if run["pure_python"].get(n)
+            else "#2ca02c"
+            for _, n in rows
+        ]
         axis.barh([n for _, n in rows], [v for v, _ in rows], color=colours)
         axis.set_xscale("log")
         if rows:
@@ -220,8 +266,9 @@ def write_chart(run: dict, path: str) -> None:
         for y, (value, _) in enumerate(rows):
             axis.text(value, y, " " + fmt_seconds(value), va="center", fontsize=6)
     axes[-1].set_xlabel("median seconds (log scale); red: plinth, blue: pure Python, green: Praat")
-    fig.suptitle(f"plinth benchmarks, {run['machine']['date']}, {run['machine']['cpus']} CPUs",
-                 fontsize=10)
+    fig.suptitle(
+        f"plinth benchmarks, {run['machine']['date']}, {run['machine']['cpus']} CPUs", fontsize=10
+    )
     fig.tight_layout()
     fig.savefig(path, dpi=110)
     plt.close(fig)

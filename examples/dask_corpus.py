@@ -39,8 +39,9 @@ def read_partition(paths: list[str]) -> pd.DataFrame:
     files = pc.take(pa.array(paths, pa.string()), table["file_id"])
     # Each record batch has its own tier dictionary: plain strings keep the
     # partitions' dtypes equal for Dask.
-    table = table.set_column(table.schema.get_field_index("tier"), "tier",
-                             pc.cast(table["tier"], pa.string()))
+    table = table.set_column(
+        table.schema.get_field_index("tier"), "tier", pc.cast(table["tier"], pa.string())
+    )
     table = table.append_column("file", files)
     table = table.append_column("duration", pc.subtract(table["tmax"], table["tmin"]))
     return table.drop_columns(["file_id"]).to_pandas()
@@ -48,7 +49,7 @@ def read_partition(paths: list[str]) -> pd.DataFrame:
 
 def corpus_frame(paths: list[str], files_per_partition: int) -> dd.DataFrame:
     """A lazy Dask DataFrame of the corpus, one partition per group of paths."""
-    groups = [paths[i:i + files_per_partition] for i in range(0, len(paths), files_per_partition)]
+    groups = [paths[i : i + files_per_partition] for i in range(0, len(paths), files_per_partition)]
     return dd.from_map(read_partition, groups, meta=read_partition([]))
 
 
@@ -75,8 +76,9 @@ def main() -> None:
     if args.scheduler:
         client, cluster = Client(args.scheduler), None
     else:
-        cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
-                               dashboard_address=None)
+        cluster = LocalCluster(
+            n_workers=args.workers, threads_per_worker=1, processes=True, dashboard_address=None
+        )
         client = Client(cluster)
     try:
         workers = len(client.scheduler_info()["workers"])

@@ -24,7 +24,11 @@ def layout_of(path: pathlib.Path) -> str:
     # The same marker the reader's "auto" mode looks for; Praat writes UTF-16
     # (with a byte-order mark) when a label is not ASCII.
     raw = path.read_bytes()
-    text = raw.decode("utf-16") if raw[:2] in (b"\xff\xfe", b"\xfe\xff") else raw.decode("utf-8", "replace")
+    text = (
+        raw.decode("utf-16")
+        if raw[:2] in (b"\xff\xfe", b"\xfe\xff")
+        else raw.decode("utf-8", "replace")
+    )
     return "long" if "item []" in text else "short"
 
 
@@ -38,14 +42,19 @@ def summarise(path: pathlib.Path) -> None:
         except OSError as error:
             print(f"{path.name}: unreadable ({error})")
             return
-        verdict = f"read leniently; strict reading says: {str(strict_error).split(' because: ')[-1]}"
+        verdict = (
+            f"read leniently; strict reading says: {str(strict_error).split(' because: ')[-1]}"
+        )
     print(f"{path.name}: {layout_of(path)} layout, {verdict}")
     print(f"  time range {tmin:g} .. {tmax:g} s, {len(tiers)} tier(s)")
     for name, is_interval, items in tiers:
         kind = "interval tier" if is_interval else "point tier"
         labels = [label for _, _, label in items if label.strip()][:4]
         shown = ", ".join(repr(label) for label in labels)
-        print(f"  - {name!r}: {kind}, {len(items)} item(s)" + (f"; first labels {shown}" if shown else ""))
+        print(
+            f"  - {name!r}: {kind}, {len(items)} item(s)"
+            + (f"; first labels {shown}" if shown else "")
+        )
 
 
 def main(argv: list[str]) -> int:
@@ -58,12 +67,15 @@ def main(argv: list[str]) -> int:
         summarise(path)
 
     tmins, tmaxs, labels, tier_names, is_intervals, file_ids = plinth.textgrids2vectors(
-        [str(p) for p in paths], False, "auto")
+        [str(p) for p in paths], False, "auto"
+    )
     durations = tmaxs - tmins
     print()
-    print(f"Corpus: {len(paths)} file(s), {len(labels)} item(s), "
-          f"{int(is_intervals.sum())} in interval tiers, "
-          f"{len(set(file_ids.tolist()))} file(s) with items")
+    print(
+        f"Corpus: {len(paths)} file(s), {len(labels)} item(s), "
+        f"{int(is_intervals.sum())} in interval tiers, "
+        f"{len(set(file_ids.tolist()))} file(s) with items"
+    )
     if is_intervals.any():
         print(f"  total labelled interval time {durations[is_intervals].sum():.3f} s")
     return 0

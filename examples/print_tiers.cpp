@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "lib.hpp"
+#include "read/read.hpp"
 
 int main(int argc, char** argv) {
   int failures = 0;

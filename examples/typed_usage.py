@@ -59,10 +59,15 @@ def main(argv: list[str]) -> int:
         target = pathlib.Path(argv[2]) if len(argv) > 2 else pathlib.Path(scratch)
         target.mkdir(parents=True, exist_ok=True)
         written = convert(sources, target, layout)
-        seconds = sum(total_interval_time(target / path.name)
-                      for path in sources if (target / path.name).exists())
-    print(f"plinth {plinth.__version__}: wrote {written} of {len(sources)} files in the "
-          f"{layout} layout; {seconds:.3f} s of intervals")
+        seconds = sum(
+            total_interval_time(target / path.name)
+            for path in sources
+            if (target / path.name).exists()
+        )
+    print(
+        f"plinth {plinth.__version__}: wrote {written} of {len(sources)} files in the "
+        f"{layout} layout; {seconds:.3f} s of intervals"
+    )
     return 0
 
 

@@ -14,15 +14,15 @@
 #include <string>
 #include <string_view>
 
-#include "converter.hpp"
-#include "textgrid.hpp"
+#include "model/converter.hpp"
+#include "model/textgrid.hpp"
 
-#define FUZZ_CHECK(condition)                                                         \
-  do {                                                                                \
-    if (!(condition)) {                                                               \
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                   \
-    }                                                                                 \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (false)
 
 namespace plinth_fuzz {
@@ -169,8 +169,8 @@ class MemoryFile {
     FUZZ_CHECK(::ftruncate(fd_, 0) == 0);
     std::size_t done = 0;
     while (done < bytes.size()) {
-      const ssize_t wrote = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
-                                     static_cast<off_t>(done));
+      const ssize_t wrote =
+          ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
       FUZZ_CHECK(wrote > 0);
       done += static_cast<std::size_t>(wrote);
     }

@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "formats/parser_binary.hpp"
+#include "formats/parser_chronological.hpp"
 #include "fuzz_common.hpp"
-#include "lib.hpp"
-#include "parser_binary.hpp"
-#include "parser_chronological.hpp"
-#include "text_rules.hpp"
+#include "read/read.hpp"
+#include "text/text_rules.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static plinth_fuzz::MemoryFile file;
@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     if (textgrid::is_chronological_text(*decoded)) {
-      FUZZ_CHECK(plinth_fuzz::same_result(
-          chosen, textgrid::read_from_file_chronological(path, strict)));
+      FUZZ_CHECK(
+          plinth_fuzz::same_result(chosen, textgrid::read_from_file_chronological(path, strict)));
       continue;
     }
     const bool long_layout = textgrid::has_long_layout_marker(*decoded);

@@ -8,13 +8,14 @@
 #include <string>
 #include <string_view>
 
+#include "formats/parser_binary.hpp"
 #include "fuzz_common.hpp"
-#include "parser_binary.hpp"
-#include "text_rules.hpp"
+#include "text/text_rules.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const std::string headed = std::string(textgrid::kBinaryMagic) + "\x08TextGrid" + std::string(bytes);
+  const std::string headed =
+      std::string(textgrid::kBinaryMagic) + "\x08TextGrid" + std::string(bytes);
   for (const std::string_view input : {bytes, std::string_view(headed)}) {
     const auto lenient = textgrid::parse_binary(input, "fuzz", false);
     const auto strict = textgrid::parse_binary(input, "fuzz", true);

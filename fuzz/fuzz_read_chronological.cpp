@@ -6,12 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "formats/parser_chronological.hpp"
 #include "fuzz_common.hpp"
-#include "parser_chronological.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const std::string headed = std::string(textgrid::kChronologicalHeader) + "\n" + std::string(bytes);
+  const std::string headed =
+      std::string(textgrid::kChronologicalHeader) + "\n" + std::string(bytes);
   for (const std::string_view text : {bytes, std::string_view(headed)}) {
     const auto lenient = textgrid::parse_chronological(text, "fuzz", false);
     const auto strict = textgrid::parse_chronological(text, "fuzz", true);

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "formats/parser_long.hpp"
 #include "fuzz_common.hpp"
-#include "parser_long.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (lenient) plinth_fuzz::check_memory_bound(*lenient, size);
   const std::size_t newline = text.find('\n', size / 2);
   if (newline != std::string_view::npos) {
-    auto in_two = textgrid::detail::parse_long_view_in_two(std::string(text), "fuzz", false, newline + 1);
+    auto in_two =
+        textgrid::detail::parse_long_view_in_two(std::string(text), "fuzz", false, newline + 1);
     const auto split = in_two ? textgrid::Result<textgrid::TextGrid>(in_two->to_textgrid())
                               : std::unexpected(in_two.error());
     FUZZ_CHECK(plinth_fuzz::same_result(split, lenient));

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "formats/parser_short.hpp"
 #include "fuzz_common.hpp"
-#include "parser_short.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

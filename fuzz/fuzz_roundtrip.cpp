@@ -7,13 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "formats/parser_long.hpp"
+#include "formats/parser_short.hpp"
 #include "fuzz_common.hpp"
-#include "parser_long.hpp"
-#include "parser_short.hpp"
-#include "text_rules.hpp"
+#include "text/text_rules.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto decoded = textgrid::decode_text(std::string(reinterpret_cast<const char*>(data), size));
+  const auto decoded =
+      textgrid::decode_text(std::string(reinterpret_cast<const char*>(data), size));
   if (!decoded) return 0;
   const auto first = textgrid::has_long_layout_marker(*decoded)
                          ? textgrid::parse_long(*decoded, "fuzz", false)

@@ -100,3 +100,12 @@ run_python_suite() {
   run_pytest "$venv"
   check_typing "$venv"
 }
+
+# Fails when a C++ or Python file differs from the layout that .clang-format
+# and ruff's settings in pyproject.toml give it; `clang-format -i` and
+# `ruff format` put it right. ruff runs from a venv of its own.
+check_layout() {
+  git ls-files -z '*.cpp' '*.hpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+  make_venv .venv-layout python3 "ruff==0.17.6"
+  .venv-layout/bin/ruff format --check --quiet .
+}

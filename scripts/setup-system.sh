@@ -10,6 +10,8 @@ command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v make >/dev/null 2>&1 || need+=(make)
+# The layout check of scripts/test.sh.
+command -v clang-format >/dev/null 2>&1 || need+=(clang-format)
 # nm lists the module's exported symbols in the packaging test.
 command -v nm >/dev/null 2>&1 || need+=(binutils)
 if ! command -v python3 >/dev/null 2>&1; then

@@ -13,6 +13,9 @@ scripts/setup-system.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
+say "layout: clang-format and ruff format, checked"
+check_layout
+
 say "core: build and GoogleTest (CTest)"
 cmake -S . -B build/test-core -G Ninja -DPLINTH_BUILD_TESTS=ON -DPLINTH_WERROR=ON >/dev/null
 cmake --build build/test-core -j "$jobs"

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "textgrid_view.hpp"
+#include "model/textgrid_view.hpp"
 
 namespace plinth {
 
@@ -26,7 +26,7 @@ using BuildFile = std::function<bool(std::size_t, const textgrid::TextGridView&)
 // exception set when a build failed or a signal handler raised while a file
 // waited (the files after it are then not built). The caller pauses the
 // collector around the call.
-bool build_in_order(const std::vector<std::string>& files, bool strict,
-                    std::string_view file_type, const BuildFile& build);
+bool build_in_order(const std::vector<std::string>& files, bool strict, std::string_view file_type,
+                    const BuildFile& build);
 
 }  // namespace plinth

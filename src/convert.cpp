@@ -15,8 +15,8 @@ PyObject* type_qualname(PyObject* value) {
 #if PY_VERSION_HEX >= 0x030B0000
   PyObject* name = PyType_GetQualName(Py_TYPE(value));
 #else
-  PyObject* name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)),
-                                          "__qualname__");
+  PyObject* name =
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__qualname__");
 #endif
   if (name == nullptr) {
     PyErr_Clear();
@@ -139,8 +139,7 @@ bool to_record(PyObject* value, PyObject* (&items)[3]) {
   if (!PyTuple_Check(value)) return cannot_cast(value, "tuple");
   const Py_ssize_t size = PyTuple_GET_SIZE(value);
   if (size != 3) {
-    PyErr_Format(PyExc_ValueError, "expected tuple of length 3, but got tuple of length %zd",
-                 size);
+    PyErr_Format(PyExc_ValueError, "expected tuple of length 3, but got tuple of length %zd", size);
     return false;
   }
   for (Py_ssize_t i = 0; i < 3; ++i) items[i] = PyTuple_GET_ITEM(value, i);  // borrowed
@@ -171,7 +170,7 @@ bool argument_failed(const Signature& signature, Py_ssize_t index) {
   Ref second(PyObject_CallOneArg(PyExc_TypeError, text.get()));
   if (!second) return false;
   PyException_SetContext(second.get(), Ref::borrow(first.get()).release());  // steals
-  PyException_SetCause(second.get(), first.release());                        // steals
+  PyException_SetCause(second.get(), first.release());                       // steals
   PyErr_SetObject(PyExc_TypeError, second.get());
   return false;
 }

@@ -65,8 +65,8 @@ bool argument_failed(const Signature& signature, Py_ssize_t index);
 // Converts bound argument `index` with `convert`, naming the parameter in a
 // TypeError.
 template <class T, class Convert>
-bool convert_argument(const Signature& signature, PyObject* const* bound, Py_ssize_t index,
-                      T& out, Convert convert) {
+bool convert_argument(const Signature& signature, PyObject* const* bound, Py_ssize_t index, T& out,
+                      Convert convert) {
   if (convert(bound[index], out)) return true;
   return argument_failed(signature, index);
 }

@@ -10,8 +10,8 @@
 #include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
-#include "lib.hpp"
 #include "objects.hpp"
+#include "read/read.hpp"
 #include "text_cache.hpp"
 
 namespace plinth {
@@ -28,7 +28,9 @@ const Signature data2textgrid_signature = data2textgrid_parameters.signature("da
 
 // Whether two times may share one float object: equal, and of the same sign
 // (so -0 and 0 stay apart); NaN never shares.
-bool same_time(double a, double b) { return a == b && std::signbit(a) == std::signbit(b); }
+bool same_time(double a, double b) {
+  return a == b && std::signbit(a) == std::signbit(b);
+}
 
 // `Tier` is the model's tier or the reader's view of one: the same fields.
 template <class Tier>
@@ -47,7 +49,7 @@ PyObject* build_tier(const Tier& tier, TextCache& texts) {
                    ? Ref::borrow(previous_end)
                    : Ref(PyFloat_FromDouble(data.tmin));
     Ref tmax = tmin && same_time(data.tmax, data.tmin) ? Ref::borrow(tmin.get())
-                                                        : Ref(PyFloat_FromDouble(data.tmax));
+                                                       : Ref(PyFloat_FromDouble(data.tmax));
     Ref label(texts.get(data.text));
     if (!tmin || !tmax || !label) return nullptr;
     PyObject* end = tmax.get();
@@ -114,8 +116,7 @@ PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     const Signature& signature = textgrid2data_signature;
     std::string file, file_type;
     bool strict = false;
-    if (!read_arguments(signature, args, nargs, kwnames, file, to_text, strict,
-                        file_type)) {
+    if (!read_arguments(signature, args, nargs, kwnames, file, to_text, strict, file_type)) {
       return nullptr;
     }
     const auto grid = textgrid::read_view_from_file(file, strict, file_type, python_should_stop);
@@ -131,8 +132,7 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     std::vector<std::string> files;
     std::string file_type;
     bool strict = false;
-    if (!read_arguments(signature, args, nargs, kwnames, files, to_texts, strict,
-                        file_type)) {
+    if (!read_arguments(signature, args, nargs, kwnames, files, to_texts, strict, file_type)) {
       return nullptr;
     }
     Ref list(PyList_New(static_cast<Py_ssize_t>(files.size())));

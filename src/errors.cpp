@@ -29,11 +29,13 @@ bool init_internal_fault_type() {
   return internal_fault_type != nullptr;
 }
 
-PyObject* internal_fault_type_object() noexcept { return internal_fault_type; }
+PyObject* internal_fault_type_object() noexcept {
+  return internal_fault_type;
+}
 
 PyObject* raise_os_error(std::string_view message) {
-  Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
-                                "replace"));
+  Ref text(
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (!text) return nullptr;
   // An instance made from one argument, so errno/strerror/filename are None.
   Ref exception(PyObject_CallOneArg(PyExc_OSError, text.get()));
@@ -44,9 +46,7 @@ PyObject* raise_os_error(std::string_view message) {
 
 bool python_should_stop() {
   if (PyErr_CheckSignals() != 0) return true;
-  Py_BEGIN_ALLOW_THREADS
-  Py_END_ALLOW_THREADS
-  return false;
+  Py_BEGIN_ALLOW_THREADS Py_END_ALLOW_THREADS return false;
 }
 
 PyObject* raise_read_error(std::string_view path, const textgrid::Error& error) {

@@ -29,7 +29,8 @@ PyModuleDef module_definition = {
 
 // In registration order. The table lives as long as the functions made from it.
 PyMethodDef functions[] = {
-    {"textgrid2vectors", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrid2vectors)),
+    {"textgrid2vectors",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrid2vectors)),
      METH_FASTCALL | METH_KEYWORDS, docs::textgrid2vectors},
     {"textgrids2vectors",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrids2vectors)),
@@ -46,7 +47,8 @@ PyMethodDef functions[] = {
     // Arrow tables, after the six.
     {"textgrid2table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrid2table)),
      METH_FASTCALL | METH_KEYWORDS, docs::textgrid2table},
-    {"textgrids2table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrids2table)),
+    {"textgrids2table",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrids2table)),
      METH_FASTCALL | METH_KEYWORDS, docs::textgrids2table},
 };
 

@@ -79,8 +79,7 @@ using Column =
     std::variant<std::vector<double>, std::vector<textgrid::Flag>, std::vector<std::uint32_t>>;
 
 struct SliceContainer {
-  PyObject_HEAD
-  Column column;
+  PyObject_HEAD Column column;
 };
 
 void slice_container_dealloc(PyObject* self) {
@@ -158,8 +157,8 @@ PyObject* make_array_of(std::vector<T>&& column, int type_number) {
   }
   const Py_intptr_t stride = sizeof(T);
   // The descriptor reference is stolen, also on failure.
-  Ref array(new_from_descr(array_type, descr, 1, &length, &stride, data, kNpyArrayWriteable,
-                           nullptr));
+  Ref array(
+      new_from_descr(array_type, descr, 1, &length, &stride, data, kNpyArrayWriteable, nullptr));
   if (!array) {
     raise_internal_fault("Failed to create NumPy array");
     return nullptr;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "converter.hpp"
+#include "model/converter.hpp"
 
 namespace plinth {
 

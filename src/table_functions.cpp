@@ -5,10 +5,10 @@
 #include <utility>
 #include <vector>
 
-#include "arrow_table.hpp"
+#include "arrow/arrow_table.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
-#include "lib.hpp"
+#include "read/read.hpp"
 #include "table_object.hpp"
 
 namespace plinth {
@@ -19,8 +19,7 @@ Parameters<3> textgrid2table_parameters{{"file", "strict", "file_type"}};
 Parameters<3> textgrids2table_parameters{{"files", "strict", "file_type"}};
 
 const Signature textgrid2table_signature = textgrid2table_parameters.signature("textgrid2table");
-const Signature textgrids2table_signature =
-    textgrids2table_parameters.signature("textgrids2table");
+const Signature textgrids2table_signature = textgrids2table_parameters.signature("textgrids2table");
 
 bool to_texts(PyObject* value, std::vector<std::string>& out) {
   return to_list(value, out, to_text);
@@ -75,9 +74,8 @@ PyObject* textgrids2table(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
                         file_type)) {
       return nullptr;
     }
-    auto table =
-        std::make_shared<textgrid::ArrowTable>(
-            textgrid::read_table(files, strict, file_type, {}, python_should_stop));
+    auto table = std::make_shared<textgrid::ArrowTable>(
+        textgrid::read_table(files, strict, file_type, {}, python_should_stop));
     if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
     Ref failed(failed_files(files, table->failed));
     if (!failed) return nullptr;

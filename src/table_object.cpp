@@ -4,7 +4,7 @@
 #include <new>
 #include <utility>
 
-#include "arrow_export.hpp"
+#include "arrow/arrow_export.hpp"
 #include "errors.hpp"
 #include "table_docstrings.hpp"
 
@@ -17,8 +17,9 @@ constexpr const char kStreamCapsule[] = "arrow_array_stream";
 
 struct TableObject {
   PyObject_HEAD
-  // Constructed in place by new_table; shared with every exported structure.
-  std::shared_ptr<const textgrid::ArrowTable> table;
+      // Constructed in place by new_table; shared with every exported structure.
+      std::shared_ptr<const textgrid::ArrowTable>
+          table;
   PyObject* failed;  // dict: position -> message
   Py_ssize_t rows;
 };
@@ -26,7 +27,9 @@ struct TableObject {
 // Created once, owned until the process ends.
 PyTypeObject* table_type = nullptr;
 
-TableObject* as_table(PyObject* self) { return reinterpret_cast<TableObject*>(self); }
+TableObject* as_table(PyObject* self) {
+  return reinterpret_cast<TableObject*>(self);
+}
 
 void table_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
@@ -37,7 +40,9 @@ void table_dealloc(PyObject* self) {
   Py_DECREF(type);  // instances of a heap type own a reference to it
 }
 
-Py_ssize_t table_length(PyObject* self) { return as_table(self)->rows; }
+Py_ssize_t table_length(PyObject* self) {
+  return as_table(self)->rows;
+}
 
 PyObject* table_repr(PyObject* self) {
   const TableObject* table = as_table(self);
@@ -46,7 +51,9 @@ PyObject* table_repr(PyObject* self) {
                               PyDict_GET_SIZE(table->failed));
 }
 
-PyObject* table_failed(PyObject* self, void*) { return PyDict_Copy(as_table(self)->failed); }
+PyObject* table_failed(PyObject* self, void*) {
+  return PyDict_Copy(as_table(self)->failed);
+}
 
 // The capsules' destructors release what the consumer did not take over (a
 // consumer that takes the structure marks it released), then free it.

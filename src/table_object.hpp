@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "arrow_table.hpp"
+#include "arrow/arrow_table.hpp"
 
 namespace plinth {
 

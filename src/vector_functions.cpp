@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -13,9 +13,9 @@
 #include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
-#include "lib.hpp"
 #include "numpy_arrays.hpp"
 #include "objects.hpp"
+#include "read/read.hpp"
 #include "text_cache.hpp"
 
 namespace plinth {
@@ -24,9 +24,8 @@ namespace {
 
 Parameters<3> textgrid2vectors_parameters{{"file", "strict", "file_type"}};
 Parameters<3> textgrids2vectors_parameters{{"files", "strict", "file_type"}};
-Parameters<9> vectors2textgrid_parameters{{"tmins", "tmaxs", "labels", "tier_names",
-                                           "is_intervals", "tmin", "tmax", "output_file",
-                                           "file_type"}};
+Parameters<9> vectors2textgrid_parameters{{"tmins", "tmaxs", "labels", "tier_names", "is_intervals",
+                                           "tmin", "tmax", "output_file", "file_type"}};
 
 const Signature textgrid2vectors_signature =
     textgrid2vectors_parameters.signature("textgrid2vectors");
@@ -165,11 +164,11 @@ class Columns {
     Ref tier_names(into_list(names_));
     if (!tier_names) return nullptr;
     if (!with_file_ids_) {
-      return new_tuple(std::move(tmins), std::move(tmaxs), std::move(labels),
-                       std::move(tier_names), std::move(flags));
+      return new_tuple(std::move(tmins), std::move(tmaxs), std::move(labels), std::move(tier_names),
+                       std::move(flags));
     }
-    return new_tuple(std::move(tmins), std::move(tmaxs), std::move(labels),
-                     std::move(tier_names), std::move(flags), std::move(ids));
+    return new_tuple(std::move(tmins), std::move(tmaxs), std::move(labels), std::move(tier_names),
+                     std::move(flags), std::move(ids));
   }
 
  private:
@@ -222,14 +221,12 @@ bool intern_vector_signatures() {
          intern_names(vectors2textgrid_signature);
 }
 
-PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) {
+PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     const Signature& signature = textgrid2vectors_signature;
     std::string file, file_type;
     bool strict = false;
-    if (!read_arguments(signature, args, nargs, kwnames, file, to_text, strict,
-                        file_type)) {
+    if (!read_arguments(signature, args, nargs, kwnames, file, to_text, strict, file_type)) {
       return nullptr;
     }
     const auto grid = textgrid::read_view_from_file(file, strict, file_type, python_should_stop);
@@ -241,31 +238,28 @@ PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   });
 }
 
-PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames) {
+PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     const Signature& signature = textgrids2vectors_signature;
     std::vector<std::string> files;
     std::string file_type;
     bool strict = false;
-    if (!read_arguments(signature, args, nargs, kwnames, files, to_texts, strict,
-                        file_type)) {
+    if (!read_arguments(signature, args, nargs, kwnames, files, to_texts, strict, file_type)) {
       return nullptr;
     }
     const GcPause pause;
     Columns columns(true);
     const std::size_t count = files.size();
-    const bool built = build_in_order(
-        files, strict, file_type, [&](std::size_t i, const textgrid::TextGridView& view) {
-          return columns.add(view, i, count - i - 1);
-        });
+    const bool built = build_in_order(files, strict, file_type,
+                                      [&](std::size_t i, const textgrid::TextGridView& view) {
+                                        return columns.add(view, i, count - i - 1);
+                                      });
     if (!built) return nullptr;
     return columns.finish();
   });
 }
 
-PyObject* vectors2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) {
+PyObject* vectors2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     const Signature& signature = vectors2textgrid_signature;
     PyObject* bound[9];

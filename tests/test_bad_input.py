@@ -17,10 +17,10 @@ from conftest import as_nobody
 
 HEADER = 'File type = "ooTextFile"\nObject class = "TextGrid"\n\n'
 LONG_TIER = (
-    "item []:\n    item [1]:\n        class = \"IntervalTier\"\n        name = \"a\"\n"
+    'item []:\n    item [1]:\n        class = "IntervalTier"\n        name = "a"\n'
     "        xmin = 0\n        xmax = 1\n        intervals: size = {items}\n"
     "        intervals [1]:\n            xmin = 0\n            xmax = 1\n"
-    "            text = \"x\"\n"
+    '            text = "x"\n'
 )
 EMPTY = (0.0, 0.0, [])
 NOT_UTF8 = "stream did not contain valid UTF-8"
@@ -33,8 +33,10 @@ def short_file(tiers, items):
 
 
 def long_file(tiers, items):
-    return HEADER + f"xmin = 0\nxmax = 1\ntiers? <exists>\nsize = {tiers}\n" + LONG_TIER.format(
-        items=items
+    return (
+        HEADER
+        + f"xmin = 0\nxmax = 1\ntiers? <exists>\nsize = {tiers}\n"
+        + LONG_TIER.format(items=items)
     )
 
 
@@ -54,7 +56,7 @@ def read_error(path, strict, file_type):
     assert messages[0] == messages[1]
     prefix = f"Failed to read TextGrid file {path} because: "
     assert messages[0].startswith(prefix)
-    return messages[0][len(prefix):]
+    return messages[0][len(prefix) :]
 
 
 def assert_batches_hide(path, strict, file_type):
@@ -151,28 +153,62 @@ def test_no_permission(open_dir):
     # Root reads anything: drop to nobody in a forked child, which keeps the
     # imported module.
     message = as_nobody(lambda: plinth.textgrid2data(path, False, "auto"), "read")
-    assert message == f"Failed to read TextGrid file {path} because: Permission denied (os error 13)"
+    assert (
+        message == f"Failed to read TextGrid file {path} because: Permission denied (os error 13)"
+    )
 
 
 COUNT_CASES = [
     # 2^64 is no count (it gives 0), 2^64 - 1 is, and no count makes the
     # reader reserve more than the file can hold.
     ("long", long_file("18446744073709551616", 1), False, (1, 1)),
-    ("long", long_file("18446744073709551616", 1), True, "TextGrid size does not match number of tiers"),
+    (
+        "long",
+        long_file("18446744073709551616", 1),
+        True,
+        "TextGrid size does not match number of tiers",
+    ),
     ("long", long_file(1, "18446744073709551615"), False, (1, 1)),
-    ("long", long_file(1, "18446744073709551615"), True, "Tier size does not match number of items"),
-    ("long", long_file(1, "99999999999999999999999"), True, "Tier size does not match number of items"),
+    (
+        "long",
+        long_file(1, "18446744073709551615"),
+        True,
+        "Tier size does not match number of items",
+    ),
+    (
+        "long",
+        long_file(1, "99999999999999999999999"),
+        True,
+        "Tier size does not match number of items",
+    ),
     ("short", short_file(1, "18446744073709551616"), False, (1, 0)),
     ("short", short_file(2, "18446744073709551616"), False, "Unknown tier class: 0"),
     ("short", short_file("18446744073709551616", 1), False, (0, 0)),
-    ("short", short_file("18446744073709551615", 1), False,
-     "Unexpected end of file: line 16 should hold the class of tier 1"),
-    ("short", short_file(1, "18446744073709551615"), False,
-     "Unexpected end of file: line 16 should hold the start time of item 1 of tier 0"),
+    (
+        "short",
+        short_file("18446744073709551615", 1),
+        False,
+        "Unexpected end of file: line 16 should hold the class of tier 1",
+    ),
+    (
+        "short",
+        short_file(1, "18446744073709551615"),
+        False,
+        "Unexpected end of file: line 16 should hold the start time of item 1 of tier 0",
+    ),
     # More than the data holds.
-    ("short", short_file(3, 1), False, "Unexpected end of file: line 16 should hold the class of tier 1"),
-    ("short", short_file(1, 5), False,
-     "Unexpected end of file: line 16 should hold the start time of item 1 of tier 0"),
+    (
+        "short",
+        short_file(3, 1),
+        False,
+        "Unexpected end of file: line 16 should hold the class of tier 1",
+    ),
+    (
+        "short",
+        short_file(1, 5),
+        False,
+        "Unexpected end of file: line 16 should hold the start time of item 1 of tier 0",
+    ),
     ("long", long_file(3, 5), False, (1, 1)),
     ("long", long_file(3, 1), True, "TextGrid size does not match number of tiers"),
 ]
@@ -194,15 +230,24 @@ WRONG_LAYOUTS = [
     ("short", long_file(1, 1), False, EMPTY),  # long read as short: no counts
     ("short", long_file(1, 1), True, BOUNDS),
     ("long", short_file(1, 1), False, EMPTY),  # short read as long: no keys
-    ("long", HEADER + "xmin = 0\nxmax = 1\nintervals [1]:\n", False,
-     "Interval or point heading before any tier heading on line 6"),
+    (
+        "long",
+        HEADER + "xmin = 0\nxmax = 1\nintervals [1]:\n",
+        False,
+        "Interval or point heading before any tier heading on line 6",
+    ),
     ("long", HEADER + 'item []:\nitem [1]:\nclass = "Foo"\n', False, 'Unknown tier class: "Foo"'),
-    ("short", HEADER + '0\n1\n<exists>\n1\n"intervaltier"\n', False, 'Unknown tier class: "intervaltier"'),
+    (
+        "short",
+        HEADER + '0\n1\n<exists>\n1\n"intervaltier"\n',
+        False,
+        'Unknown tier class: "intervaltier"',
+    ),
     ("auto", "a,b,c\n1,2,3\n", False, "Unexpected end of file: line 3 should hold the header"),
     ("long", "a,b,c\n1,2,3\n", False, EMPTY),
     ("long", "item [\n" * 1000 + "intervals [\n" * 1000, False, None),
     ("long", '"' * 10000 + "\n" + "text = " + '"' * 9999 + "\n", False, EMPTY),
-    ("short", HEADER + "0\n1\n<exists>\n1\n\"IntervalTier\"\n\"a\n" * 2000, False, None),
+    ("short", HEADER + '0\n1\n<exists>\n1\n"IntervalTier"\n"a\n' * 2000, False, None),
 ]
 
 
@@ -241,42 +286,68 @@ BINARY_GRID = BINARY + be_real(0) + be_real(1) + b"\x01"  # 38 bytes
 NEW_LAYOUTS = {
     "chronological: tier number out of range": (
         CHRONOLOGICAL + '0 1\n1\n"IntervalTier" "a" 0 1\n! a:\n2 0 1\n"x"\n',
-        "Tier number 2 on line 6 is out of range: the TextGrid has 1 tiers"),
+        "Tier number 2 on line 6 is out of range: the TextGrid has 1 tiers",
+    ),
     "chronological: ends inside a record": (
         CHRONOLOGICAL + '0 1\n1\n"IntervalTier" "a" 0 1\n1 0 1\n',
-        "Unexpected end of file after line 5: expected the text of interval 1 of tier 1"),
+        "Unexpected end of file after line 5: expected the text of interval 1 of tier 1",
+    ),
     "chronological: more tiers declared than written": (
         CHRONOLOGICAL + '0 1\n18446744073709551615\n"TextTier" "a" 0 1\n',
-        "Unexpected end of file after line 4: expected the class of tier 2"),
+        "Unexpected end of file after line 4: expected the class of tier 2",
+    ),
     "chronological: a count of 2^64 reads as 0": (
-        CHRONOLOGICAL + '0 1\n18446744073709551616\n',
-        (0.0, 1.0, [])),
+        CHRONOLOGICAL + "0 1\n18446744073709551616\n",
+        (0.0, 1.0, []),
+    ),
     "chronological: unknown tier class": (
-        CHRONOLOGICAL + '0 1\n1\n"Sound" "a" 0 1\n', 'Unknown tier class: "Sound"'),
+        CHRONOLOGICAL + '0 1\n1\n"Sound" "a" 0 1\n',
+        'Unknown tier class: "Sound"',
+    ),
     "chronological: only the first line": (
-        CHRONOLOGICAL, "Unexpected end of file after line 1: expected the start time of the TextGrid"),
+        CHRONOLOGICAL,
+        "Unexpected end of file after line 1: expected the start time of the TextGrid",
+    ),
     "binary: magic only": (
-        b"ooBinaryFile", "Unexpected end of file at byte 12: the object class needs 1 bytes, but only 0 remain"),
+        b"ooBinaryFile",
+        "Unexpected end of file at byte 12: the object class needs 1 bytes, but only 0 remain",
+    ),
     "binary: another class": (
-        b"ooBinaryFile\x05Sound" + bytes(40), 'Expected the object class "TextGrid" at byte 12, found "Sound"'),
+        b"ooBinaryFile\x05Sound" + bytes(40),
+        'Expected the object class "TextGrid" at byte 12, found "Sound"',
+    ),
     "binary: truncated time": (
         BINARY + be_real(0)[:5],
-        "Unexpected end of file at byte 21: the start time of the TextGrid needs 8 bytes, but only 5 remain"),
+        "Unexpected end of file at byte 21: the start time of the TextGrid needs 8 bytes, but only 5 remain",
+    ),
     "binary: tier count beyond the data": (
         BINARY_GRID + b"\xff\xff\xff\xff" + bytes(100),
-        "Count too large at byte 38: the number of tiers is 4294967295, more than the 100 bytes after it can hold"),
+        "Count too large at byte 38: the number of tiers is 4294967295, more than the 100 bytes after it can hold",
+    ),
     "binary: item count beyond the data": (
         BINARY_GRID + struct.pack(">I", 1) + binary_tier("IntervalTier", 3) + bytes(53),
-        "Count too large at byte 74: the number of items of tier 1 is 3, more than the 53 bytes after it can hold"),
+        "Count too large at byte 74: the number of items of tier 1 is 3, more than the 53 bytes after it can hold",
+    ),
     "binary: text longer than the data": (
-        BINARY_GRID + struct.pack(">I", 1) + binary_tier("TextTier", 1) + be_real(0.5) + b"\x00\x09abc",
-        "Unexpected end of file at byte 84: the mark of point 1 of tier 1 needs 9 bytes, but only 3 remain"),
+        BINARY_GRID
+        + struct.pack(">I", 1)
+        + binary_tier("TextTier", 1)
+        + be_real(0.5)
+        + b"\x00\x09abc",
+        "Unexpected end of file at byte 84: the mark of point 1 of tier 1 needs 9 bytes, but only 3 remain",
+    ),
     "binary: unpaired surrogate": (
-        BINARY_GRID + struct.pack(">I", 1) + binary_tier("TextTier", 1) + be_real(0.5)
+        BINARY_GRID
+        + struct.pack(">I", 1)
+        + binary_tier("TextTier", 1)
+        + be_real(0.5)
         + b"\xff\xff\x00\x01\xdc\x00",
-        "Unpaired UTF-16 surrogate at byte 86 in the mark of point 1 of tier 1"),
+        "Unpaired UTF-16 surrogate at byte 86 in the mark of point 1 of tier 1",
+    ),
     "binary: unknown tier class": (
-        BINARY_GRID + struct.pack(">I", 1) + b"\x05Sound" + bytes(30), 'Unknown tier class: "Sound"'),
+        BINARY_GRID + struct.pack(">I", 1) + b"\x05Sound" + bytes(30),
+        'Unknown tier class: "Sound"',
+    ),
 }
 
 
@@ -329,10 +400,15 @@ def peak_growth(path, function, file_type="auto"):
     """Bytes by which the peak RSS of a fresh interpreter grew over one read."""
     done = subprocess.run(
         [sys.executable, "-c", PEAK_MEMORY, path, function, file_type],
-        capture_output=True, text=True, timeout=600, check=True,
+        capture_output=True,
+        text=True,
+        timeout=600,
+        check=True,
     )
     before, after = map(int, done.stdout.split())
-    print(f"{function} {file_type}: peak grew {(after - before) / os.path.getsize(path):.2f} x file")
+    print(
+        f"{function} {file_type}: peak grew {(after - before) / os.path.getsize(path):.2f} x file"
+    )
     return after - before
 
 
@@ -372,7 +448,7 @@ def test_ten_million_tiny_lines(tmp_path):
     path = tmp_path / "tiny_lines.TextGrid"
     with open(path, "w") as out:
         out.write(long_file(1, count).split("        intervals [1]:")[0])
-        block = "intervals [1]:\nxmin = 0\nxmax = 1\ntext = \"\"\n"
+        block = 'intervals [1]:\nxmin = 0\nxmax = 1\ntext = ""\n'
         for _ in range(count // 1000):
             out.write(block * 1000)
     size = path.stat().st_size

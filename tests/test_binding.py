@@ -13,8 +13,15 @@ PARAMETERS = {
     "textgrids2table": ["files", "strict", "file_type"],
     "data2textgrid": ["data", "tmin", "tmax", "output_file", "file_type"],
     "vectors2textgrid": [
-        "tmins", "tmaxs", "labels", "tier_names", "is_intervals",
-        "tmin", "tmax", "output_file", "file_type",
+        "tmins",
+        "tmaxs",
+        "labels",
+        "tier_names",
+        "is_intervals",
+        "tmin",
+        "tmax",
+        "output_file",
+        "file_type",
     ],
 }
 
@@ -49,28 +56,40 @@ def test_missing_arguments_listed_in_order(name, given):
         getattr(plinth, name)(*([object()] * given))
     plural = "s" if len(missing) > 1 else ""
     assert str(info.value) == (
-        f"{name}() missing {len(missing)} required positional argument{plural}: "
-        + _quoted(missing)
+        f"{name}() missing {len(missing)} required positional argument{plural}: " + _quoted(missing)
     )
 
 
 @pytest.mark.parametrize(
     "call, message",
     [
-        (lambda: plinth.textgrid2data("a", True),
-         "textgrid2data() missing 1 required positional argument: 'file_type'"),
-        (lambda: plinth.textgrid2data("a", True, "auto", "x"),
-         "textgrid2data() takes 3 positional arguments but 4 were given"),
-        (lambda: plinth.data2textgrid([], output_file="o", file_type="long"),
-         "data2textgrid() missing 2 required positional arguments: 'tmin' and 'tmax'"),
-        (lambda: plinth.vectors2textgrid([], [], [], tier_names=[], is_intervals=[],
-                                         output_file="o", file_type="long"),
-         "vectors2textgrid() missing 2 required positional arguments: 'tmin' and 'tmax'"),
-        (lambda: plinth.vectors2textgrid(tmin=None, tmax=None),
-         "vectors2textgrid() missing 7 required positional arguments: 'tmins', 'tmaxs', "
-         "'labels', 'tier_names', 'is_intervals', 'output_file', and 'file_type'"),
-        (lambda: plinth.textgrid2data(file="a", strict=True),
-         "textgrid2data() missing 1 required positional argument: 'file_type'"),
+        (
+            lambda: plinth.textgrid2data("a", True),
+            "textgrid2data() missing 1 required positional argument: 'file_type'",
+        ),
+        (
+            lambda: plinth.textgrid2data("a", True, "auto", "x"),
+            "textgrid2data() takes 3 positional arguments but 4 were given",
+        ),
+        (
+            lambda: plinth.data2textgrid([], output_file="o", file_type="long"),
+            "data2textgrid() missing 2 required positional arguments: 'tmin' and 'tmax'",
+        ),
+        (
+            lambda: plinth.vectors2textgrid(
+                [], [], [], tier_names=[], is_intervals=[], output_file="o", file_type="long"
+            ),
+            "vectors2textgrid() missing 2 required positional arguments: 'tmin' and 'tmax'",
+        ),
+        (
+            lambda: plinth.vectors2textgrid(tmin=None, tmax=None),
+            "vectors2textgrid() missing 7 required positional arguments: 'tmins', 'tmaxs', "
+            "'labels', 'tier_names', 'is_intervals', 'output_file', and 'file_type'",
+        ),
+        (
+            lambda: plinth.textgrid2data(file="a", strict=True),
+            "textgrid2data() missing 1 required positional argument: 'file_type'",
+        ),
     ],
 )
 def test_missing_messages_by_example(call, message):

@@ -20,14 +20,15 @@ from test_bad_input import open_dir  # noqa: F401 - a fixture
 
 # Forking a process whose pool threads run is what several cases here are about.
 pytestmark = pytest.mark.filterwarnings(
-    "ignore:This process .* is multi-threaded:DeprecationWarning")
+    "ignore:This process .* is multi-threaded:DeprecationWarning"
+)
 
 # Large enough for the worker pool on any machine of up to 100 CPUs.
 BIG = 3000
 
 
 def make_data(items, name="words"):
-    tier = (name, True, [(i * 0.5, (i + 1) * 0.5, f"w{i} \"q\"\n{i}") for i in range(items)])
+    tier = (name, True, [(i * 0.5, (i + 1) * 0.5, f'w{i} "q"\n{i}') for i in range(items)])
     points = ("marks", False, [(i * 0.5 + 0.25, i * 0.5 + 0.25, f"p{i}") for i in range(items)])
     return [tier, points]
 
@@ -37,7 +38,9 @@ def corpus(tmp_path_factory):
     """Files in both layouts, one of them with tiers large enough for the pool."""
     folder = tmp_path_factory.mktemp("corpus")
     files = []
-    for index, (items, layout) in enumerate([(BIG, "long"), (5, "short"), (BIG, "short"), (1, "long")]):
+    for index, (items, layout) in enumerate(
+        [(BIG, "long"), (5, "short"), (BIG, "short"), (1, "long")]
+    ):
         path = str(folder / f"grid{index}.TextGrid")
         plinth.data2textgrid(make_data(items), 0.0, items * 0.5, path, layout)
         files.append(path)
@@ -149,7 +152,9 @@ def test_multiprocessing_start_methods(corpus, method):
     expected = [plinth.textgrid2data(path, True, "auto") for path in files]
     context = multiprocessing.get_context(method)
     with context.Pool(2) as pool:
-        got = pool.starmap(plinth.textgrid2data, [(path, True, "auto") for path in files], chunksize=1)
+        got = pool.starmap(
+            plinth.textgrid2data, [(path, True, "auto") for path in files], chunksize=1
+        )
         batches = pool.starmap(plinth.textgrids2data, [(files, True, "auto")] * 2)
     assert got == expected
     assert batches == [expected, expected]
@@ -264,23 +269,40 @@ def test_keyboard_interrupt_while_numpy_loads(corpus, delay):
     _, files = corpus
     done = subprocess.run(
         [sys.executable, "-c", FIRST_ARRAYS, files[3], str(delay)],
-        capture_output=True, text=True, timeout=120,
+        capture_output=True,
+        text=True,
+        timeout=120,
     )
     assert done.returncode == 0, done.stderr
-    assert done.stdout.strip() in {"KeyboardInterrupt from NoneType", "InternalError from ImportError"}
+    assert done.stdout.strip() in {
+        "KeyboardInterrupt from NoneType",
+        "InternalError from ImportError",
+    }
 
 
 INVALID_WRITES = [
     # (function, arguments before the path, the core's message)
-    ("data2textgrid", ([("t", True, [(0.0, 2.0, "a"), (1.0, 3.0, "b")])], 0.0, 3.0),
-     "Items 0 and 1 overlap in tier t"),
+    (
+        "data2textgrid",
+        ([("t", True, [(0.0, 2.0, "a"), (1.0, 3.0, "b")])], 0.0, 3.0),
+        "Items 0 and 1 overlap in tier t",
+    ),
     ("data2textgrid", ([], None, None), "Time bounds should be non-negative in TextGrid"),
-    ("data2textgrid", ([("t", True, [(0.0, 1.0, "a")])], -1.0, 1.0),
-     "Time bounds should be non-negative in TextGrid"),
-    ("vectors2textgrid", ([0.0, 1.0], [1.0], ["a", "b"], ["t", "t"], [True, True], None, None),
-     "Input vectors must have the same length"),
-    ("vectors2textgrid", ([0.0, 0.5], [1.0, 2.0], ["a", "b"], ["t", "t"], [True, True], 0.0, 2.0),
-     "Items 0 and 1 overlap in tier t"),
+    (
+        "data2textgrid",
+        ([("t", True, [(0.0, 1.0, "a")])], -1.0, 1.0),
+        "Time bounds should be non-negative in TextGrid",
+    ),
+    (
+        "vectors2textgrid",
+        ([0.0, 1.0], [1.0], ["a", "b"], ["t", "t"], [True, True], None, None),
+        "Input vectors must have the same length",
+    ),
+    (
+        "vectors2textgrid",
+        ([0.0, 0.5], [1.0, 2.0], ["a", "b"], ["t", "t"], [True, True], 0.0, 2.0),
+        "Items 0 and 1 overlap in tier t",
+    ),
 ]
 
 
@@ -316,7 +338,9 @@ def test_write_errors_carry_the_system_text(tmp_path, layout):
     for path, text in cases:
         for write in (
             lambda: plinth.data2textgrid(*GOOD, path, layout),
-            lambda: plinth.vectors2textgrid([0.0], [1.0], ["a"], ["t"], [True], None, None, path, layout),
+            lambda: plinth.vectors2textgrid(
+                [0.0], [1.0], ["a"], ["t"], [True], None, None, path, layout
+            ),
         ):
             with pytest.raises(OSError) as caught:
                 write()

@@ -20,8 +20,17 @@ def _data2textgrid(path, **overrides):
 
 
 def _vectors2textgrid(path, **overrides):
-    args = dict(tmins=[0.0], tmaxs=[1.0], labels=["a"], tier_names=["t"], is_intervals=[True],
-                tmin=0.0, tmax=1.0, output_file=str(path), file_type="long")
+    args = dict(
+        tmins=[0.0],
+        tmaxs=[1.0],
+        labels=["a"],
+        tier_names=["t"],
+        is_intervals=[True],
+        tmin=0.0,
+        tmax=1.0,
+        output_file=str(path),
+        file_type="long",
+    )
     args.update(overrides)
     return plinth.vectors2textgrid(**args)
 
@@ -76,9 +85,17 @@ def test_text_with_lone_surrogate_raises_unicode_error_unprefixed():
     assert "argument" not in str(info.value)
 
 
-@pytest.mark.parametrize("value, type_name",
-                         [(1, "int"), (0, "int"), (None, "NoneType"), ("True", "str"),
-                          (np.int64(1), "int64"), (1.0, "float")])
+@pytest.mark.parametrize(
+    "value, type_name",
+    [
+        (1, "int"),
+        (0, "int"),
+        (None, "NoneType"),
+        ("True", "str"),
+        (np.int64(1), "int64"),
+        (1.0, "float"),
+    ],
+)
 def test_flag_refused(value, type_name):
     with pytest.raises(TypeError) as info:
         plinth.textgrid2data("x", value, "auto")
@@ -94,7 +111,9 @@ def test_flag_accepted(flag, missing_file):
 
 
 def test_file_type_refused():
-    with pytest.raises(TypeError, match=r"^argument 'file_type': 'NoneType' object cannot be cast as 'str'$"):
+    with pytest.raises(
+        TypeError, match=r"^argument 'file_type': 'NoneType' object cannot be cast as 'str'$"
+    ):
         plinth.textgrid2data("x", True, None)
 
 
@@ -111,8 +130,10 @@ def test_files_refuses_str(value):
     assert str(info.value).startswith("argument 'files': ")
 
 
-@pytest.mark.parametrize("value, type_name", [(3, "int"), ({"a": 1}, "dict"), ({"a"}, "set"),
-                                              (iter(["a"]), "list_iterator")])
+@pytest.mark.parametrize(
+    "value, type_name",
+    [(3, "int"), ({"a": 1}, "dict"), ({"a"}, "set"), (iter(["a"]), "list_iterator")],
+)
 def test_files_refuses_non_sequence(value, type_name):
     with pytest.raises(TypeError) as info:
         plinth.textgrids2vectors(value, True, "auto")
@@ -137,10 +158,13 @@ def test_range_of_ints_is_a_sequence_of_wrong_elements():
         plinth.textgrids2data(range(2), True, "auto")
 
 
-@pytest.mark.parametrize("tmin, expected_message", [
-    ("2", "argument 'tmin': must be real number, not str"),
-    ([1.0], "argument 'tmin': must be real number, not list"),
-])
+@pytest.mark.parametrize(
+    "tmin, expected_message",
+    [
+        ("2", "argument 'tmin': must be real number, not str"),
+        ([1.0], "argument 'tmin': must be real number, not list"),
+    ],
+)
 def test_number_refused(tmp_path, tmin, expected_message):
     out = tmp_path / "out.TextGrid"
     with pytest.raises(TypeError) as info:
@@ -191,7 +215,9 @@ def test_tier_flag_int_refused(tmp_path):
 
 
 def test_tier_name_bytes_refused(tmp_path):
-    with pytest.raises(TypeError, match="^argument 'data': 'bytes' object cannot be cast as 'str'$"):
+    with pytest.raises(
+        TypeError, match="^argument 'data': 'bytes' object cannot be cast as 'str'$"
+    ):
         _data2textgrid(tmp_path / "o", data=[(b"t", True, [ITEM])])
 
 
@@ -221,8 +247,11 @@ def test_later_arguments_not_looked_at(tmp_path):
         ("tmins", ["0"], "argument 'tmins': must be real number, not str"),
         ("tmaxs", 1.0, "argument 'tmaxs': 'float' object cannot be cast as 'Sequence'"),
         ("tmin", "0", "argument 'tmin': must be real number, not str"),
-        ("output_file", pathlib.Path("o"),
-         "argument 'output_file': 'PosixPath' object cannot be cast as 'str'"),
+        (
+            "output_file",
+            pathlib.Path("o"),
+            "argument 'output_file': 'PosixPath' object cannot be cast as 'str'",
+        ),
         ("file_type", b"long", "argument 'file_type': 'bytes' object cannot be cast as 'str'"),
     ],
 )
@@ -263,8 +292,10 @@ def test_arguments_are_not_modified(tmp_path):
     assert os.listdir(tmp_path) == []
 
 
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="AddressSanitizer needs more address space than the limit leaves")
+@pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", ""),
+    reason="AddressSanitizer needs more address space than the limit leaves",
+)
 def test_memory_exhaustion_becomes_memory_error():
     # Ten million records need about 480 MB of core records: refused under a
     # tight address-space limit, the call raises MemoryError and the module
@@ -287,5 +318,7 @@ def test_memory_exhaustion_becomes_memory_error():
         del data
         print(plinth.textgrids2data([], True, "auto"))
     """)
-    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    result = subprocess.run(
+        [sys.executable, "-c", code], capture_output=True, text=True, timeout=120
+    )
     assert result.stdout.split("\n")[:2] == ["MemoryError None", "[]"], result.stderr

@@ -45,9 +45,22 @@ def test_cluster_of_two_processes_gives_the_single_process_answer(tmp_path):
     files = 3 * len(list(DATA_DIR.glob("*.TextGrid"))) + 1
     assert len(paths) == files
     # Run as a program, as a user would: its functions go to the workers by value.
-    run = subprocess.run([sys.executable, str(EXAMPLE), str(corpus), "--workers", "2",
-                          "--files-per-partition", "4", "--output", str(output)],
-                         capture_output=True, text=True, timeout=600)
+    run = subprocess.run(
+        [
+            sys.executable,
+            str(EXAMPLE),
+            str(corpus),
+            "--workers",
+            "2",
+            "--files-per-partition",
+            "4",
+            "--output",
+            str(output),
+        ],
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
     assert run.returncode == 0, run.stderr[-3000:]
     assert run.stdout.startswith(f"{files} files on 2 workers\n")
     result = pd.read_pickle(output)

@@ -45,8 +45,14 @@ def test_results_are_new_objects(sample_file):
 
 
 def test_empty_tier_kept(tmp_path):
-    path = write_textgrid(tmp_path / "e.TextGrid", (0.0, 1.0, [("empty", True, []), ("p", False, [])]))
-    assert plinth.textgrid2data(path, False, "long") == (0.0, 1.0, [("empty", True, []), ("p", False, [])])
+    path = write_textgrid(
+        tmp_path / "e.TextGrid", (0.0, 1.0, [("empty", True, []), ("p", False, [])])
+    )
+    assert plinth.textgrid2data(path, False, "long") == (
+        0.0,
+        1.0,
+        [("empty", True, []), ("p", False, [])],
+    )
 
 
 def test_unicode_labels(tmp_path):
@@ -93,7 +99,10 @@ def test_path_shown_exactly_as_passed(sample_file, tmp_path):
 def test_unknown_file_type(sample_file, word):
     with pytest.raises(OSError) as info:
         plinth.textgrid2data(sample_file, True, word)
-    assert str(info.value) == f"Failed to read TextGrid file {sample_file} because: Unknown file type: {word}"
+    assert (
+        str(info.value)
+        == f"Failed to read TextGrid file {sample_file} because: Unknown file type: {word}"
+    )
 
 
 def test_strict_failure_is_os_error_lenient_reads(tmp_path):
@@ -134,8 +143,14 @@ def test_batch_many_files_keeps_order(tmp_path):
     # Enough files to cross the parallel threshold on any machine here.
     paths = []
     for i in range(120):
-        grid = (0.0, 10.0, [(f"tier{i}", True, [(0.0, 1.0 + i / 100, f"x{i}"), (1.0 + i / 100, 10.0, "")])])
-        paths.append(write_textgrid(tmp_path / f"f{i}.TextGrid", grid, "long" if i % 2 else "short"))
+        grid = (
+            0.0,
+            10.0,
+            [(f"tier{i}", True, [(0.0, 1.0 + i / 100, f"x{i}"), (1.0 + i / 100, 10.0, "")])],
+        )
+        paths.append(
+            write_textgrid(tmp_path / f"f{i}.TextGrid", grid, "long" if i % 2 else "short")
+        )
     paths[7] = str(tmp_path / "missing.TextGrid")
     results = plinth.textgrids2data(paths, True, "auto")
     assert len(results) == 120
@@ -157,8 +172,17 @@ def test_round_trip_through_data(tmp_path, sample_file, layout):
     assert plinth.textgrid2data(out, True, "auto") == (tmin, tmax, tiers)
 
 
-@pytest.mark.parametrize("word, long_layout", [("long", True), ("short", False), ("Long", False),
-                                                ("LONG", False), ("", False), ("long ", False)])
+@pytest.mark.parametrize(
+    "word, long_layout",
+    [
+        ("long", True),
+        ("short", False),
+        ("Long", False),
+        ("LONG", False),
+        ("", False),
+        ("long ", False),
+    ],
+)
 def test_write_layout_word(tmp_path, word, long_layout):
     out = tmp_path / "o.TextGrid"
     plinth.data2textgrid(SAMPLE[2], SAMPLE[0], SAMPLE[1], str(out), word)
@@ -177,8 +201,14 @@ def test_tuples_accepted_like_lists(tmp_path):
 
 def test_bounds_computed_when_none(tmp_path):
     out = str(tmp_path / "o.TextGrid")
-    plinth.data2textgrid([("t", True, [(0.5, 1.0, "a"), (1.0, 3.0, "b")])], None, None, out, "short")
-    assert plinth.textgrid2data(out, True, "short") == (0.5, 3.0, [("t", True, [(0.5, 1.0, "a"), (1.0, 3.0, "b")])])
+    plinth.data2textgrid(
+        [("t", True, [(0.5, 1.0, "a"), (1.0, 3.0, "b")])], None, None, out, "short"
+    )
+    assert plinth.textgrid2data(out, True, "short") == (
+        0.5,
+        3.0,
+        [("t", True, [(0.5, 1.0, "a"), (1.0, 3.0, "b")])],
+    )
 
 
 def test_int_bounds_are_floats(tmp_path):
@@ -201,7 +231,10 @@ def test_empty_data_no_bounds_fails_and_writes_nothing(tmp_path):
     out = tmp_path / "o.TextGrid"
     with pytest.raises(OSError) as info:
         plinth.data2textgrid([], None, None, str(out), "long")
-    assert str(info.value) == "Failed to create TextGrid because: Time bounds should be non-negative in TextGrid"
+    assert (
+        str(info.value)
+        == "Failed to create TextGrid because: Time bounds should be non-negative in TextGrid"
+    )
     assert type(info.value) is OSError and info.value.errno is None
     assert not out.exists()
 
@@ -210,7 +243,9 @@ def test_failed_build_leaves_existing_file_untouched(tmp_path):
     out = tmp_path / "o.TextGrid"
     out.write_bytes(b"keep me")
     with pytest.raises(OSError, match="^Failed to create TextGrid because: "):
-        plinth.data2textgrid([("t", True, [(0.0, 2.0, "a"), (1.0, 3.0, "b")])], 0.0, 3.0, str(out), "long")
+        plinth.data2textgrid(
+            [("t", True, [(0.0, 2.0, "a"), (1.0, 3.0, "b")])], 0.0, 3.0, str(out), "long"
+        )
     assert out.read_bytes() == b"keep me"
 
 
@@ -222,14 +257,20 @@ def test_empty_data_with_bounds_writes_no_tiers(tmp_path):
 
 def test_tier_without_items_left_out(tmp_path):
     out = str(tmp_path / "o.TextGrid")
-    plinth.data2textgrid([("empty", True, []), ("t", False, [(1.0, 1.0, "p")])], 0.0, 2.0, out, "long")
+    plinth.data2textgrid(
+        [("empty", True, []), ("t", False, [(1.0, 1.0, "p")])], 0.0, 2.0, out, "long"
+    )
     assert plinth.textgrid2data(out, True, "long") == (0.0, 2.0, [("t", False, [(1.0, 1.0, "p")])])
 
 
 def test_single_point_without_bounds_fails(tmp_path):
     with pytest.raises(OSError) as info:
-        plinth.data2textgrid([("p", False, [(1.0, 1.0, "x")])], None, None, str(tmp_path / "o"), "long")
-    assert str(info.value).startswith("Failed to create TextGrid because: tmin should be less than tmax in ")
+        plinth.data2textgrid(
+            [("p", False, [(1.0, 1.0, "x")])], None, None, str(tmp_path / "o"), "long"
+        )
+    assert str(info.value).startswith(
+        "Failed to create TextGrid because: tmin should be less than tmax in "
+    )
 
 
 def test_missing_output_directory(tmp_path):
@@ -242,24 +283,39 @@ def test_missing_output_directory(tmp_path):
     assert not target.parent.exists()
 
 
-@pytest.mark.parametrize("label", ['say "hi"', '"', 'end"', '"start', 'back\\slash"', "x = y", "  padded  "])
+@pytest.mark.parametrize(
+    "label", ['say "hi"', '"', 'end"', '"start', 'back\\slash"', "x = y", "  padded  "]
+)
 @pytest.mark.parametrize("layout", LAYOUTS)
 def test_awkward_labels_round_trip(tmp_path, label, layout):
     out = str(tmp_path / "o.TextGrid")
     plinth.data2textgrid([(label, True, [(0.0, 1.0, label)])], 0.0, 1.0, out, layout)
-    assert plinth.textgrid2data(out, True, layout) == (0.0, 1.0, [(label, True, [(0.0, 1.0, label)])])
+    assert plinth.textgrid2data(out, True, layout) == (
+        0.0,
+        1.0,
+        [(label, True, [(0.0, 1.0, label)])],
+    )
 
 
 # --- files written by Praat itself ----------------------------------------------
 
-UNICODE_SAMPLE = (0.0, 1.5, [
-    ("ipa", True, [(0.0, 0.75, "h\u025b\u02c8lo\u028a"), (0.75, 1.5, "\u4f60\u597d \U0001F600")]),
-    ("tones", False, [(0.5, 0.5, "H*\u00a0L%")]),
-])
+UNICODE_SAMPLE = (
+    0.0,
+    1.5,
+    [
+        (
+            "ipa",
+            True,
+            [(0.0, 0.75, "h\u025b\u02c8lo\u028a"), (0.75, 1.5, "\u4f60\u597d \U0001f600")],
+        ),
+        ("tones", False, [(0.5, 0.5, "H*\u00a0L%")]),
+    ],
+)
 
 
-@pytest.mark.parametrize("name", ["praat_utf8_long", "praat_utf8_short",
-                                  "praat_utf16_long", "praat_utf16_short"])
+@pytest.mark.parametrize(
+    "name", ["praat_utf8_long", "praat_utf8_short", "praat_utf16_long", "praat_utf16_short"]
+)
 @pytest.mark.parametrize("file_type", ["auto", "layout"])
 def test_praat_unicode_samples(name, file_type):
     path = str(DATA_DIR / f"{name}.TextGrid")
@@ -268,11 +324,16 @@ def test_praat_unicode_samples(name, file_type):
 
 
 def test_praat_quote_samples_agree_across_layouts():
-    long_path, short_path = (str(DATA_DIR / f"praat_quotes_{kind}.TextGrid") for kind in ("long", "short"))
+    long_path, short_path = (
+        str(DATA_DIR / f"praat_quotes_{kind}.TextGrid") for kind in ("long", "short")
+    )
     from_long = plinth.textgrid2data(long_path, True, "auto")
     assert from_long == plinth.textgrid2data(short_path, True, "auto")
     assert [(n, f, len(items)) for n, f, items in from_long[2]] == [
-        ("words", True, 4), ("phones", True, 2), ("events", False, 3)]
+        ("words", True, 4),
+        ("phones", True, 2),
+        ("events", False, 3),
+    ]
 
 
 def test_praat_samples_in_one_batch():

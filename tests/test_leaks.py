@@ -12,8 +12,10 @@ from conftest import write_textgrid
 PAGE = os.sysconf("SC_PAGE_SIZE")
 
 # Under AddressSanitizer freed memory sits in quarantine, so the RSS grows.
-pytestmark = pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                                reason="memory is not returned under AddressSanitizer")
+pytestmark = pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", ""),
+    reason="memory is not returned under AddressSanitizer",
+)
 
 
 def _rss() -> int:
@@ -50,6 +52,7 @@ def _raises(kind, call):
         except kind:
             return
         raise AssertionError("no exception")
+
     return run
 
 
@@ -96,17 +99,40 @@ def test_error_paths_do_not_leak(big_file, tmp_path):
         _raises(OSError, lambda: plinth.textgrid2vectors(big_file, True, "LONG")),
         _raises(OSError, lambda: plinth.textgrid2table(missing, True, "auto")),
         _raises(TypeError, lambda: plinth.textgrids2table([big_file, b"x"], True, "long")),
-        _raises(ValueError, lambda: plinth.data2textgrid(tiers + [("x", True, [(1.0, 2.0)])],
-                                                         None, None, bad_dir, "long")),
-        _raises(TypeError, lambda: plinth.data2textgrid(tiers + [("x", True, [[1.0, 2.0, ""]])],
-                                                        None, None, bad_dir, "long")),
+        _raises(
+            ValueError,
+            lambda: plinth.data2textgrid(
+                tiers + [("x", True, [(1.0, 2.0)])], None, None, bad_dir, "long"
+            ),
+        ),
+        _raises(
+            TypeError,
+            lambda: plinth.data2textgrid(
+                tiers + [("x", True, [[1.0, 2.0, ""]])], None, None, bad_dir, "long"
+            ),
+        ),
         _raises(OSError, lambda: plinth.data2textgrid(tiers, 0.0, 1000.0, bad_dir, "long")),
         _raises(OSError, lambda: plinth.data2textgrid(tiers, 5.0, 1.0, bad_dir, "long")),
-        _raises(OSError, lambda: plinth.vectors2textgrid([0.0], [1.0], [], ["t"], [True],
-                                                         None, None, bad_dir, "long")),
-        _raises(TypeError, lambda: plinth.vectors2textgrid([0.0] * 500, [1.0] * 500, ["a"] * 500,
-                                                           ["t"] * 500, [True] * 499 + [1],
-                                                           None, None, bad_dir, "long")),
+        _raises(
+            OSError,
+            lambda: plinth.vectors2textgrid(
+                [0.0], [1.0], [], ["t"], [True], None, None, bad_dir, "long"
+            ),
+        ),
+        _raises(
+            TypeError,
+            lambda: plinth.vectors2textgrid(
+                [0.0] * 500,
+                [1.0] * 500,
+                ["a"] * 500,
+                ["t"] * 500,
+                [True] * 499 + [1],
+                None,
+                None,
+                bad_dir,
+                "long",
+            ),
+        ),
     ]
     for case in cases:
         _assert_flat(case, 2000)

@@ -24,7 +24,8 @@ from conftest import as_nobody, long_text
 # The children that must start from this process's state are forked, and the
 # interpreter warns about forking with the pool's threads alive.
 pytestmark = pytest.mark.filterwarnings(
-    "ignore:This process .* is multi-threaded:DeprecationWarning")
+    "ignore:This process .* is multi-threaded:DeprecationWarning"
+)
 
 NOBODY = 65534
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
@@ -37,7 +38,10 @@ def run_child(code, *args, preexec_fn=None, env=None, timeout=120):
     with its stderr when it did not exit cleanly."""
     done = subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code), *map(str, args)],
-        capture_output=True, text=True, timeout=timeout, preexec_fn=preexec_fn,
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+        preexec_fn=preexec_fn,
         env={**os.environ, "OPENBLAS_NUM_THREADS": "1", **(env or {})},
     )
     assert done.returncode == 0, f"exit {done.returncode}: {done.stderr[-2000:]}"
@@ -54,6 +58,7 @@ def open_dir():
 
 
 # -- 1. The pool under a process limit -------------------------------------
+
 
 def tasks_of(uid):
     count = 0
@@ -94,8 +99,11 @@ def fork_limited(limit, body):
 
 
 @pytest.mark.skipif(os.geteuid() != 0, reason="needs root to become nobody")
-@pytest.mark.skipif(UNDER_ASAN, reason="a preloaded AddressSanitizer cannot pass on the "
-                    "exception of a failed thread start (no real __cxa_throw)")
+@pytest.mark.skipif(
+    UNDER_ASAN,
+    reason="a preloaded AddressSanitizer cannot pass on the "
+    "exception of a failed thread start (no real __cxa_throw)",
+)
 @pytest.mark.parametrize("threads", [0, 1])
 def test_pool_runs_with_the_threads_it_could_start(open_dir, threads, monkeypatch):
     # With room for `threads` threads besides the child's own: its pool wants
@@ -105,7 +113,8 @@ def test_pool_runs_with_the_threads_it_could_start(open_dir, threads, monkeypatc
     pathlib.Path(small).write_text(long_text(0, 3, [("t", True, [(0, 1, "a"), (1, 3, "b")])]))
     large = str(open_dir / "large.TextGrid")
     pathlib.Path(large).write_text(
-        long_text(0, 5000, [("t", True, [(i, i + 1, "x") for i in range(5000)])]))
+        long_text(0, 5000, [("t", True, [(i, i + 1, "x") for i in range(5000)])])
+    )
     monkeypatch.setenv("PLINTH_NUM_THREADS", "4")
     plinth.textgrid2vectors(small, True, "long")  # NumPy (and its threads) loaded here
 
@@ -124,12 +133,14 @@ def test_pool_runs_with_the_threads_it_could_start(open_dir, threads, monkeypatc
 
 # -- 2 and 3. Memory bounded by the file, not by names or declared counts ---
 
+
 def long_name_file(path):
     # 800 KB in the short layout: one point tier of 100,000 points whose name
     # is 100 KB long.
     points = "".join('0.5\n""\n' for _ in range(100_000))
-    path.write_text(HEADER + f'0\n1\n<exists>\n1\n"TextTier"\n"{"n" * 100_000}"\n0\n1\n100000\n'
-                    + points)
+    path.write_text(
+        HEADER + f'0\n1\n<exists>\n1\n"TextTier"\n"{"n" * 100_000}"\n0\n1\n100000\n' + points
+    )
 
 
 def huge_counts_file(path):
@@ -158,12 +169,17 @@ MEMORY_CHILD = """
 """
 
 
-@pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer needs more address space than the limit leaves")
+@pytest.mark.skipif(
+    UNDER_ASAN, reason="AddressSanitizer needs more address space than the limit leaves"
+)
 @pytest.mark.parametrize("function", READERS)
-@pytest.mark.parametrize("crafted, expected", [
-    (long_name_file, {"2data": ["1", "100000"], "2vectors": ["1", "100000"]}),
-    (huge_counts_file, {"2data": ["20000", "0"], "2vectors": ["0", "0"]}),
-])
+@pytest.mark.parametrize(
+    "crafted, expected",
+    [
+        (long_name_file, {"2data": ["1", "100000"], "2vectors": ["1", "100000"]}),
+        (huge_counts_file, {"2data": ["20000", "0"], "2vectors": ["0", "0"]}),
+    ],
+)
 def test_reads_stay_within_a_multiple_of_the_file(tmp_path, function, crafted, expected):
     path = tmp_path / "crafted.TextGrid"
     crafted(path)
@@ -174,7 +190,9 @@ def test_reads_stay_within_a_multiple_of_the_file(tmp_path, function, crafted, e
     assert out == expected["2data" if function.endswith("2data") else "2vectors"]
 
 
-@pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer needs more address space than the limit leaves")
+@pytest.mark.skipif(
+    UNDER_ASAN, reason="AddressSanitizer needs more address space than the limit leaves"
+)
 def test_a_long_tier_name_shared_by_many_entries_is_copied_once(tmp_path):
     code = """
         import resource, sys, plinth
@@ -195,6 +213,7 @@ def test_a_long_tier_name_shared_by_many_entries_is_copied_once(tmp_path):
 
 
 # -- 4. A failed write leaves the target as it was ---------------------------
+
 
 def big_grid(count=2000):
     return [("words", True, [(float(i), i + 1.0, f"word {i}") for i in range(count)])]
@@ -222,8 +241,12 @@ WRITE_CHILD = """
 def tiny_tmpfs():
     """A 64 KB tmpfs, or a skip where this process may not mount one."""
     folder = tempfile.mkdtemp(prefix="plinth-tmpfs-")
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", folder],
-                             capture_output=True).returncode == 0
+    mounted = (
+        subprocess.run(
+            ["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", folder], capture_output=True
+        ).returncode
+        == 0
+    )
     if not mounted:
         os.rmdir(folder)
         pytest.skip("cannot mount a tmpfs here")
@@ -247,8 +270,16 @@ def test_failed_write_keeps_the_previous_file(tmp_path, request, failure):
         for write in (
             lambda: plinth.data2textgrid(big_grid(), None, None, str(target), "long"),
             lambda: plinth.vectors2textgrid(
-                [0.0] * 3000, [1.0] * 3000, ["x" * 20] * 3000, [f"t{i}" for i in range(3000)],
-                [True] * 3000, None, None, str(target), "long"),
+                [0.0] * 3000,
+                [1.0] * 3000,
+                ["x" * 20] * 3000,
+                [f"t{i}" for i in range(3000)],
+                [True] * 3000,
+                None,
+                None,
+                str(target),
+                "long",
+            ),
         ):
             with pytest.raises(OSError, match=r"No space left on device \(os error 28\)$"):
                 write()
@@ -266,10 +297,18 @@ def fifo_reader(path, out):
         out.append(fifo.read())
 
 
-@pytest.mark.parametrize("case", [
-    "new file", "existing mode", "symbolic link", "FIFO", "/dev/null",
-    "unwritable folder, writable file", "writable folder, read-only file",
-])
+@pytest.mark.parametrize(
+    "case",
+    [
+        "new file",
+        "existing mode",
+        "symbolic link",
+        "FIFO",
+        "/dev/null",
+        "unwritable folder, writable file",
+        "writable folder, read-only file",
+    ],
+)
 def test_save_keeps_what_callers_see(open_dir, case):
     target = open_dir / "grid.TextGrid"
     expected = sorted(["grid.TextGrid"])
@@ -376,13 +415,18 @@ INTERRUPT_CHILD = """
 """
 
 
-@pytest.mark.parametrize("function", READERS + ["textgrid2table", "textgrids2table",
-                                                "data2textgrid"])
+@pytest.mark.parametrize(
+    "function", READERS + ["textgrid2table", "textgrids2table", "data2textgrid"]
+)
 def test_ctrl_c_interrupts_a_wait_for_a_fifo(tmp_path, function):
     # A FIFO that nobody writes (or, for the write, reads): open() or read()
     # would wait for ever; SIGINT raises KeyboardInterrupt within a second.
     fifo = tmp_path / "fifo.TextGrid"
     os.mkfifo(fifo)
     assert run_child(INTERRUPT_CHILD, function, fifo, timeout=30) == [
-        "KeyboardInterrupt", "True", "True", "True"]
+        "KeyboardInterrupt",
+        "True",
+        "True",
+        "True",
+    ]
     assert os.listdir(tmp_path) == ["fifo.TextGrid"]

@@ -11,8 +11,14 @@ import pytest
 
 import plinth
 
-ORDER = ["textgrid2vectors", "textgrids2vectors", "textgrid2data", "textgrids2data",
-         "data2textgrid", "vectors2textgrid"]
+ORDER = [
+    "textgrid2vectors",
+    "textgrids2vectors",
+    "textgrid2data",
+    "textgrids2data",
+    "data2textgrid",
+    "vectors2textgrid",
+]
 # Added after the six, then the type they return.
 TABLE_FUNCTIONS = ["textgrid2table", "textgrids2table"]
 FUNCTIONS = ORDER + TABLE_FUNCTIONS
@@ -24,7 +30,7 @@ SIGNATURES = {
     "textgrids2data": "(files, strict, file_type)",
     "data2textgrid": "(data, tmin, tmax, output_file, file_type)",
     "vectors2textgrid": "(tmins, tmaxs, labels, tier_names, is_intervals, tmin, tmax, "
-                        "output_file, file_type)",
+    "output_file, file_type)",
     "textgrid2table": "(file, strict, file_type)",
     "textgrids2table": "(files, strict, file_type)",
 }
@@ -85,8 +91,9 @@ def test_reimport_returns_same_module_object():
 
 
 def _run(code: str) -> subprocess.CompletedProcess:
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True, timeout=120)
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120
+    )
 
 
 def test_subinterpreter_import_refused(tmp_path):
@@ -125,5 +132,6 @@ def test_internal_fault_type_is_the_module_attribute():
 
 def test_version_is_the_installed_distribution_version():
     from importlib.metadata import version
+
     assert isinstance(plinth.__version__, str)
     assert plinth.__version__ == version("plinth")

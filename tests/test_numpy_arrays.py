@@ -101,8 +101,9 @@ def test_result_arrays_usable_by_numpy(vectors):
 
 
 def _run(code: str) -> subprocess.CompletedProcess:
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True, timeout=120)
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120
+    )
 
 
 def test_numpy_not_imported_at_module_import():

@@ -20,8 +20,18 @@ import pytest
 import plinth
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-SDIST_TOP = {"CMakeLists.txt", "LICENSE", "PKG-INFO", "README.md", "pyproject.toml",
-             "examples", "src", "stubs", "tests", "textgrid"}
+SDIST_TOP = {
+    "CMakeLists.txt",
+    "LICENSE",
+    "PKG-INFO",
+    "README.md",
+    "pyproject.toml",
+    "examples",
+    "src",
+    "stubs",
+    "tests",
+    "textgrid",
+}
 
 
 def _build(kind: str, tmp_path_factory) -> pathlib.Path:
@@ -30,12 +40,20 @@ def _build(kind: str, tmp_path_factory) -> pathlib.Path:
         return pathlib.Path(given)
     if not (ROOT / "pyproject.toml").exists():
         pytest.skip("not run from a source tree")
-    missing = [name for name in ("build", "scikit_build_core") if importlib.util.find_spec(name) is None]
+    missing = [
+        name for name in ("build", "scikit_build_core") if importlib.util.find_spec(name) is None
+    ]
     if missing:
-        pytest.skip(f"building the {kind} needs {' and '.join(missing)} (pip install build scikit-build-core)")
+        pytest.skip(
+            f"building the {kind} needs {' and '.join(missing)} (pip install build scikit-build-core)"
+        )
     out = tmp_path_factory.mktemp(kind)
-    subprocess.run([sys.executable, "-m", "build", f"--{kind}", "--no-isolation", "-o", str(out),
-                    str(ROOT)], check=True, capture_output=True, timeout=1200)
+    subprocess.run(
+        [sys.executable, "-m", "build", f"--{kind}", "--no-isolation", "-o", str(out), str(ROOT)],
+        check=True,
+        capture_output=True,
+        timeout=1200,
+    )
     (built,) = out.iterdir()
     return built
 
@@ -46,7 +64,7 @@ def sdist_names(tmp_path_factory):
         names = archive.getnames()
     prefix = f"plinth-{plinth.__version__}/"
     assert all(name.startswith(prefix) or name + "/" == prefix for name in names)
-    return {name[len(prefix):] for name in names if name.startswith(prefix)}
+    return {name[len(prefix) :] for name in names if name.startswith(prefix)}
 
 
 @pytest.fixture(scope="module")
@@ -60,8 +78,11 @@ def test_sdist_holds_the_sources_and_tests_only(sdist_names):
         for path in (ROOT / folder).rglob("*"):
             if path.is_file() and "__pycache__" not in path.parts:
                 assert str(path.relative_to(ROOT)) in sdist_names
-    assert not [name for name in sdist_names
-                if name.endswith((".whl", ".so", ".png", ".pyc")) or "__pycache__" in name]
+    assert not [
+        name
+        for name in sdist_names
+        if name.endswith((".whl", ".so", ".png", ".pyc")) or "__pycache__" in name
+    ]
 
 
 def test_wheel_holds_the_module_stubs_and_license(wheel_path):
@@ -72,8 +93,14 @@ def test_wheel_holds_the_module_stubs_and_license(wheel_path):
         metadata = email.parser.Parser().parsestr(archive.read(f"{info}/METADATA").decode())
         modules = [name for name in names if name.startswith("plinth.") and name.endswith(".so")]
         assert len(modules) == 1
-        assert names == {modules[0], "plinth-stubs/__init__.pyi", f"{info}/METADATA",
-                         f"{info}/WHEEL", f"{info}/RECORD", f"{info}/licenses/LICENSE"}
+        assert names == {
+            modules[0],
+            "plinth-stubs/__init__.pyi",
+            f"{info}/METADATA",
+            f"{info}/WHEEL",
+            f"{info}/RECORD",
+            f"{info}/licenses/LICENSE",
+        }
         assert archive.read(f"{info}/licenses/LICENSE") == (ROOT / "LICENSE").read_bytes()
     assert (metadata["Name"], metadata["Version"]) == ("plinth", version)
     needs = [line for line in metadata.get_all("Requires-Dist") if "extra ==" not in line]
@@ -87,6 +114,10 @@ def test_module_exports_its_entry_point_only(wheel_path, tmp_path):
     with zipfile.ZipFile(wheel_path) as archive:
         (module,) = [name for name in archive.namelist() if name.endswith(".so")]
         archive.extract(module, tmp_path)
-    listing = subprocess.run(["nm", "-D", "--defined-only", str(tmp_path / module)],
-                             check=True, capture_output=True, text=True).stdout
+    listing = subprocess.run(
+        ["nm", "-D", "--defined-only", str(tmp_path / module)],
+        check=True,
+        capture_output=True,
+        text=True,
+    ).stdout
     assert [line.split()[-1] for line in listing.splitlines()] == ["PyInit_plinth"]

@@ -35,7 +35,8 @@ import pytest
 parselmouth = pytest.importorskip(
     "parselmouth",
     reason="praat-parselmouth (Praat itself) cannot be imported here; "
-           "the Praat interoperability tests need it (pip install praat-parselmouth)")
+    "the Praat interoperability tests need it (pip install praat-parselmouth)",
+)
 from parselmouth.praat import call  # noqa: E402
 
 from hypothesis import HealthCheck, assume, given, settings, strategies as st  # noqa: E402
@@ -45,8 +46,12 @@ import plinth  # noqa: E402
 PRAAT_DEFAULT_ENCODING = "try ASCII, then UTF-16"
 # Praat's default writes a file with any non-ASCII text as UTF-16 with a BOM.
 ENCODINGS = [PRAAT_DEFAULT_ENCODING, "UTF-8", "UTF-16"]
-SAVE = {"long": "Save as text file", "short": "Save as short text file",
-        "chronological": "Save as chronological text file", "binary": "Save as binary file"}
+SAVE = {
+    "long": "Save as text file",
+    "short": "Save as short text file",
+    "chronological": "Save as chronological text file",
+    "binary": "Save as binary file",
+}
 # The layouts that only "auto" reads.
 AUTO_ONLY = ["chronological", "binary"]
 DATA_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
@@ -64,8 +69,10 @@ def praat_without_tiers(tmin, tmax):
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, "no-tiers.TextGrid")
         with open(path, "w") as f:
-            f.write(f'File type = "ooTextFile"\nObject class = "TextGrid"\n\nxmin = {tmin!r}\n'
-                    f'xmax = {tmax!r}\ntiers? <exists>\nsize = 0\nitem []:\n')
+            f.write(
+                f'File type = "ooTextFile"\nObject class = "TextGrid"\n\nxmin = {tmin!r}\n'
+                f"xmax = {tmax!r}\ntiers? <exists>\nsize = 0\nitem []:\n"
+            )
         return parselmouth.read(path)
 
 
@@ -95,10 +102,14 @@ def praat_contents(grid):
     for tier in range(1, call(grid, "Get number of tiers") + 1):
         name = call(grid, "Get tier name", tier)
         if call(grid, "Is interval tier", tier):
-            items = [(call(grid, "Get start time of interval", tier, i),
-                      call(grid, "Get end time of interval", tier, i),
-                      call(grid, "Get label of interval", tier, i))
-                     for i in range(1, call(grid, "Get number of intervals", tier) + 1)]
+            items = [
+                (
+                    call(grid, "Get start time of interval", tier, i),
+                    call(grid, "Get end time of interval", tier, i),
+                    call(grid, "Get label of interval", tier, i),
+                )
+                for i in range(1, call(grid, "Get number of intervals", tier) + 1)
+            ]
             tiers.append((name, True, items))
         else:
             items = []
@@ -134,8 +145,13 @@ class PraatChild:
         Praat refuses the file, fails the test if Praat dies."""
         if self.process is None:
             script = self.SCRIPT.format(contents=inspect.getsource(praat_contents))
-            self.process = subprocess.Popen([sys.executable, "-c", script], stdin=subprocess.PIPE,
-                                            stdout=subprocess.PIPE, text=True, encoding="utf-8")
+            self.process = subprocess.Popen(
+                [sys.executable, "-c", script],
+                stdin=subprocess.PIPE,
+                stdout=subprocess.PIPE,
+                text=True,
+                encoding="utf-8",
+            )
         self.process.stdin.write(path + "\n")
         self.process.stdin.flush()
         line = self.process.stdout.readline()
@@ -147,8 +163,11 @@ class PraatChild:
         if "error" in answer:
             raise parselmouth.PraatError(answer["error"])
         tmin, tmax, tiers = answer["ok"]
-        return (tmin, tmax, [(name, flag, [tuple(item) for item in items])
-                             for name, flag, items in tiers])
+        return (
+            tmin,
+            tmax,
+            [(name, flag, [tuple(item) for item in items]) for name, flag, items in tiers],
+        )
 
     def close(self):
         if self.process is not None:
@@ -165,10 +184,18 @@ def praat_child():
 
 def as_vectors(contents):
     """The columns plinth.textgrid2vectors gives for a TextGrid's contents."""
-    rows = [(start, end, label, name, is_interval)
-            for name, is_interval, items in contents[2] for start, end, label in items]
-    return ([r[0] for r in rows], [r[1] for r in rows], [r[2] for r in rows],
-            [r[3] for r in rows], [r[4] for r in rows])
+    rows = [
+        (start, end, label, name, is_interval)
+        for name, is_interval, items in contents[2]
+        for start, end, label in items
+    ]
+    return (
+        [r[0] for r in rows],
+        [r[1] for r in rows],
+        [r[2] for r in rows],
+        [r[3] for r in rows],
+        [r[4] for r in rows],
+    )
 
 
 def vector_lists(result):
@@ -178,38 +205,108 @@ def vector_lists(result):
 
 # TextGrids that Praat can build: interval tiers cover the whole range.
 PRAAT_CASES = {
-    "interval_and_point_tiers": (0.0, 3.0, [
-        ("words", True, [(0.0, 1.0, "hello"), (1.0, 2.0, ""), (2.0, 3.0, "world")]),
-        ("tones", False, [(0.5, 0.5, "H*"), (2.5, 2.5, "L%")])]),
-    "empty_labels_and_an_empty_point_tier": (0.0, 2.0, [
-        ("w", True, [(0.0, 1.0, ""), (1.0, 2.0, "")]),
-        ("p", False, [(1.0, 1.0, "")]),
-        ("nothing", False, [])]),
-    "non_ascii": (0.0, 2.0, [
-        ("wörter", True, [(0.0, 1.0, "ʃøn"), (1.0, 2.0, "日本語 😀 ɔː")]),
-        ("トーン", False, [(1.0, 1.0, "é")])]),
-    "double_quotes": (0.0, 7.0, [
-        ("q", True, [(0.0, 1.0, '"hEl@U'), (1.0, 2.0, 'say "hi"'), (2.0, 3.0, 'trail"'),
-                     (3.0, 4.0, '"'), (4.0, 5.0, '""'), (5.0, 6.0, '"a" "b"'),
-                     (6.0, 7.0, 'a\\"b')]),
-        ('the "name"', False, [(0.5, 0.5, '"'), (1.5, 1.5, 'x""y')])]),
-    "line_breaks": (0.0, 6.0, [
-        ("lb", True, [(0.0, 1.0, "line1\nline2"), (1.0, 2.0, "\n"), (2.0, 3.0, "a\n\nb\n"),
-                      (3.0, 4.0, 'ends in a quote\n"'), (4.0, 5.0, '"\n"'),
-                      (5.0, 6.0, "  indented\n\tand tabbed  ")]),
-        ("p", False, [(1.0, 1.0, "p\nq"), (2.0, 2.0, "\n\n")])]),
-    "texts_that_look_like_layout": (0.0, 6.0, [
-        ("item []:", True, [(0.0, 1.0, "item []: "), (1.0, 2.0, "x\nitem []:\ny"),
-                            (2.0, 3.0, "x\n    intervals [2]:\n        xmin = 7 "),
-                            (3.0, 4.0, 'File type = "ooTextFile"'), (4.0, 5.0, "3"),
-                            (5.0, 6.0, '"IntervalTier"\n<exists>')]),
-        ("size = 1", False, [(1.0, 1.0, '\nclass = "TextTier"\n')])]),
-    "awkward_times": (0.0, 100000.5, [
-        ("t", True, [(0.0, 1.5e-05, "a"), (1.5e-05, 0.1 + 0.2, "b"), (0.1 + 0.2, 1 / 3, "c"),
-                     (1 / 3, 12345.678901234567, "d"),
-                     (12345.678901234567, 99999.99999999999, "e"),
-                     (99999.99999999999, 100000.5, "f")]),
-        ("p", False, [(5e-05, 5e-05, "x"), (2 / 3, 2 / 3, "y"), (100000.5, 100000.5, "end")])]),
+    "interval_and_point_tiers": (
+        0.0,
+        3.0,
+        [
+            ("words", True, [(0.0, 1.0, "hello"), (1.0, 2.0, ""), (2.0, 3.0, "world")]),
+            ("tones", False, [(0.5, 0.5, "H*"), (2.5, 2.5, "L%")]),
+        ],
+    ),
+    "empty_labels_and_an_empty_point_tier": (
+        0.0,
+        2.0,
+        [
+            ("w", True, [(0.0, 1.0, ""), (1.0, 2.0, "")]),
+            ("p", False, [(1.0, 1.0, "")]),
+            ("nothing", False, []),
+        ],
+    ),
+    "non_ascii": (
+        0.0,
+        2.0,
+        [
+            ("wörter", True, [(0.0, 1.0, "ʃøn"), (1.0, 2.0, "日本語 😀 ɔː")]),
+            ("トーン", False, [(1.0, 1.0, "é")]),
+        ],
+    ),
+    "double_quotes": (
+        0.0,
+        7.0,
+        [
+            (
+                "q",
+                True,
+                [
+                    (0.0, 1.0, '"hEl@U'),
+                    (1.0, 2.0, 'say "hi"'),
+                    (2.0, 3.0, 'trail"'),
+                    (3.0, 4.0, '"'),
+                    (4.0, 5.0, '""'),
+                    (5.0, 6.0, '"a" "b"'),
+                    (6.0, 7.0, 'a\\"b'),
+                ],
+            ),
+            ('the "name"', False, [(0.5, 0.5, '"'), (1.5, 1.5, 'x""y')]),
+        ],
+    ),
+    "line_breaks": (
+        0.0,
+        6.0,
+        [
+            (
+                "lb",
+                True,
+                [
+                    (0.0, 1.0, "line1\nline2"),
+                    (1.0, 2.0, "\n"),
+                    (2.0, 3.0, "a\n\nb\n"),
+                    (3.0, 4.0, 'ends in a quote\n"'),
+                    (4.0, 5.0, '"\n"'),
+                    (5.0, 6.0, "  indented\n\tand tabbed  "),
+                ],
+            ),
+            ("p", False, [(1.0, 1.0, "p\nq"), (2.0, 2.0, "\n\n")]),
+        ],
+    ),
+    "texts_that_look_like_layout": (
+        0.0,
+        6.0,
+        [
+            (
+                "item []:",
+                True,
+                [
+                    (0.0, 1.0, "item []: "),
+                    (1.0, 2.0, "x\nitem []:\ny"),
+                    (2.0, 3.0, "x\n    intervals [2]:\n        xmin = 7 "),
+                    (3.0, 4.0, 'File type = "ooTextFile"'),
+                    (4.0, 5.0, "3"),
+                    (5.0, 6.0, '"IntervalTier"\n<exists>'),
+                ],
+            ),
+            ("size = 1", False, [(1.0, 1.0, '\nclass = "TextTier"\n')]),
+        ],
+    ),
+    "awkward_times": (
+        0.0,
+        100000.5,
+        [
+            (
+                "t",
+                True,
+                [
+                    (0.0, 1.5e-05, "a"),
+                    (1.5e-05, 0.1 + 0.2, "b"),
+                    (0.1 + 0.2, 1 / 3, "c"),
+                    (1 / 3, 12345.678901234567, "d"),
+                    (12345.678901234567, 99999.99999999999, "e"),
+                    (99999.99999999999, 100000.5, "f"),
+                ],
+            ),
+            ("p", False, [(5e-05, 5e-05, "x"), (2 / 3, 2 / 3, "y"), (100000.5, 100000.5, "end")]),
+        ],
+    ),
 }
 
 
@@ -295,21 +392,33 @@ def test_plinth_reads_a_praat_corpus_in_one_batch(tmp_path, layout):
     assert plinth.textgrids2data(paths, True, layout) == expected
     result = plinth.textgrids2vectors(paths, True, layout)
     per_file = [as_vectors(e) for e in expected]
-    assert vector_lists(result[:5]) == tuple(sum(map(list, column), []) for column in zip(*per_file))
+    assert vector_lists(result[:5]) == tuple(
+        sum(map(list, column), []) for column in zip(*per_file)
+    )
     assert result[5].tolist() == [i for i, v in enumerate(per_file) for _ in v[0]]
 
 
 # What only plinth writes: interval tiers with gaps, not starting at the range start.
 PLINTH_CASES = dict(PRAAT_CASES)
 del PLINTH_CASES["empty_labels_and_an_empty_point_tier"]  # empty tiers are not written
-PLINTH_CASES["gaps"] = (0.0, 10.0, [
-    ("gappy", True, [(1.0, 2.0, "a"), (3.0, 4.5, "b"), (4.5, 5.0, ""), (9.0, 9.5, 'q"')]),
-    ("dense", True, [(0.0, 10.0, "all")]),
-    ("p", False, [(0.0, 0.0, "at start"), (10.0, 10.0, "at end")])])
+PLINTH_CASES["gaps"] = (
+    0.0,
+    10.0,
+    [
+        ("gappy", True, [(1.0, 2.0, "a"), (3.0, 4.5, "b"), (4.5, 5.0, ""), (9.0, 9.5, 'q"')]),
+        ("dense", True, [(0.0, 10.0, "all")]),
+        ("p", False, [(0.0, 0.0, "at start"), (10.0, 10.0, "at end")]),
+    ],
+)
 PLINTH_CASES["no_tiers"] = (0.0, 1.5, [])
-PLINTH_CASES["positional_numbers"] = (0.0, 1e20, [
-    ("t", True, [(0.0, 2.5e-06, ""), (2.5e-06, 1e15, "big"), (1e15, 1e20, "bigger")]),
-    ("p", False, [(1.25e-20, 1.25e-20, "tiny"), (1e-07, 1e-07, "0.0000001")])])
+PLINTH_CASES["positional_numbers"] = (
+    0.0,
+    1e20,
+    [
+        ("t", True, [(0.0, 2.5e-06, ""), (2.5e-06, 1e15, "big"), (1e15, 1e20, "bigger")]),
+        ("p", False, [(1.25e-20, 1.25e-20, "tiny"), (1e-07, 1e-07, "0.0000001")]),
+    ],
+)
 
 
 def plinth_write(writer, contents, path, layout):
@@ -368,7 +477,9 @@ def test_a_round_trip_through_plinth_is_invisible_to_praat(tmp_path, case, layou
 def test_plinth_reads_gaps_that_praat_kept(tmp_path, layout, praat_encoding):
     """Praat keeps the gaps of a file it reads, and writes them out again."""
     contents = PLINTH_CASES["gaps"]
-    plinth.data2textgrid(contents[2], contents[0], contents[1], str(tmp_path / "in.TextGrid"), "long")
+    plinth.data2textgrid(
+        contents[2], contents[0], contents[1], str(tmp_path / "in.TextGrid"), "long"
+    )
     grid = parselmouth.read(str(tmp_path / "in.TextGrid"))
     call(grid, SAVE[layout], str(tmp_path / "out.TextGrid"))
     for strict, file_type in [(True, layout), (False, layout), (True, "auto")]:
@@ -379,8 +490,9 @@ def test_plinth_reads_gaps_that_praat_kept(tmp_path, layout, praat_encoding):
 
 # Any text but CR, which Praat's reader turns into LF, NUL, which it drops, and a
 # leading U+FEFF, which it drops too (see the tests below).
-LABEL = st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\x00\r"),
-                max_size=12).filter(lambda text: not text.startswith("\ufeff"))
+LABEL = st.text(
+    st.characters(blacklist_categories=("Cs",), blacklist_characters="\x00\r"), max_size=12
+).filter(lambda text: not text.startswith("\ufeff"))
 
 
 @st.composite
@@ -406,13 +518,18 @@ def praat_grids(draw, label=LABEL, min_time=0.0):
     return (0.0, tmax, tiers)
 
 
-RANDOM = settings(max_examples=40, deadline=None,
-                  suppress_health_check=[HealthCheck.function_scoped_fixture])
+RANDOM = settings(
+    max_examples=40, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+)
 
 
 @RANDOM
-@given(grid=praat_grids(), layout=st.sampled_from(["long", "short", *AUTO_ONLY]),
-       encoding=st.sampled_from(ENCODINGS), file_type=st.sampled_from(["auto", None]))
+@given(
+    grid=praat_grids(),
+    layout=st.sampled_from(["long", "short", *AUTO_ONLY]),
+    encoding=st.sampled_from(ENCODINGS),
+    file_type=st.sampled_from(["auto", None]),
+)
 def test_random_praat_files_read_as_praat_holds_them(tmp_path, grid, layout, encoding, file_type):
     praat = praat_build(*grid)
     path = str(tmp_path / "random.TextGrid")
@@ -427,8 +544,9 @@ def test_random_praat_files_read_as_praat_holds_them(tmp_path, grid, layout, enc
 
 @RANDOM
 @given(grid=praat_grids(), layout=st.sampled_from(AUTO_ONLY), encoding=st.sampled_from(ENCODINGS))
-def test_random_chronological_and_binary_files_through_every_reader(tmp_path, grid, layout,
-                                                                    encoding):
+def test_random_chronological_and_binary_files_through_every_reader(
+    tmp_path, grid, layout, encoding
+):
     praat = praat_build(*grid)
     path = str(tmp_path / "random.TextGrid")
     call("Text writing preferences", encoding)
@@ -441,8 +559,11 @@ def test_random_chronological_and_binary_files_through_every_reader(tmp_path, gr
 
 
 @RANDOM
-@given(grid=praat_grids(min_time=1e-20), layout=st.sampled_from(["long", "short"]),
-       writer=st.sampled_from(["data2textgrid", "vectors2textgrid"]))
+@given(
+    grid=praat_grids(min_time=1e-20),
+    layout=st.sampled_from(["long", "short"]),
+    writer=st.sampled_from(["data2textgrid", "vectors2textgrid"]),
+)
 def test_random_plinth_files_read_by_praat(tmp_path, praat_child, grid, layout, writer):
     """Times from 1e-20 on: smaller ones make number tokens Praat refuses (see below).
     Documents without tiers included."""
@@ -455,6 +576,7 @@ def test_random_plinth_files_read_by_praat(tmp_path, praat_child, grid, layout, 
 
 
 # Known differences, pinned.
+
 
 @pytest.mark.parametrize("text", ["a\r\nb", "a\rb", "end\r"])
 @pytest.mark.parametrize("layout", ["long", "short"])
@@ -473,12 +595,20 @@ def test_cr_in_a_label_is_kept_by_plinth_and_turned_into_lf_by_praat(tmp_path, t
     assert plinth.textgrid2data(path, True, "auto") == contents
 
 
-@pytest.mark.parametrize("text, praat_text", [
-    ("a\x00b", "ab"), ("\x00", ""), ("\ufeffab", "ab"), ("\ufeff\ufeff", "\ufeff"),
-    ("a\ufeffb", "a\ufeffb")])
+@pytest.mark.parametrize(
+    "text, praat_text",
+    [
+        ("a\x00b", "ab"),
+        ("\x00", ""),
+        ("\ufeffab", "ab"),
+        ("\ufeff\ufeff", "\ufeff"),
+        ("a\ufeffb", "a\ufeffb"),
+    ],
+)
 @pytest.mark.parametrize("layout", ["long", "short"])
-def test_nul_and_a_leading_bom_are_kept_by_plinth_and_dropped_by_praat(tmp_path, text, praat_text,
-                                                                       layout):
+def test_nul_and_a_leading_bom_are_kept_by_plinth_and_dropped_by_praat(
+    tmp_path, text, praat_text, layout
+):
     """Praat drops every NUL of a text file (with a warning) and a U+FEFF at the start of a
     label or name; plinth keeps both, elsewhere U+FEFF is kept by both."""
     contents = (0.0, 1.0, [(text, True, [(0.0, 1.0, text)]), ("p", False, [(0.5, 0.5, text)])])
@@ -487,8 +617,11 @@ def test_nul_and_a_leading_bom_are_kept_by_plinth_and_dropped_by_praat(tmp_path,
     assert plinth.textgrid2data(path, True, "auto") == contents
     with pytest.warns(parselmouth.PraatWarning) if "\x00" in text else contextlib.nullcontext():
         praat = praat_contents(parselmouth.read(path))
-    assert praat == (0.0, 1.0, [(praat_text, True, [(0.0, 1.0, praat_text)]),
-                                ("p", False, [(0.5, 0.5, praat_text)])])
+    assert praat == (
+        0.0,
+        1.0,
+        [(praat_text, True, [(0.0, 1.0, praat_text)]), ("p", False, [(0.5, 0.5, praat_text)])],
+    )
 
 
 def test_praat_does_not_recognise_its_own_chronological_file_without_tiers(tmp_path):
@@ -501,9 +634,10 @@ def test_praat_does_not_recognise_its_own_chronological_file_without_tiers(tmp_p
 
 EMPTY_INTERVAL_TIER = (
     'File type = "ooTextFile"\r\nObject class = "TextGrid"\r\n\r\nxmin = 0 \r\nxmax = 2 \r\n'
-    'tiers? <exists> \r\nsize = 1 \r\nitem []: \r\n    item [1]:\r\n'
+    "tiers? <exists> \r\nsize = 1 \r\nitem []: \r\n    item [1]:\r\n"
     '        class = "IntervalTier" \r\n        name = "p" \r\n        xmin = 0 \r\n'
-    '        xmax = 2 \r\n        intervals: size = 0 \r\n')
+    "        xmax = 2 \r\n        intervals: size = 0 \r\n"
+)
 
 
 def test_praat_fills_an_empty_interval_tier(tmp_path):
@@ -543,8 +677,10 @@ def test_plinth_strict_refuses_intervals_praat_allows(tmp_path):
     assert plinth.textgrid2data(path, False, "auto") == praat_contents(grid)
     with pytest.raises(OSError) as error:
         plinth.textgrid2data(path, True, "auto")
-    assert str(error.value) == (f"Failed to read TextGrid file {path} because: "
-                                "tmin should be less than tmax in item 1 in tier w")
+    assert str(error.value) == (
+        f"Failed to read TextGrid file {path} because: "
+        "tmin should be less than tmax in item 1 in tier w"
+    )
 
 
 def test_plinth_strict_refuses_negative_times_praat_allows(tmp_path):
@@ -554,8 +690,10 @@ def test_plinth_strict_refuses_negative_times_praat_allows(tmp_path):
     assert plinth.textgrid2data(path, False, "auto") == praat_contents(grid)
     with pytest.raises(OSError) as error:
         plinth.textgrid2data(path, True, "auto")
-    assert str(error.value) == (f"Failed to read TextGrid file {path} because: "
-                                "Time bounds should be non-negative in TextGrid")
+    assert str(error.value) == (
+        f"Failed to read TextGrid file {path} because: "
+        "Time bounds should be non-negative in TextGrid"
+    )
 
 
 def test_plinth_refuses_latin1_files_that_praat_writes_on_request(tmp_path):
@@ -570,5 +708,6 @@ def test_plinth_refuses_latin1_files_that_praat_writes_on_request(tmp_path):
         assert b'"\xf6"' in f.read()
     with pytest.raises(OSError) as error:
         plinth.textgrid2data(path, False, "auto")
-    assert str(error.value) == (f"Failed to read TextGrid file {path} because: "
-                                "stream did not contain valid UTF-8")
+    assert str(error.value) == (
+        f"Failed to read TextGrid file {path} because: stream did not contain valid UTF-8"
+    )

@@ -9,8 +9,14 @@ import pytest
 import plinth
 from conftest import write_textgrid
 
-MANY = (0.0, 3000.0, [("words", True, [(float(i), float(i + 1), f"w{i}") for i in range(3000)]),
-                      ("tones", False, [(i + 0.5, i + 0.5, "H") for i in range(0, 3000, 7)])])
+MANY = (
+    0.0,
+    3000.0,
+    [
+        ("words", True, [(float(i), float(i + 1), f"w{i}") for i in range(3000)]),
+        ("tones", False, [(i + 0.5, i + 0.5, "H") for i in range(0, 3000, 7)]),
+    ],
+)
 
 CALLS = [
     lambda path: plinth.textgrid2data(path, True, "auto"),
@@ -36,7 +42,9 @@ def low_gc_threshold():
 
 @pytest.mark.parametrize("call", CALLS)
 @pytest.mark.parametrize("enabled", [True, False])
-def test_no_collection_during_the_build_and_state_restored(many_file, low_gc_threshold, call, enabled):
+def test_no_collection_during_the_build_and_state_restored(
+    many_file, low_gc_threshold, call, enabled
+):
     starts = []
 
     def count(phase, info):
@@ -64,20 +72,39 @@ def test_collector_state_kept_when_the_read_fails(tmp_path, call):
 
 # Lengths on both sides of the 8-byte words of the ASCII check, with the one
 # non-ASCII character first, in the middle and last.
-LABELS = ["", "a", "abcdefg", "abcdefgh", "abcdefghi", "x" * 16, "x" * 17,
-          "é", "éabcdefgh", "abcdéfghij", "abcdefghijklmnopé", "a\x7f", "\x00nul", "日本語", "🎉" * 3]
+LABELS = [
+    "",
+    "a",
+    "abcdefg",
+    "abcdefgh",
+    "abcdefghi",
+    "x" * 16,
+    "x" * 17,
+    "é",
+    "éabcdefgh",
+    "abcdéfghij",
+    "abcdefghijklmnopé",
+    "a\x7f",
+    "\x00nul",
+    "日本語",
+    "🎉" * 3,
+]
 
 
 @pytest.mark.parametrize("layout", ["long", "short"])
 def test_labels_ascii_and_not_come_back_equal(tmp_path, layout):
     items = [(float(i), float(i + 1), label) for i, label in enumerate(LABELS)]
-    path = write_textgrid(tmp_path / "l.TextGrid", (0.0, float(len(LABELS)), [("t", True, items)]), layout)
+    path = write_textgrid(
+        tmp_path / "l.TextGrid", (0.0, float(len(LABELS)), [("t", True, items)]), layout
+    )
     read = [label for _, _, label in plinth.textgrid2data(path, True, "auto")[2][0][2]]
     assert read == LABELS
     assert all(type(label) is str for label in read)
     assert plinth.textgrid2vectors(path, True, "auto")[2] == LABELS
     # A str made the short way must hash and compare like any other.
-    assert {label: i for i, label in enumerate(read)} == {label: i for i, label in enumerate(LABELS)}
+    assert {label: i for i, label in enumerate(read)} == {
+        label: i for i, label in enumerate(LABELS)
+    }
 
 
 def test_one_str_per_tier_name(many_file, tmp_path):

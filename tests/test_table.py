@@ -57,8 +57,16 @@ def _corpus_with_failures(tmp_path) -> tuple[list[str], dict[int, str]]:
     empty.write_bytes(b"")
     no_items = write_textgrid(tmp_path / "no_items.TextGrid", (0.0, 1.0, [("a", True, [])]))
     overlap = (0.0, 2.0, [("w", True, [(0.0, 1.5, "a"), (1.0, 2.0, "b")])])
-    paths = [SAMPLES[0], str(empty), no_items, str(tmp_path / "missing.TextGrid"), SAMPLES[1],
-             str(tmp_path), write_textgrid(tmp_path / "overlap.TextGrid", overlap), *SAMPLES[2:]]
+    paths = [
+        SAMPLES[0],
+        str(empty),
+        no_items,
+        str(tmp_path / "missing.TextGrid"),
+        SAMPLES[1],
+        str(tmp_path),
+        write_textgrid(tmp_path / "overlap.TextGrid", overlap),
+        *SAMPLES[2:],
+    ]
     failed = {}
     for position, path in enumerate(paths):
         try:
@@ -79,7 +87,10 @@ def test_batch_with_failed_and_empty_files_equals_the_vectors(tmp_path, consume)
     assert table.failed == failed
     table.failed.clear()
     assert table.failed == failed
-    assert failed[3] == f"Failed to read TextGrid file {paths[3]} because: No such file or directory (os error 2)"
+    assert (
+        failed[3]
+        == f"Failed to read TextGrid file {paths[3]} because: No such file or directory (os error 2)"
+    )
     assert failed[5].endswith("because: Is a directory (os error 21)")
     # The file without items gives no rows and no failure.
     assert 2 not in table.failed and 2 not in pa.table(table)["file_id"].to_pylist()
@@ -88,8 +99,14 @@ def test_batch_with_failed_and_empty_files_equals_the_vectors(tmp_path, consume)
 def test_many_files_come_as_batches_in_file_order(tmp_path):
     paths = []
     for i in range(120):  # past the parallel threshold: read on the workers
-        grid = (0.0, 3.0, [(f"w{i % 4}", True, [(0.0, 1.0, f"a{i}"), (1.0, 3.0, "")]),
-                           ("p", False, [(0.5, 0.5, "x")] * (i % 2))])
+        grid = (
+            0.0,
+            3.0,
+            [
+                (f"w{i % 4}", True, [(0.0, 1.0, f"a{i}"), (1.0, 3.0, "")]),
+                ("p", False, [(0.5, 0.5, "x")] * (i % 2)),
+            ],
+        )
         paths.append(write_textgrid(tmp_path / f"{i}.TextGrid", grid, ("long", "short")[i % 2]))
     table = plinth.textgrids2table(paths, True, "auto")
     arrow = pa.table(table)
@@ -108,21 +125,35 @@ def test_many_files_come_as_batches_in_file_order(tmp_path):
 def test_types_and_dictionary_encoding():
     table = plinth.textgrids2table(SAMPLES, True, "auto")
     tier = pa.dictionary(pa.int32(), pa.utf8())
-    assert pa.schema(table) == pa.schema([
-        pa.field("file_id", pa.uint32(), nullable=False),
-        pa.field("tier", tier, nullable=False),
-        pa.field("is_interval", pa.bool_(), nullable=False),
-        pa.field("tmin", pa.float64(), nullable=False),
-        pa.field("tmax", pa.float64(), nullable=False),
-        pa.field("label", pa.utf8(), nullable=False),
-    ])
+    assert pa.schema(table) == pa.schema(
+        [
+            pa.field("file_id", pa.uint32(), nullable=False),
+            pa.field("tier", tier, nullable=False),
+            pa.field("is_interval", pa.bool_(), nullable=False),
+            pa.field("tmin", pa.float64(), nullable=False),
+            pa.field("tmax", pa.float64(), nullable=False),
+            pa.field("label", pa.utf8(), nullable=False),
+        ]
+    )
     assert pa.table(table).schema == pa.schema(table)
     one = plinth.textgrid2table(SAMPLES[0], True, "auto")
     assert pa.schema(one).names == ["tier", "is_interval", "tmin", "tmax", "label"]
-    assert pl.DataFrame(table).dtypes == [pl.UInt32, pl.Categorical, pl.Boolean, pl.Float64,
-                                          pl.Float64, pl.String]
+    assert pl.DataFrame(table).dtypes == [
+        pl.UInt32,
+        pl.Categorical,
+        pl.Boolean,
+        pl.Float64,
+        pl.Float64,
+        pl.String,
+    ]
     frame = pa.table(table).to_pandas()
-    assert [str(t) for t in frame.dtypes[:5]] == ["uint32", "category", "bool", "float64", "float64"]
+    assert [str(t) for t in frame.dtypes[:5]] == [
+        "uint32",
+        "category",
+        "bool",
+        "float64",
+        "float64",
+    ]
 
 
 def test_duckdb_and_pandas_read_it():
@@ -167,10 +198,14 @@ def test_buffers_outlive_the_table():
 
 def test_tables_of_zero_rows(tmp_path):
     duckdb = pytest.importorskip("duckdb")
-    no_items = write_textgrid(tmp_path / "n.TextGrid", (0.0, 1.0, [("a", True, []), ("b", False, [])]))
-    cases = [plinth.textgrids2table([], True, "auto"),
-             plinth.textgrids2table([no_items, str(tmp_path / "missing")], True, "auto"),
-             plinth.textgrid2table(no_items, True, "auto")]
+    no_items = write_textgrid(
+        tmp_path / "n.TextGrid", (0.0, 1.0, [("a", True, []), ("b", False, [])])
+    )
+    cases = [
+        plinth.textgrids2table([], True, "auto"),
+        plinth.textgrids2table([no_items, str(tmp_path / "missing")], True, "auto"),
+        plinth.textgrid2table(no_items, True, "auto"),
+    ]
     for empty in cases:
         assert len(empty) == 0
         arrow = pa.table(empty)
@@ -185,8 +220,14 @@ def test_requested_schema_of_the_table_is_taken_and_others_refused():
     table = plinth.textgrids2table(SAMPLES, True, "auto")
     own = pa.schema(table)
     # Any string form of the texts is taken; the stream keeps its own types.
-    views = pa.schema([own.field(i).with_type(pa.large_utf8()) if own.field(i).name == "label"
-                       else own.field(i) for i in range(len(own))])
+    views = pa.schema(
+        [
+            own.field(i).with_type(pa.large_utf8())
+            if own.field(i).name == "label"
+            else own.field(i)
+            for i in range(len(own))
+        ]
+    )
     for requested in (own, views):
         stream = table.__arrow_c_stream__(requested.__arrow_c_schema__())
         assert pa.RecordBatchReader._import_from_c_capsule(stream).schema == own
@@ -194,7 +235,9 @@ def test_requested_schema_of_the_table_is_taken_and_others_refused():
     assert pa.RecordBatchReader._import_from_c_capsule(stream).schema == own
     with pytest.raises(ValueError) as info:
         table.__arrow_c_stream__(own.remove(0).__arrow_c_schema__())
-    assert str(info.value) == "requested_schema does not fit the table: it has 5 fields, the table 6"
+    assert (
+        str(info.value) == "requested_schema does not fit the table: it has 5 fields, the table 6"
+    )
     with pytest.raises(ValueError, match="field 'tmin' cannot be given as 'f'$"):
         table.__arrow_c_stream__(own.set(3, pa.field("tmin", pa.float32())).__arrow_c_schema__())
     with pytest.raises(TypeError, match="^requested_schema must be None or a PyCapsule"):
@@ -215,19 +258,23 @@ def test_the_table_type():
     assert type(capsule).__name__ == "PyCapsule" and "arrow_schema" in repr(capsule)
 
 
-@pytest.mark.parametrize("pair", [("textgrid2vectors", "textgrid2table"),
-                                  ("textgrids2vectors", "textgrids2table")])
-@pytest.mark.parametrize("args, kwargs", [
-    ((), {}),
-    (("x", True), {}),
-    (("x", True, "auto", 1), {}),
-    (("x",), {"strict": True, "file_type": "auto", "nope": 1}),
-    ((1, True, "auto"), {}),
-    (("x", 1, "auto"), {}),
-    (("x", np.bool_(True), None), {}),
-    ((["a", b"b"], True, "auto"), {}),
-    (("bad\udc80", True, "auto"), {}),
-])
+@pytest.mark.parametrize(
+    "pair", [("textgrid2vectors", "textgrid2table"), ("textgrids2vectors", "textgrids2table")]
+)
+@pytest.mark.parametrize(
+    "args, kwargs",
+    [
+        ((), {}),
+        (("x", True), {}),
+        (("x", True, "auto", 1), {}),
+        (("x",), {"strict": True, "file_type": "auto", "nope": 1}),
+        ((1, True, "auto"), {}),
+        (("x", 1, "auto"), {}),
+        (("x", np.bool_(True), None), {}),
+        ((["a", b"b"], True, "auto"), {}),
+        (("bad\udc80", True, "auto"), {}),
+    ],
+)
 def test_arguments_bind_and_convert_as_for_the_vectors(pair, args, kwargs):
     vectors, table = (getattr(plinth, name) for name in pair)
     with pytest.raises((TypeError, UnicodeEncodeError)) as want:
@@ -244,8 +291,10 @@ def test_labels_past_2_gib_are_large_utf8(tmp_path):
     count = 2049
     path = tmp_path / "big.TextGrid"
     with open(path, "w") as out:
-        out.write(f'File type = "ooTextFile"\nObject class = "TextGrid"\n\n0\n{count}\n<exists>\n1\n'
-                  f'"IntervalTier"\n"big"\n0\n{count}\n{count}\n')
+        out.write(
+            f'File type = "ooTextFile"\nObject class = "TextGrid"\n\n0\n{count}\n<exists>\n1\n'
+            f'"IntervalTier"\n"big"\n0\n{count}\n{count}\n'
+        )
         for i in range(count):
             out.write(f'{i}\n{i + 1}\n"{label}"\n')
     table = plinth.textgrids2table([str(path)], False, "short")
@@ -253,4 +302,7 @@ def test_labels_past_2_gib_are_large_utf8(tmp_path):
     labels = pa.table(table)["label"]
     assert len(labels) == count and labels[count - 1].as_py() == label
     del labels
-    assert pa.schema(plinth.textgrid2table(str(path), False, "short")).field("label").type == pa.large_utf8()
+    assert (
+        pa.schema(plinth.textgrid2table(str(path), False, "short")).field("label").type
+        == pa.large_utf8()
+    )

@@ -27,8 +27,14 @@ def test_concurrent_calls_agree_with_serial(tmp_path):
         written = plinth.textgrid2data(out, True, "long")
         plinth.vectors2textgrid(*vectors, data[0], data[1], out, "short")
         rewritten = plinth.textgrid2data(out, True, "short")
-        return (data, [c.tolist() if hasattr(c, "tolist") else c for c in vectors], batch,
-                [c.tolist() if hasattr(c, "tolist") else c for c in columns], written, rewritten)
+        return (
+            data,
+            [c.tolist() if hasattr(c, "tolist") else c for c in vectors],
+            batch,
+            [c.tolist() if hasattr(c, "tolist") else c for c in columns],
+            written,
+            rewritten,
+        )
 
     expected = [work(i) for i in range(len(paths))]
     results: dict[tuple[int, int], object] = {}
@@ -98,5 +104,7 @@ def test_first_numpy_use_from_many_threads(tmp_path):
         [t.start() for t in ts]; [t.join() for t in ts]
         print(out)
     """)
-    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    result = subprocess.run(
+        [sys.executable, "-c", code], capture_output=True, text=True, timeout=120
+    )
     assert result.stdout.strip() == str([6] * 8), result.stderr

@@ -7,8 +7,9 @@ import textwrap
 
 import pytest
 
-pytestmark = pytest.mark.skipif(importlib.util.find_spec("mypy") is None,
-                                reason="mypy is not installed (pip install mypy)")
+pytestmark = pytest.mark.skipif(
+    importlib.util.find_spec("mypy") is None, reason="mypy is not installed (pip install mypy)"
+)
 
 CALLS = textwrap.dedent("""\
     import plinth
@@ -29,19 +30,33 @@ CALLS = textwrap.dedent("""\
 def test_layout_words_are_checked(tmp_path):
     source = tmp_path / "calls.py"
     source.write_text(CALLS)
-    result = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental",
-                             "--hide-error-context", "--no-error-summary", str(source)],
-                            capture_output=True, text=True, timeout=300, cwd=tmp_path)
+    result = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--no-incremental",
+            "--hide-error-context",
+            "--no-error-summary",
+            str(source),
+        ],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        cwd=tmp_path,
+    )
     # Older mypy releases spell builtin types with their module.
-    reports = [line.split(":", 1)[1].replace('"builtins.', '"')
-               for line in result.stdout.splitlines()]
+    reports = [
+        line.split(":", 1)[1].replace('"builtins.', '"') for line in result.stdout.splitlines()
+    ]
     assert reports == [
         '5: error: Argument 3 to "textgrid2data" has incompatible type "Literal[\'lnog\']"; '
-        'expected "Literal[\'long\', \'short\', \'auto\']"  [arg-type]',
+        "expected \"Literal['long', 'short', 'auto']\"  [arg-type]",
         '6: error: Argument 5 to "data2textgrid" has incompatible type "Literal[\'Long\']"; '
-        'expected "Literal[\'long\', \'short\']"  [arg-type]',
+        "expected \"Literal['long', 'short']\"  [arg-type]",
         '7: error: Argument 9 to "vectors2textgrid" has incompatible type "Literal[\'auto\']"; '
-        'expected "Literal[\'long\', \'short\']"  [arg-type]',
+        "expected \"Literal['long', 'short']\"  [arg-type]",
         '8: note: Revealed type is "str"',
         '12: note: Revealed type is "plinth.InternalError"',
     ], result.stdout + result.stderr

@@ -12,19 +12,25 @@ from dataclasses import dataclass, field
 from importlib import metadata
 from typing import Any, Callable, Optional
 
-PEER_MODULES = ["plinth_tool", "praatio_tool", "tgt_tool", "textgrid_tool",
-                "mytextgrid_tool", "parselmouth_tool"]
+PEER_MODULES = [
+    "plinth_tool",
+    "praatio_tool",
+    "tgt_tool",
+    "textgrid_tool",
+    "mytextgrid_tool",
+    "parselmouth_tool",
+]
 
 
 @dataclass
 class Tool:
-    name: str                   # row label in the results table
-    dist: str                   # PyPI distribution, for the version
+    name: str  # row label in the results table
+    dist: str  # PyPI distribution, for the version
     pure_python: bool
-    read: Optional[Callable[[str, str], Any]] = None        # (path, layout) -> result
-    read_corpus: Optional[Callable[[list], Any]] = None     # (paths) -> result
+    read: Optional[Callable[[str, str], Any]] = None  # (path, layout) -> result
+    read_corpus: Optional[Callable[[list], Any]] = None  # (paths) -> result
     write: Optional[Callable[[Any, str, str], None]] = None  # (read result, path, layout)
-    count: Callable[[Any], int] = lambda result: -1         # items in a read result
+    count: Callable[[Any], int] = lambda result: -1  # items in a read result
     read_layouts: tuple = ("long", "short")
     write_layouts: tuple = ("long", "short")
     note: str = ""

@@ -36,13 +36,23 @@ def _write(result, path, layout):
 
 
 TOOLS = [
-    Tool(name="parselmouth (Praat object)", dist="praat-parselmouth", pure_python=False,
-         read=lambda path, layout: parselmouth.read(path),
-         read_corpus=lambda paths: [parselmouth.read(p) for p in paths],
-         write=_write, count=_count_praat,
-         note="a Praat object, not Python values"),
-    Tool(name="parselmouth + to_tgt (Python values)", dist="praat-parselmouth", pure_python=False,
-         read=lambda path, layout: parselmouth.read(path).to_tgt(),
-         read_corpus=lambda paths: [parselmouth.read(p).to_tgt() for p in paths],
-         count=_count_tgt, note="to_tgt leaves out empty intervals"),
+    Tool(
+        name="parselmouth (Praat object)",
+        dist="praat-parselmouth",
+        pure_python=False,
+        read=lambda path, layout: parselmouth.read(path),
+        read_corpus=lambda paths: [parselmouth.read(p) for p in paths],
+        write=_write,
+        count=_count_praat,
+        note="a Praat object, not Python values",
+    ),
+    Tool(
+        name="parselmouth + to_tgt (Python values)",
+        dist="praat-parselmouth",
+        pure_python=False,
+        read=lambda path, layout: parselmouth.read(path).to_tgt(),
+        read_corpus=lambda paths: [parselmouth.read(p).to_tgt() for p in paths],
+        count=_count_tgt,
+        note="to_tgt leaves out empty intervals",
+    ),
 ]

@@ -19,8 +19,16 @@ def _write(result, path, layout):
     result.save(path, format=f"{layout}_textgrid", includeBlankSpaces=True)
 
 
-TOOLS = [Tool(name="praatio", dist="praatio", pure_python=True, read=_read,
-              read_corpus=lambda paths: [_read(p, "long") for p in paths],
-              write=_write, count=_count,
-              note="cannot read a time in exponent form, as Praat writes times under 0.0001 "
-                   "(ParsingError), and strips blanks from labels")]
+TOOLS = [
+    Tool(
+        name="praatio",
+        dist="praatio",
+        pure_python=True,
+        read=_read,
+        read_corpus=lambda paths: [_read(p, "long") for p in paths],
+        write=_write,
+        count=_count,
+        note="cannot read a time in exponent form, as Praat writes times under 0.0001 "
+        "(ParsingError), and strips blanks from labels",
+    )
+]

@@ -25,9 +25,18 @@ def _write(result, path, layout):
         result.write(f)
 
 
-TOOLS = [Tool(name="textgrid", dist="TextGrid", pure_python=True, read=_read,
-              read_corpus=lambda paths: [_read(p, "long") for p in paths],
-              write=_write, count=_count, write_layouts=("long",),
-              note="reads both layouts, writes the long layout only; rounds times to 5 "
-                   "decimals on reading unless asked (here: 17 digits) and to 16 significant "
-                   "digits on writing")]
+TOOLS = [
+    Tool(
+        name="textgrid",
+        dist="TextGrid",
+        pure_python=True,
+        read=_read,
+        read_corpus=lambda paths: [_read(p, "long") for p in paths],
+        write=_write,
+        count=_count,
+        write_layouts=("long",),
+        note="reads both layouts, writes the long layout only; rounds times to 5 "
+        "decimals on reading unless asked (here: 17 digits) and to 16 significant "
+        "digits on writing",
+    )
+]

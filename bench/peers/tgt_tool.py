@@ -19,8 +19,16 @@ def _write(result, path, layout):
     tgt.io.write_to_file(result, path, format=layout, encoding="utf-8")
 
 
-TOOLS = [Tool(name="tgt", dist="tgt", pure_python=True, read=_read,
-              read_corpus=lambda paths: [_read(p, "long") for p in paths],
-              write=_write, count=_count,
-              note="drops every line that holds only a double quote before parsing, so a "
-                   "multi-line label can shift what follows")]
+TOOLS = [
+    Tool(
+        name="tgt",
+        dist="tgt",
+        pure_python=True,
+        read=_read,
+        read_corpus=lambda paths: [_read(p, "long") for p in paths],
+        write=_write,
+        count=_count,
+        note="drops every line that holds only a double quote before parsing, so a "
+        "multi-line label can shift what follows",
+    )
+]

@@ -46,7 +46,7 @@ def unicode_grid():
     tg = call("Create TextGrid", 0, 1.5, "ipa tones", "tones")
     call(tg, "Insert boundary", 1, 0.75)
     call(tg, "Set interval text", 1, 1, "h\u025b\u02c8lo\u028a")
-    call(tg, "Set interval text", 1, 2, "\u4f60\u597d \U0001F600")
+    call(tg, "Set interval text", 1, 2, "\u4f60\u597d \U0001f600")
     call(tg, "Insert point", 2, 0.5, "H*\u00a0L%")
     return tg
 
@@ -55,8 +55,10 @@ def no_tiers_grid():
     """A TextGrid without tiers: Praat refuses to remove the last tier, but
     reads the long layout's `tiers? <exists>` with a size of 0."""
     path = HERE / "no_tiers.tmp"
-    path.write_text('File type = "ooTextFile"\nObject class = "TextGrid"\n\n'
-                    'xmin = 0\nxmax = 1.25\ntiers? <exists>\nsize = 0\nitem []:\n')
+    path.write_text(
+        'File type = "ooTextFile"\nObject class = "TextGrid"\n\n'
+        "xmin = 0\nxmax = 1.25\ntiers? <exists>\nsize = 0\nitem []:\n"
+    )
     try:
         return parselmouth.read(str(path))
     finally:

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "arrow_export.hpp"
+#include "arrow/arrow_export.hpp"
 
 namespace textgrid {
 namespace {
@@ -64,9 +64,9 @@ TEST(arrow_export, schema_of_a_batch_table) {
   EXPECT_STREQ(schema.format, "+s");
   EXPECT_STREQ(schema.name, "");
   ASSERT_EQ(schema.n_children, 6);
-  const std::vector<std::pair<std::string, std::string>> want{
-      {"file_id", "I"}, {"tier", "i"}, {"is_interval", "b"},
-      {"tmin", "g"},    {"tmax", "g"}, {"label", "u"}};
+  const std::vector<std::pair<std::string, std::string>> want{{"file_id", "I"},     {"tier", "i"},
+                                                              {"is_interval", "b"}, {"tmin", "g"},
+                                                              {"tmax", "g"},        {"label", "u"}};
   for (std::size_t i = 0; i < want.size(); ++i) {
     const ArrowSchema& child = *schema.children[i];
     EXPECT_EQ(child.name, want[i].first);
@@ -187,31 +187,44 @@ TEST(arrow_export, requested_schemas_of_the_same_fields_fit) {
   const std::shared_ptr<const ArrowTable> table = two_row_table(false);
   const std::string prefix = "requested_schema does not fit the table: ";
   using F = std::vector<std::tuple<const char*, const char*, const char*>>;
-  const F own{{"tier", "i", "u"}, {"is_interval", "b", ""}, {"tmin", "g", ""},
-              {"tmax", "g", ""},  {"label", "u", ""}};
+  const F own{{"tier", "i", "u"},
+              {"is_interval", "b", ""},
+              {"tmin", "g", ""},
+              {"tmax", "g", ""},
+              {"label", "u", ""}};
   EXPECT_EQ(check(*table, Requested("+s", own)), "ok");
   // Other string forms are accepted; the table is given in its own.
-  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "vu", ""}, {"is_interval", "b", ""},
-                                           {"tmin", "g", ""}, {"tmax", "g", ""},
+  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "vu", ""},
+                                           {"is_interval", "b", ""},
+                                           {"tmin", "g", ""},
+                                           {"tmax", "g", ""},
                                            {"label", "U", ""}})),
             "ok");
-  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "l", "U"}, {"is_interval", "b", ""},
-                                           {"tmin", "g", ""}, {"tmax", "g", ""},
+  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "l", "U"},
+                                           {"is_interval", "b", ""},
+                                           {"tmin", "g", ""},
+                                           {"tmax", "g", ""},
                                            {"label", "i", "u"}})),
             "ok");
   EXPECT_EQ(check(*table, Requested("i", own)), prefix + "it is 'i', not a struct ('+s')");
   EXPECT_EQ(check(*table, Requested("+s", F(own.begin(), own.end() - 1))),
             prefix + "it has 4 fields, the table 5");
-  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "i", "u"}, {"is_interval", "b", ""},
-                                           {"tmax", "g", ""}, {"tmin", "g", ""},
+  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "i", "u"},
+                                           {"is_interval", "b", ""},
+                                           {"tmax", "g", ""},
+                                           {"tmin", "g", ""},
                                            {"label", "u", ""}})),
             prefix + "field 2 is 'tmax', not 'tmin'");
-  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "i", "u"}, {"is_interval", "b", ""},
-                                           {"tmin", "f", ""}, {"tmax", "g", ""},
+  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "i", "u"},
+                                           {"is_interval", "b", ""},
+                                           {"tmin", "f", ""},
+                                           {"tmax", "g", ""},
                                            {"label", "u", ""}})),
             prefix + "field 'tmin' cannot be given as 'f'");
-  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "i", "g"}, {"is_interval", "b", ""},
-                                           {"tmin", "g", ""}, {"tmax", "g", ""},
+  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "i", "g"},
+                                           {"is_interval", "b", ""},
+                                           {"tmin", "g", ""},
+                                           {"tmax", "g", ""},
                                            {"label", "u", ""}})),
             prefix + "field 'tier' cannot be given as 'i' (dictionary)");
   EXPECT_EQ(check(*two_batch_table(), Requested("+s", own)),

@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "arrow_table.hpp"
-#include "converter.hpp"
-#include "lib.hpp"
+#include "arrow/arrow_table.hpp"
+#include "model/converter.hpp"
+#include "parallel/thread_pool.hpp"
+#include "read/read.hpp"
 #include "test_files.hpp"
-#include "thread_pool.hpp"
 
 namespace textgrid {
 namespace {
@@ -95,11 +95,11 @@ Tier tier_of(std::string name, bool is_interval, std::vector<Item> items) {
 TextGrid mixed_grid() {
   TextGrid grid;
   grid.tmax = 4.0;
-  grid.tiers.push_back(tier_of("words", true,
-                               {{0.0, 1.0, "a \"b\""}, {1.0, 2.0, ""}, {2.0, 4.0, "x\r\ny"}}));
+  grid.tiers.push_back(
+      tier_of("words", true, {{0.0, 1.0, "a \"b\""}, {1.0, 2.0, ""}, {2.0, 4.0, "x\r\ny"}}));
   grid.tiers.push_back(tier_of("empty", true, {}));
-  grid.tiers.push_back(tier_of("tones", false,
-                               {{0.5, 0.5, "H"}, {1.5, 1.5, std::string("L\0*", 3)}}));
+  grid.tiers.push_back(
+      tier_of("tones", false, {{0.5, 0.5, "H"}, {1.5, 1.5, std::string("L\0*", 3)}}));
   grid.tiers.push_back(
       tier_of("words", true, {{0.0, 2.0, "ə"}, {2.0, 3.0, "ʃ"}, {3.0, 3.5, ""}, {3.5, 4.0, "z"}}));
   grid.size = grid.tiers.size();
@@ -181,9 +181,9 @@ class arrow_read : public ::testing::Test {
     std::vector<std::string> paths;
     for (std::size_t i = 0; i < n; ++i) {
       const std::string tag = std::string("f").append(std::to_string(i));
-      paths.push_back(dir_.write(tag + ".TextGrid",
-                                 long_text(std::string("t").append(std::to_string(i % 3)), tag,
-                                           i % 5)));
+      paths.push_back(
+          dir_.write(tag + ".TextGrid",
+                     long_text(std::string("t").append(std::to_string(i % 3)), tag, i % 5)));
     }
     return paths;
   }

@@ -1,22 +1,24 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <thread>
 #include <cstddef>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "lib.hpp"
-#include "thread_pool.hpp"
+#include "parallel/thread_pool.hpp"
+#include "read/read.hpp"
 #include "test_files.hpp"
 
 namespace textgrid {
 namespace {
 
-std::string tag_of(std::size_t i) { return std::string("f").append(std::to_string(i)); }
+std::string tag_of(std::size_t i) {
+  return std::string("f").append(std::to_string(i));
+}
 
 std::string label_of(const std::string& tag, std::size_t j) {
   return std::string(tag).append(":").append(std::to_string(j));
@@ -144,8 +146,7 @@ TEST_F(batch, failing_files_leave_empty_results_in_place) {
   expect_data_of(data[3], "f1", 2);
 
   // Lenient reading keeps the overlapping file; an unknown layout word fails all.
-  EXPECT_EQ(files_to_vectors(paths, false, "long")[1].labels,
-            (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(files_to_vectors(paths, false, "long")[1].labels, (std::vector<std::string>{"a", "b"}));
   for (const TextGridData& d : files_to_data(paths, true, "Long")) expect_empty(d);
 }
 
@@ -186,8 +187,7 @@ std::atomic<std::size_t> g_largest_piece_end{0};
 
 void record_piece_end(std::size_t, std::size_t end) {
   std::size_t seen = g_largest_piece_end.load();
-  while (end > seen && !g_largest_piece_end.compare_exchange_weak(seen, end)) {
-  }
+  while (end > seen && !g_largest_piece_end.compare_exchange_weak(seen, end)) {}
 }
 
 // The files keep the pool busy: a batch element converts its large tier on
@@ -269,8 +269,14 @@ TEST_F(batch, a_stop_ends_the_wait_for_a_fifo_read_in_order) {
   const std::thread::id caller = std::this_thread::get_id();
   bool held = true;
   int faults = 0;
-  const CallerLock lock{[&] { faults += held ? 0 : 1; held = false; },
-                        [&] { faults += held ? 1 : 0; held = true; }};
+  const CallerLock lock{[&] {
+                          faults += held ? 0 : 1;
+                          held = false;
+                        },
+                        [&] {
+                          faults += held ? 1 : 0;
+                          held = true;
+                        }};
   int asked = 0;
   const ShouldStop stop = [&] {
     faults += std::this_thread::get_id() == caller && held ? 0 : 1;

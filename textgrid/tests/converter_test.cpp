@@ -1,4 +1,4 @@
-#include "converter.hpp"
+#include "model/converter.hpp"
 
 #include <cmath>
 #include <cstddef>
@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "cpus.hpp"
-#include "thread_pool.hpp"
+#include "base/cpus.hpp"
+#include "parallel/thread_pool.hpp"
 
 namespace textgrid {
 namespace {
@@ -43,8 +43,8 @@ TextGrid sample_textgrid() {
   textgrid.name = "sample";
   textgrid.tmin = 0.0;
   textgrid.tmax = 3.0;
-  textgrid.tiers.push_back(make_tier("words", true, 0.0, 3.0,
-                                     {{0.0, 1.25, "a"}, {1.25, 2.5, ""}, {2.5, 3.0, "say \"hi\""}}));
+  textgrid.tiers.push_back(make_tier(
+      "words", true, 0.0, 3.0, {{0.0, 1.25, "a"}, {1.25, 2.5, ""}, {2.5, 3.0, "say \"hi\""}}));
   textgrid.tiers.push_back(make_tier("empty", true, 0.0, 3.0, {}));
   textgrid.tiers.push_back(make_tier("beats", false, 0.5, 2.0, {{0.5, 0.5, "x"}, {2.0, 2.0, "y"}}));
   textgrid.size = textgrid.tiers.size();
@@ -120,9 +120,8 @@ TEST(from_data, empty_input_with_bounds_is_valid) {
 }
 
 TEST(from_data, tiers_without_items_are_left_out_in_order) {
-  std::vector<TierData> tiers{{"first", true, {{0.0, 1.0, "a"}}},
-                              {"gone", false, {}},
-                              {"last", false, {{0.5, 0.5, "p"}}}};
+  std::vector<TierData> tiers{
+      {"first", true, {{0.0, 1.0, "a"}}}, {"gone", false, {}}, {"last", false, {{0.5, 0.5, "p"}}}};
   auto textgrid = from_data(std::move(tiers), "n", 0.0, 1.0);
   ASSERT_TRUE(textgrid.has_value()) << textgrid.error();
   ASSERT_EQ(textgrid->tiers.size(), 2u);

@@ -26,19 +26,35 @@ inline void* counted_new(std::size_t size) {
 }
 }  // namespace counting_new_detail
 
-void* operator new(std::size_t size) { return counting_new_detail::counted_new(size); }
-void* operator new[](std::size_t size) { return counting_new_detail::counted_new(size); }
+void* operator new(std::size_t size) {
+  return counting_new_detail::counted_new(size);
+}
+void* operator new[](std::size_t size) {
+  return counting_new_detail::counted_new(size);
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   return counting_new_detail::counted_malloc(size);
 }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   return counting_new_detail::counted_malloc(size);
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
 
 #endif  // TEXTGRID_TESTS_COUNTING_NEW_HPP

@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "lib.hpp"
-#include "parser_short.hpp"
+#include "formats/parser_short.hpp"
+#include "model/textgrid.hpp"
+#include "read/read.hpp"
 #include "test_files.hpp"
-#include "text_rules.hpp"
-#include "textgrid.hpp"
+#include "text/text_rules.hpp"
 
 namespace textgrid {
 namespace {

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "converter.hpp"
 #include "counting_new.hpp"
+#include "model/converter.hpp"
 
 namespace {
 
@@ -43,8 +43,12 @@ Copies count_copies(F&& body) {
   return {label_allocations.load() - labels_before, name_allocations.load() - names_before};
 }
 
-std::string label(char c) { return std::string(kLabelLength, c); }
-std::string tier_name(char c) { return std::string(kNameLength, c); }
+std::string label(char c) {
+  return std::string(kLabelLength, c);
+}
+std::string tier_name(char c) {
+  return std::string(kNameLength, c);
+}
 
 // Two tiers of `per_tier` intervals each; sized to reach the pool too.
 TextGrid sample(std::size_t per_tier) {
@@ -112,9 +116,8 @@ TEST_P(label_copies, from_vectors_moves_labels_and_the_first_name) {
   const char* last_label = v.labels.back().data();  // tier a's first item after the sort
   const char* first_name = v.tier_name(0).data();
   Result<TextGrid> textgrid;
-  const Copies copies = count_copies([&] {
-    textgrid = from_vectors(std::move(v), std::nullopt, std::nullopt, std::nullopt);
-  });
+  const Copies copies = count_copies(
+      [&] { textgrid = from_vectors(std::move(v), std::nullopt, std::nullopt, std::nullopt); });
   ASSERT_TRUE(textgrid.has_value()) << textgrid.error();
   EXPECT_EQ(copies.labels, 0u);
   EXPECT_EQ(copies.names, 0u);

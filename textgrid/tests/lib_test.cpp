@@ -1,4 +1,4 @@
-#include "lib.hpp"
+#include "read/read.hpp"
 
 #include <string>
 #include <vector>
@@ -56,7 +56,10 @@ void expect_records(const TextGrid& grid, double tmin, double tmax,
 // What make_samples.py has Praat write.
 void expect_quotes_sample(const TextGrid& grid) {
   expect_records(grid, 0, 2.5,
-                 {{"words", true, 0, 2.5,
+                 {{"words",
+                   true,
+                   0,
+                   2.5,
                    {{0, 0.5, "\"hEl@U"},
                     {0.5, 1.2, "say \"hi\" twice"},
                     {1.2, 1.8, ""},
@@ -67,7 +70,10 @@ void expect_quotes_sample(const TextGrid& grid) {
 
 void expect_unicode_sample(const TextGrid& grid) {
   expect_records(grid, 0, 1.5,
-                 {{"ipa", true, 0, 1.5,
+                 {{"ipa",
+                   true,
+                   0,
+                   1.5,
                    {{0, 0.75, "h\u025b\u02c8lo\u028a"}, {0.75, 1.5, "\u4f60\u597d \U0001F600"}}},
                   {"tones", false, 0, 1.5, {{0.5, 0.5, "H*\u00a0L%"}}}});
 }
@@ -254,12 +260,12 @@ TEST(read_from_file, auto_on_tiny_file_chooses_short) {
 
 TEST(read_from_file, strict_and_lenient) {
   TempDir dir;
-  const std::string path = dir.write(
-      "overlap.TextGrid",
-      "xmin = 0\nxmax = 2\nsize = 1\nitem []:\nitem [1]:\nclass = \"IntervalTier\"\n"
-      "name = \"w\"\nxmin = 0\nxmax = 2\nintervals: size = 2\n"
-      "intervals [1]:\nxmin = 0\nxmax = 1.5\ntext = \"a\"\n"
-      "intervals [2]:\nxmin = 1\nxmax = 2\ntext = \"b\"\n");
+  const std::string path =
+      dir.write("overlap.TextGrid",
+                "xmin = 0\nxmax = 2\nsize = 1\nitem []:\nitem [1]:\nclass = \"IntervalTier\"\n"
+                "name = \"w\"\nxmin = 0\nxmax = 2\nintervals: size = 2\n"
+                "intervals [1]:\nxmin = 0\nxmax = 1.5\ntext = \"a\"\n"
+                "intervals [2]:\nxmin = 1\nxmax = 2\ntext = \"b\"\n");
   auto lenient = read_from_file(path, false, "auto");
   ASSERT_TRUE(lenient);
   EXPECT_EQ(lenient->tiers.at(0).items.size(), 2u);

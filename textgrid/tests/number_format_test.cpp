@@ -1,4 +1,4 @@
-#include "number_format.hpp"
+#include "text/number_format.hpp"
 
 #include <bit>
 #include <charconv>
@@ -21,7 +21,9 @@ struct FormCase {
 
 class number_form : public ::testing::TestWithParam<FormCase> {};
 
-TEST_P(number_form, positional_shortest) { EXPECT_EQ(format_time(GetParam().value), GetParam().text); }
+TEST_P(number_form, positional_shortest) {
+  EXPECT_EQ(format_time(GetParam().value), GetParam().text);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     cases, number_form,
@@ -81,14 +83,14 @@ TEST(number_form, random_doubles_round_trip_and_are_shortest) {
     const std::size_t digits = significant_digits(text);
     if (digits > 1) {
       char shorter[64];
-      const auto [end, ec] = std::to_chars(shorter, shorter + sizeof shorter, value,
-                                           std::chars_format::scientific, static_cast<int>(digits) - 2);
+      const auto [end, ec] =
+          std::to_chars(shorter, shorter + sizeof shorter, value, std::chars_format::scientific,
+                        static_cast<int>(digits) - 2);
       ASSERT_EQ(ec, std::errc{});
       EXPECT_NE(parse(std::string(shorter, end)), value) << text << " is not the shortest";
     }
   }
 }
-
 
 // The formatter as it was before the short way for values with few digits:
 // scientific shortest digits from to_chars, placed positionally. Every value
@@ -97,8 +99,8 @@ std::string reference_format(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
   char scientific[32];
-  const auto [end, ec] =
-      std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific);
+  const auto [end, ec] = std::to_chars(scientific, scientific + sizeof scientific, value,
+                                       std::chars_format::scientific);
   EXPECT_EQ(ec, std::errc{});
   std::string out;
   const char* p = scientific;
@@ -119,7 +121,8 @@ std::string reference_format(double value) {
   } else if (static_cast<std::size_t>(point) >= digits.size()) {
     out += digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0');
   } else {
-    out += digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
+    out += digits.substr(0, static_cast<std::size_t>(point)) + "." +
+           digits.substr(static_cast<std::size_t>(point));
   }
   return out;
 }
@@ -128,9 +131,25 @@ std::string reference_format(double value) {
 // few decimals, integers up to and past 2^53, powers of ten and halves, the
 // doubles next to each, subnormals; both signs.
 std::vector<double> edge_doubles() {
-  std::vector<double> seeds = {0.0, 0.5, 1.0, 0.1, 0.3, 0.7, 2.5, 1e-7, 1e-5, 123456.789, 4503599627370495.0,
-                               4503599627370496.0, 4503599627370497.0, 9007199254740991.0, 9007199254740992.0,
-                               9007199254740993.0, 5e-324, 2.2250738585072014e-308, 2.2250738585072009e-308,
+  std::vector<double> seeds = {0.0,
+                               0.5,
+                               1.0,
+                               0.1,
+                               0.3,
+                               0.7,
+                               2.5,
+                               1e-7,
+                               1e-5,
+                               123456.789,
+                               4503599627370495.0,
+                               4503599627370496.0,
+                               4503599627370497.0,
+                               9007199254740991.0,
+                               9007199254740992.0,
+                               9007199254740993.0,
+                               5e-324,
+                               2.2250738585072014e-308,
+                               2.2250738585072009e-308,
                                std::numeric_limits<double>::max()};
   for (int e = -30; e <= 30; ++e) seeds.push_back(std::pow(10.0, e));
   for (int e = -1074; e <= 1023; ++e) seeds.push_back(std::ldexp(1.0, e));
@@ -189,7 +208,8 @@ TEST(number_form, same_bytes_as_the_reference_formatter) {
   for (const double value : values) {
     char buffer[kTimeBufferSize];
     const std::size_t size = write_time(buffer, value);
-    ASSERT_EQ(std::string(buffer, size), reference_format(value)) << std::bit_cast<std::uint64_t>(value);
+    ASSERT_EQ(std::string(buffer, size), reference_format(value))
+        << std::bit_cast<std::uint64_t>(value);
     ASSERT_LE(size, time_size_bound(value)) << buffer;
     ++checked;
   }
@@ -198,7 +218,8 @@ TEST(number_form, same_bytes_as_the_reference_formatter) {
 
 // put_time stays within the bound it was given and writes nothing beyond.
 TEST(number_form, put_time_ends_where_it_says) {
-  for (const double value : {0.0, -0.0, 0.25, -1e-7, 1e23, 5e-324, -std::numeric_limits<double>::max()}) {
+  for (const double value :
+       {0.0, -0.0, 0.25, -1e-7, 1e23, 5e-324, -std::numeric_limits<double>::max()}) {
     std::string buffer(time_size_bound(value) + 1, '#');
     char* end = put_time(buffer.data(), value);
     const auto size = static_cast<std::size_t>(end - buffer.data());

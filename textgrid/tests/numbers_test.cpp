@@ -1,4 +1,4 @@
-#include "numbers.hpp"
+#include "text/numbers.hpp"
 
 #include <bit>
 #include <charconv>
@@ -22,7 +22,9 @@ std::size_t case_count() {
   return 2'000'000;
 }
 
-std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
+std::uint64_t bits(double x) {
+  return std::bit_cast<std::uint64_t>(x);
+}
 
 // A decimal as files hold them, and as they should not: a sign, up to 24
 // digits with leading zeros and a point anywhere, an exponent near or far.
@@ -39,12 +41,22 @@ std::string random_decimal(std::mt19937_64& rng) {
   for (std::uint64_t i = 0; i < zeros; ++i) s += '0';
   std::string body;
   for (std::uint64_t i = 0; i < digits; ++i) body += static_cast<char>('0' + pick(10));
-  if (pick(5) != 0) body.insert(body.begin() + static_cast<std::ptrdiff_t>(pick(body.size() + 1)), '.');
+  if (pick(5) != 0)
+    body.insert(body.begin() + static_cast<std::ptrdiff_t>(pick(body.size() + 1)), '.');
   s += body;
   switch (pick(6)) {
-    case 0: s += 'e'; s += std::to_string(static_cast<int>(pick(61)) - 30); break;
-    case 1: s += pick(2) ? "E+" : "e-"; s += std::to_string(pick(400)); break;
-    case 2: s += 'e'; s += std::to_string(static_cast<int>(pick(45)) - 22); break;
+    case 0:
+      s += 'e';
+      s += std::to_string(static_cast<int>(pick(61)) - 30);
+      break;
+    case 1:
+      s += pick(2) ? "E+" : "e-";
+      s += std::to_string(pick(400));
+      break;
+    case 2:
+      s += 'e';
+      s += std::to_string(static_cast<int>(pick(45)) - 22);
+      break;
     default: break;
   }
   return s;
@@ -60,8 +72,8 @@ bool standard_reading(const std::string& s, double& out) {
 
 // What follows a time in a file: its line's end, the next line's indentation
 // and key, or a label's quote.
-constexpr const char* kTails[] = {" \n            xmax = 1", "\n", " ", "\r\n        intervals [2]:",
-                                  "\"", "  \t \n"};
+constexpr const char* kTails[] = {" \n            xmax = 1",    "\n", " ",
+                                  "\r\n        intervals [2]:", "\"", "  \t \n"};
 
 TEST(parse_trimmed_real, agrees_bit_for_bit_with_from_chars_and_the_reference) {
   std::mt19937_64 rng(20261208);
@@ -129,7 +141,8 @@ TEST(parse_trimmed_real, seventeen_digits_round_trip) {
   std::mt19937_64 rng(11);
   char buffer[64];
   for (int i = 0; i < 200000; ++i) {
-    const double value = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 80) - 90);
+    const double value =
+        std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 80) - 90);
     const int n = std::snprintf(buffer, sizeof buffer, "%.17g", value);
     ASSERT_EQ(bits(parse_trimmed_real(std::string_view(buffer, static_cast<std::size_t>(n)))),
               bits(value))

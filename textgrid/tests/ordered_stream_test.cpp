@@ -1,4 +1,4 @@
-#include "ordered_stream.hpp"
+#include "parallel/ordered_stream.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "cpus.hpp"
-#include "thread_pool.hpp"
+#include "base/cpus.hpp"
+#include "parallel/thread_pool.hpp"
 
 namespace textgrid {
 namespace {
@@ -32,8 +32,7 @@ struct Counted {
   explicit Counted(std::size_t v) : value(v), live(true) {
     const int now = ++g_alive;
     int most = g_most_alive.load();
-    while (now > most && !g_most_alive.compare_exchange_weak(most, now)) {
-    }
+    while (now > most && !g_most_alive.compare_exchange_weak(most, now)) {}
   }
   Counted(Counted&& other) noexcept : value(other.value), live(std::exchange(other.live, false)) {}
   Counted& operator=(Counted&&) = delete;
@@ -66,7 +65,7 @@ struct StreamRun {
   std::vector<std::size_t> consumed;
   std::vector<int> produced;  // how often each element was produced
   std::atomic<int> in_flight{0};
-  int faults = 0;             // consumed off the caller, or without the lock
+  int faults = 0;     // consumed off the caller, or without the lock
   std::string error;  // what the call threw
   bool cancelled = false;
 };

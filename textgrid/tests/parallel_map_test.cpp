@@ -1,4 +1,4 @@
-#include "parallel_map.hpp"
+#include "parallel/parallel_map.hpp"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "cpus.hpp"
-#include "thread_pool.hpp"
+#include "base/cpus.hpp"
+#include "parallel/thread_pool.hpp"
 
 namespace textgrid {
 namespace {
@@ -47,7 +47,8 @@ class PieceLog {
   std::vector<Piece> sorted() const {
     std::lock_guard lock(g_pieces_mutex);
     std::vector<Piece> pieces = g_pieces;
-    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.begin < b.begin; });
+    std::sort(pieces.begin(), pieces.end(),
+              [](const Piece& a, const Piece& b) { return a.begin < b.begin; });
     return pieces;
   }
 };
@@ -73,7 +74,8 @@ class pieces : public ::testing::TestWithParam<std::size_t> {
 
 TEST_P(pieces, cover_the_list_in_order_and_hold_at_least_twenty) {
   const std::size_t threshold = parallel_threshold();
-  const std::vector<std::size_t> lengths = {threshold, threshold + 1, 39, 40, 41, 79, 80, 1000, 4099, 100003};
+  const std::vector<std::size_t> lengths = {threshold, threshold + 1, 39,   40,    41, 79,
+                                            80,        1000,          4099, 100003};
   for (std::size_t length : lengths) {
     if (length < threshold) continue;
     const std::vector<std::size_t> input = iota(length);
@@ -138,13 +140,16 @@ TEST(parallel_map, passes_the_index_when_asked) {
 TEST(parallel_map, mutable_span_lets_work_move_parts_out) {
   std::vector<std::string> input;
   for (int i = 0; i < 3000; ++i) input.push_back(std::string(40, 'a') + std::to_string(i));
-  const auto out = parallel_map(std::span<std::string>(input), [](std::string& s) { return std::move(s); });
-  for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], std::string(40, 'a') + std::to_string(i));
+  const auto out =
+      parallel_map(std::span<std::string>(input), [](std::string& s) { return std::move(s); });
+  for (std::size_t i = 0; i < out.size(); ++i)
+    ASSERT_EQ(out[i], std::string(40, 'a') + std::to_string(i));
 }
 
 std::size_t inner_sum(const std::size_t& outer) {
   const std::vector<std::size_t> inner = iota(500 + outer % 50);
-  const auto parts = parallel_map(std::span<const std::size_t>(inner), [](const std::size_t& v) { return v * 2; });
+  const auto parts =
+      parallel_map(std::span<const std::size_t>(inner), [](const std::size_t& v) { return v * 2; });
   return std::accumulate(parts.begin(), parts.end(), std::size_t{0});
 }
 
@@ -189,7 +194,8 @@ void expect_child_succeeds(Body body) {
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "child died by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "child died by signal "
+                                 << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 

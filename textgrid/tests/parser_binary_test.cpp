@@ -1,4 +1,4 @@
-#include "parser_binary.hpp"
+#include "formats/parser_binary.hpp"
 
 #include <bit>
 #include <cstdint>
@@ -21,10 +21,18 @@ std::string be(std::uint64_t v, int bytes) {
   for (int k = bytes - 1; k >= 0; --k) out.push_back(static_cast<char>((v >> (8 * k)) & 0xFF));
   return out;
 }
-std::string real(double v) { return be(std::bit_cast<std::uint64_t>(v), 8); }
-std::string count(std::uint32_t v) { return be(v, 4); }
-std::string w8(const std::string& s) { return be(s.size(), 1) + s; }
-std::string w16(const std::string& s) { return be(s.size(), 2) + s; }
+std::string real(double v) {
+  return be(std::bit_cast<std::uint64_t>(v), 8);
+}
+std::string count(std::uint32_t v) {
+  return be(v, 4);
+}
+std::string w8(const std::string& s) {
+  return be(s.size(), 1) + s;
+}
+std::string w16(const std::string& s) {
+  return be(s.size(), 2) + s;
+}
 // The UTF-16 form: 0xFFFF, the number of characters, the units.
 std::string w16_units(std::uint32_t characters, const std::vector<std::uint16_t>& units) {
   std::string out = be(0xFFFF, 2) + be(characters, 2);
@@ -36,12 +44,10 @@ const std::string kHead = "ooBinaryFile" + w8("TextGrid");
 
 // What Praat writes for two tiers: words (two intervals) and bells (one point).
 std::string praat_binary() {
-  return kHead + real(0) + real(2.5) + "\x01" + count(2) +
-         w8("IntervalTier") + w16("words") + real(0) + real(2.5) + count(2) +
-         real(0) + real(1.5) + w16("say \"hi\"") +
-         real(1.5) + real(2.5) + w16("two\nlines") +
-         w8("TextTier") + w16("bells") + real(0) + real(2.5) + count(1) +
-         real(1.25) + w16("ding");
+  return kHead + real(0) + real(2.5) + "\x01" + count(2) + w8("IntervalTier") + w16("words") +
+         real(0) + real(2.5) + count(2) + real(0) + real(1.5) + w16("say \"hi\"") + real(1.5) +
+         real(2.5) + w16("two\nlines") + w8("TextTier") + w16("bells") + real(0) + real(2.5) +
+         count(1) + real(1.25) + w16("ding");
 }
 
 const std::string kPraatBinaryDump =
@@ -136,8 +142,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{kTiers + count(2) + std::string(45, '\0'),
                  "Count too large at byte 38: the number of tiers is 2, more than the 45 bytes "
                  "after it can hold"},
-        BadInput{kTiers + count(1) + w8("IntervalTier") + w16("w") + real(0) + real(1) +
-                     count(1) + std::string(17, '\0'),
+        BadInput{kTiers + count(1) + w8("IntervalTier") + w16("w") + real(0) + real(1) + count(1) +
+                     std::string(17, '\0'),
                  "Count too large at byte 74: the number of items of tier 1 is 1, more than the "
                  "17 bytes after it can hold"},
         BadInput{kTiers + count(1) + w8("TextTier") + w16("w") + real(0) + real(1) + count(2) +

@@ -1,4 +1,4 @@
-#include "parser_chronological.hpp"
+#include "formats/parser_chronological.hpp"
 
 #include <string>
 #include <vector>
@@ -63,16 +63,18 @@ TEST(chronological_reader, token_forms_do_not_matter) {
       kPraatChronological.substr(0, kPraatChronological.size() - 1),  // no final line feed
       // Tokens spread over lines or gathered on one, comments anywhere.
       replace_all(replace_all(kPraatChronological, "1 0 1.5\n", "1\n\t0\n 1.5 "),
-                  "\"IntervalTier\" \"words\" 0 2.5\n", "\"IntervalTier\"\n\"words\"\t0\f2.5\u00a0"),
+                  "\"IntervalTier\" \"words\" 0 2.5\n",
+                  "\"IntervalTier\"\n\"words\"\t0\f2.5\u00a0"),
       replace_all(replace_all(kPraatChronological, "2.5\n\"TextTier\"", "2.5 \"TextTier\""),
                   "1.25 \n\"ding\"", "1.25 \"ding\" ! the bell"),
       replace_all(kPraatChronological, "! words:", "!!! \"unclosed"),
       // Long words, cut only by blanks (Unicode ones too) or a comment.
-      replace_all(replace_all(kPraatChronological, "1 0 1.5\n", "1 0.000000000000 1.500000000000\u2003"),
-                  "1 1.5 2.5\n", "1 1.50000000000!x\n2.5000000000000000\n"),
+      replace_all(
+          replace_all(kPraatChronological, "1 0 1.5\n", "1 0.000000000000 1.500000000000\u2003"),
+          "1 1.5 2.5\n", "1 1.50000000000!x\n2.5000000000000000\n"),
       // Bare words where Praat quotes.
-      replace_all(replace_all(kPraatChronological, "\"IntervalTier\"", "IntervalTier"),
-                  "\"ding\"", "ding"),
+      replace_all(replace_all(kPraatChronological, "\"IntervalTier\"", "IntervalTier"), "\"ding\"",
+                  "ding"),
   };
   for (const auto& text : forms) {
     auto grid = parse(text, true);
@@ -83,7 +85,8 @@ TEST(chronological_reader, token_forms_do_not_matter) {
 
 TEST(chronological_reader, header_is_the_first_line_exactly) {
   EXPECT_TRUE(is_chronological_text("\"Praat chronological TextGrid text file\""));
-  EXPECT_TRUE(is_chronological_text("\xEF\xBB\xBF\"Praat chronological TextGrid text file\" \r\n1"));
+  EXPECT_TRUE(
+      is_chronological_text("\xEF\xBB\xBF\"Praat chronological TextGrid text file\" \r\n1"));
   EXPECT_FALSE(is_chronological_text("Praat chronological TextGrid text file\n"));
   EXPECT_FALSE(is_chronological_text(" \"Praat chronological TextGrid text file\"\n"));
   EXPECT_FALSE(is_chronological_text("\"Praat chronological TextGrid text file\" x\n"));
@@ -132,7 +135,8 @@ TEST_P(chronological_bad_input, fails_naming_the_line) {
 INSTANTIATE_TEST_SUITE_P(
     chronological_reader, chronological_bad_input,
     ::testing::Values(
-        BadInput{"", "Unexpected end of file after line 1: expected the start time of the TextGrid"},
+        BadInput{"",
+                 "Unexpected end of file after line 1: expected the start time of the TextGrid"},
         BadInput{"0 1\n2\n\"IntervalTier\" \"a\" 0 1\n\"TextTier\" \"b\"\n",
                  "Unexpected end of file after line 5: expected the start time of tier 2"},
         BadInput{"0 1\n1\n\"TextTier\" \"a\" 0 1\n1 0.5 \"p\"\n1\n",
@@ -153,7 +157,7 @@ TEST(chronological_reader, texts_follow_the_shared_quoting_rules) {
       "\"Praat chronological TextGrid text file\"\n0 1\n1\n\"TextTier\" \"a\" 0 1\n1 0.5\n";
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"\"\"\"\"", "\""},
-      {"\"a\"\"\nb\"", "a\"\nb"},                 // "" at a line end does not close
+      {"\"a\"\"\nb\"", "a\"\nb"},                          // "" at a line end does not close
       {"\"a\r\n!b \"\"c\"\"\r\n\"", "a\r\n!b \"c\"\r\n"},  // exact bytes, no comment inside
       {"\"back\\\\\"", "back\\\\"},
       {"\"open\n1 2 \"\"", "open"},  // nothing closes it: the rest of its own line
@@ -174,25 +178,29 @@ TEST(chronological_reader, texts_follow_the_shared_quoting_rules) {
   }
   // A tier name over several lines, then the times on its closing line, as
   // Praat writes it.
-  auto grid = parse("\"Praat chronological TextGrid text file\"\n0 1\n1\n"
-                    "\"IntervalTier\" \"tw\"\"o\nlines \"\"\" 0.5 1 ! c\n");
+  auto grid = parse(
+      "\"Praat chronological TextGrid text file\"\n0 1\n1\n"
+      "\"IntervalTier\" \"tw\"\"o\nlines \"\"\" 0.5 1 ! c\n");
   ASSERT_TRUE(grid) << grid.error().message;
   EXPECT_EQ(grid->tiers[0].name, "tw\"o\nlines \"");
   EXPECT_EQ(grid->tiers[0].tmin, 0.5);
   // Praat's comment before a record names the tier; with a line break in the
   // name, the comment's rest stands on a line of its own. Words that cannot
   // begin a number are passed over there, as Praat does, up to the file's end.
-  grid = parse("\"Praat chronological TextGrid text file\"\n0 1\n1\n"
-               "\"IntervalTier\" \"\n\" 0 1\n\n! \n:\n1 0 1\n\"\"\nx y \u00e9\n");
+  grid = parse(
+      "\"Praat chronological TextGrid text file\"\n0 1\n1\n"
+      "\"IntervalTier\" \"\n\" 0 1\n\n! \n:\n1 0 1\n\"\"\nx y \u00e9\n");
   ASSERT_TRUE(grid) << grid.error().message;
-  EXPECT_EQ(dump(*grid), "g 0.000000 1.000000 1\nI \n 0.000000 1.000000 1\n  0.000000 1.000000 []\n");
+  EXPECT_EQ(dump(*grid),
+            "g 0.000000 1.000000 1\nI \n 0.000000 1.000000 1\n  0.000000 1.000000 []\n");
 }
 
 TEST(chronological_reader, tiers_that_begin_late_still_take_every_item) {
   // The first records foretell the tiers' sizes; a tier whose items come only
   // later, or a file that ends sooner than foretold, is read all the same.
-  std::string text = "\"Praat chronological TextGrid text file\"\n0 4000\n2\n"
-                     "\"IntervalTier\" \"a\" 0 4000\n\"TextTier\" \"b\" 0 4000\n";
+  std::string text =
+      "\"Praat chronological TextGrid text file\"\n0 4000\n2\n"
+      "\"IntervalTier\" \"a\" 0 4000\n\"TextTier\" \"b\" 0 4000\n";
   for (int i = 0; i < 4000; ++i) {
     const std::string t = std::to_string(i);
     text += i < 2000 ? "\n! a:\n1 " + t + " " + std::to_string(i + 1) + "\n\"w" + t + "\"\n"

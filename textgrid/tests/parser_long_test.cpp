@@ -1,4 +1,4 @@
-#include "parser_long.hpp"
+#include "formats/parser_long.hpp"
 
 #include <cmath>
 #include <string>
@@ -186,10 +186,10 @@ TEST(long_reader, number_and_count_forms) {
     double real;
     std::uint64_t count;
   };
-  for (const Case c : {Case{".5", 0.5, 0}, Case{"5.", 5, 0}, Case{"1e-3", 0.001, 0},
-                       Case{"1,5", 0, 0}, Case{"0x10", 0, 0}, Case{"+3", 3, 3},
-                       Case{"3.0", 3, 0}, Case{"-1", -1, 0}, Case{"", 0, 0},
-                       Case{"18446744073709551616", 18446744073709551616.0, 0}}) {
+  for (const Case c :
+       {Case{".5", 0.5, 0}, Case{"5.", 5, 0}, Case{"1e-3", 0.001, 0}, Case{"1,5", 0, 0},
+        Case{"0x10", 0, 0}, Case{"+3", 3, 3}, Case{"3.0", 3, 0}, Case{"-1", -1, 0}, Case{"", 0, 0},
+        Case{"18446744073709551616", 18446744073709551616.0, 0}}) {
     auto grid = parse(std::string("xmin = ") + c.value + "\nsize = " + c.value + "\n");
     ASSERT_TRUE(grid);
     EXPECT_EQ(grid->tmin, c.real) << c.value;
@@ -222,10 +222,9 @@ INSTANTIATE_TEST_SUITE_P(
     long_reader, long_labels,
     ::testing::Values(LabelCase{R"("abc")", "abc"}, LabelCase{R"("")", ""},
                       LabelCase{R"("""")", "\""}, LabelCase{R"("""hEl@U")", "\"hEl@U"},
-                      LabelCase{R"("say ""hi""")", "say \"hi\""},
-                      LabelCase{R"("end""")", "end\""}, LabelCase{R"("a\"b")", R"(a\"b)"},
-                      LabelCase{R"(" a = b ")", " a = b "}, LabelCase{"bare", "bare"},
-                      LabelCase{"\"tab\there\"", "tab\there"},
+                      LabelCase{R"("say ""hi""")", "say \"hi\""}, LabelCase{R"("end""")", "end\""},
+                      LabelCase{R"("a\"b")", R"(a\"b)"}, LabelCase{R"(" a = b ")", " a = b "},
+                      LabelCase{"bare", "bare"}, LabelCase{"\"tab\there\"", "tab\there"},
                       LabelCase{"\"h\u00e9\U0001F600\"", "h\u00e9\U0001F600"}));
 
 TEST(long_reader, text_over_several_lines_is_one_value) {
@@ -240,8 +239,8 @@ TEST(long_reader, text_over_several_lines_is_one_value) {
     ASSERT_TRUE(grid);
     ASSERT_EQ(grid->tiers.size(), 1u);
     const Item& item = grid->tiers[0].items.at(0);
-    EXPECT_EQ(item.text, "first " + eol + "item [2]:" + eol + "  xmin = 5 " + eol +
-                             "\"quoted\" end");
+    EXPECT_EQ(item.text,
+              "first " + eol + "item [2]:" + eol + "  xmin = 5 " + eol + "\"quoted\" end");
     EXPECT_EQ(item.tmin, 0);
     EXPECT_EQ(item.tmax, 3);
   }

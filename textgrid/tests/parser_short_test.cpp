@@ -1,4 +1,4 @@
-#include "parser_short.hpp"
+#include "formats/parser_short.hpp"
 
 #include <cmath>
 #include <string>
@@ -85,8 +85,7 @@ TEST(short_reader, extra_blank_line_shifts_values) {
 }
 
 TEST(short_reader, too_few_lines_names_the_line) {
-  EXPECT_EQ(error_of(parse("")),
-            "Unexpected end of file: line 1 should hold the header");
+  EXPECT_EQ(error_of(parse("")), "Unexpected end of file: line 1 should hold the header");
   EXPECT_EQ(error_of(parse("File type\nObject class\n\n0\n1\n<exists>\n")),
             "Unexpected end of file: line 7 should hold the number of tiers");
   const std::string cut = kPraatShort.substr(0, kPraatShort.find("\"TextTier\""));
@@ -139,8 +138,8 @@ TEST(short_reader, long_layout_gives_no_tiers) {
 }
 
 TEST(short_reader, labels_in_praat_quoting) {
-  const std::string text = replace_all(
-      replace_all(kPraatShort, "\"hello\"", "\"\"\"hEl@U\""), "\"ding\"", "\"say \"\"hi\"\"\"");
+  const std::string text = replace_all(replace_all(kPraatShort, "\"hello\"", "\"\"\"hEl@U\""),
+                                       "\"ding\"", "\"say \"\"hi\"\"\"");
   auto grid = parse(text, true);
   ASSERT_TRUE(grid);
   EXPECT_EQ(grid->tiers[0].items[0].text, "\"hEl@U");

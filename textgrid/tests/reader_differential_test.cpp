@@ -12,12 +12,12 @@
 
 #include <gtest/gtest.h>
 
-#include "parser_chronological.hpp"
-#include "parser_long.hpp"
-#include "parser_short.hpp"
+#include "formats/parser_chronological.hpp"
+#include "formats/parser_long.hpp"
+#include "formats/parser_short.hpp"
 #include "reference_rules.hpp"
 #include "test_files.hpp"
-#include "text_input.hpp"
+#include "text/text_input.hpp"
 
 namespace textgrid {
 namespace {
@@ -54,7 +54,9 @@ std::string disagreement(const std::string& text) {
   for (const bool strict : {false, true}) {
     const std::string long_new = outcome(parse_long(text, "n", strict));
     const std::string long_old = outcome(reference::parse_long(text, "n", strict));
-    if (long_new != long_old) return "long, strict " + std::to_string(strict) + ":\n" + long_new + "\nreference:\n" + long_old;
+    if (long_new != long_old)
+      return "long, strict " + std::to_string(strict) + ":\n" + long_new + "\nreference:\n" +
+             long_old;
     // A large text is read as two stretches from an item heading on: split
     // at line starts throughout, headings or not, it must read alike.
     const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -65,11 +67,15 @@ std::string disagreement(const std::string& text) {
       auto in_two = detail::parse_long_view_in_two(text, "n", strict, at + 1);
       const std::string split = outcome(in_two ? Result<TextGrid>(in_two->to_textgrid())
                                                : std::unexpected(in_two.error()));
-      if (split != long_new) return "long in two from " + std::to_string(at + 1) + ":\n" + split + "\nin one:\n" + long_new;
+      if (split != long_new)
+        return "long in two from " + std::to_string(at + 1) + ":\n" + split + "\nin one:\n" +
+               long_new;
     }
     const std::string short_new = outcome(parse_short(text, "n", strict));
     const std::string short_old = outcome(reference::parse_short(text, "n", strict));
-    if (short_new != short_old) return "short, strict " + std::to_string(strict) + ":\n" + short_new + "\nreference:\n" + short_old;
+    if (short_new != short_old)
+      return "short, strict " + std::to_string(strict) + ":\n" + short_new + "\nreference:\n" +
+             short_old;
   }
   return "";
 }
@@ -82,14 +88,18 @@ class Generator {
   explicit Generator(std::uint64_t seed) : rng_(seed) {}
 
   std::string long_text() {
-    std::string out = "File type = \"ooTextFile\"" + eol() + "Object class = \"TextGrid\"" + eol() + eol();
+    std::string out =
+        "File type = \"ooTextFile\"" + eol() + "Object class = \"TextGrid\"" + eol() + eol();
     out += key("xmin", number()) + key("xmax", number()) + "tiers? <exists> " + eol();
     const std::uint64_t tiers = pick(4);
     out += key("size", count(tiers)) + heading("item", "[]:");
     for (std::uint64_t t = 0; t < tiers; ++t) {
       const bool interval = pick(3) != 0;
       out += indent() + heading("item", "[" + std::to_string(t + 1) + "]:");
-      out += indent() + key("class", interval ? "\"IntervalTier\"" : pick(6) ? "\"TextTier\"" : pick(2) ? "TextTier" : "\"Foo\"");
+      out += indent() + key("class", interval  ? "\"IntervalTier\""
+                                     : pick(6) ? "\"TextTier\""
+                                     : pick(2) ? "TextTier"
+                                               : "\"Foo\"");
       out += indent() + key("name", text());
       out += indent() + key("xmin", number()) + indent() + key("xmax", number());
       const std::uint64_t items = pick(6);
@@ -100,7 +110,8 @@ class Generator {
         number_part += pick(3) ? "]:" : "]";
         out += indent() + heading(interval ? "intervals" : "points", number_part);
         if (interval) {
-          out += indent() + key("xmin", number()) + indent() + key("xmax", number()) + indent() + key("text", text());
+          out += indent() + key("xmin", number()) + indent() + key("xmax", number()) + indent() +
+                 key("text", text());
         } else {
           out += indent() + key("number", number()) + indent() + key("mark", text());
         }
@@ -111,7 +122,8 @@ class Generator {
   }
 
   std::string short_text() {
-    std::string out = "File type = \"ooTextFile\"" + eol() + "Object class = \"TextGrid\"" + eol() + eol();
+    std::string out =
+        "File type = \"ooTextFile\"" + eol() + "Object class = \"TextGrid\"" + eol() + eol();
     out += value(number()) + value(number()) + value("<exists>");
     const std::uint64_t tiers = pick(4);
     out += value(count(tiers));
@@ -135,10 +147,33 @@ class Generator {
   // Byte edits of `text`: bytes changed to ones the readers care about,
   // removed, or pieces of structure put in.
   std::string mutate(std::string text) {
-    static const std::vector<std::string> pieces = {
-        "\"", "\"\"", "\n", "\r\n", "\r", " ", "\t", "=", "[", "]", "0", ".", "e", "-", "+",
-        "\xC2\xA0", "\xE3\x80\x80", "\xE2\x80\xA8", "item [", "item[1]", "intervals [", "points [",
-        "item []", "1e400", "nan", "\xC2", "\x85"};
+    static const std::vector<std::string> pieces = {"\"",
+                                                    "\"\"",
+                                                    "\n",
+                                                    "\r\n",
+                                                    "\r",
+                                                    " ",
+                                                    "\t",
+                                                    "=",
+                                                    "[",
+                                                    "]",
+                                                    "0",
+                                                    ".",
+                                                    "e",
+                                                    "-",
+                                                    "+",
+                                                    "\xC2\xA0",
+                                                    "\xE3\x80\x80",
+                                                    "\xE2\x80\xA8",
+                                                    "item [",
+                                                    "item[1]",
+                                                    "intervals [",
+                                                    "points [",
+                                                    "item []",
+                                                    "1e400",
+                                                    "nan",
+                                                    "\xC2",
+                                                    "\x85"};
     const std::uint64_t edits = 1 + pick(4);
     for (std::uint64_t e = 0; e < edits && !text.empty(); ++e) {
       const std::size_t at = pick(text.size());
@@ -156,17 +191,29 @@ class Generator {
   std::uint64_t pick(std::uint64_t n) { return rng_() % n; }
 
   template <class T>
-  const T& one_of(const std::vector<T>& options) { return options[pick(options.size())]; }
+  const T& one_of(const std::vector<T>& options) {
+    return options[pick(options.size())];
+  }
 
   std::string eol() {
-    static const std::vector<std::string> ends = {"\n", "\n", "\n", "\r\n", " \n", "\t\r\n", "\xC2\xA0\n"};
+    static const std::vector<std::string> ends = {"\n",  "\n",     "\n",        "\r\n",
+                                                  " \n", "\t\r\n", "\xC2\xA0\n"};
     return one_of(ends);
   }
 
   std::string blank() {
-    static const std::vector<std::string> blanks = {
-        "", "", " ", "    ", "            ", "\t", "\xC2\xA0", "\xE3\x80\x80", " \xE2\x80\x83 ",
-        "\xE2\x80\xA8", "\x0B", "\xC2\x85"};
+    static const std::vector<std::string> blanks = {"",
+                                                    "",
+                                                    " ",
+                                                    "    ",
+                                                    "            ",
+                                                    "\t",
+                                                    "\xC2\xA0",
+                                                    "\xE3\x80\x80",
+                                                    " \xE2\x80\x83 ",
+                                                    "\xE2\x80\xA8",
+                                                    "\x0B",
+                                                    "\xC2\x85"};
     return one_of(blanks);
   }
 
@@ -182,27 +229,53 @@ class Generator {
   }
 
   std::string key(const std::string& name, const std::string& v) {
-    static const std::vector<std::string> equals = {" = ", " = ", "=", "  =  ", " =", "= ", "\t=\t", "\xC2\xA0=\xC2\xA0"};
+    static const std::vector<std::string> equals = {" = ", " = ", "=",     "  =  ",
+                                                    " =",  "= ",  "\t=\t", "\xC2\xA0=\xC2\xA0"};
     return name + one_of(equals) + v + (pick(2) ? " " : "") + eol();
   }
 
   std::string value(const std::string& v) { return blank() + v + blank() + eol(); }
 
   std::string number() {
-    static const std::vector<std::string> odd = {
-        "0", "1", "1.5", "1e-3", "1,5", "+.5", "-.5", "5.", ".", "inf", "-INF", "Infinity", "nan",
-        "1e400", "-1e-400", "4.9e-324", "12345678901234567890123", "0.12345678901234567890123",
-        "", "x", "0x10", "1e", "1e+", "--1", "1 000", "9007199254740993", "1.7976931348623159e308"};
+    static const std::vector<std::string> odd = {"0",
+                                                 "1",
+                                                 "1.5",
+                                                 "1e-3",
+                                                 "1,5",
+                                                 "+.5",
+                                                 "-.5",
+                                                 "5.",
+                                                 ".",
+                                                 "inf",
+                                                 "-INF",
+                                                 "Infinity",
+                                                 "nan",
+                                                 "1e400",
+                                                 "-1e-400",
+                                                 "4.9e-324",
+                                                 "12345678901234567890123",
+                                                 "0.12345678901234567890123",
+                                                 "",
+                                                 "x",
+                                                 "0x10",
+                                                 "1e",
+                                                 "1e+",
+                                                 "--1",
+                                                 "1 000",
+                                                 "9007199254740993",
+                                                 "1.7976931348623159e308"};
     char buffer[40];
     switch (pick(4)) {
       case 0: return one_of(odd);
       case 1: {
-        const double v = static_cast<double>(rng_() >> 11) / static_cast<double>(1ULL << (pick(53) + 1));
+        const double v =
+            static_cast<double>(rng_() >> 11) / static_cast<double>(1ULL << (pick(53) + 1));
         std::snprintf(buffer, sizeof buffer, "%.17g", v);
         return buffer;
       }
       case 2: {
-        std::snprintf(buffer, sizeof buffer, "%.*g", static_cast<int>(1 + pick(17)), static_cast<double>(pick(100000)) / 997.0);
+        std::snprintf(buffer, sizeof buffer, "%.*g", static_cast<int>(1 + pick(17)),
+                      static_cast<double>(pick(100000)) / 997.0);
         return buffer;
       }
       default: {
@@ -225,10 +298,25 @@ class Generator {
   }
 
   std::string text() {
-    static const std::vector<std::string> labels = {
-        "", "a", "word", "with space", "a\"b", "\"", "\"\"", "end\"", "x = y", "item [1]:",
-        "intervals [2]:", "\xCA\x83\xC9\x99", "two\nlines", "three\r\nlines\nhere",
-        "quote at\n\"line start", "\xC2\xA0padded\xE3\x80\x80", "tab\tinside", "x\n", "\n"};
+    static const std::vector<std::string> labels = {"",
+                                                    "a",
+                                                    "word",
+                                                    "with space",
+                                                    "a\"b",
+                                                    "\"",
+                                                    "\"\"",
+                                                    "end\"",
+                                                    "x = y",
+                                                    "item [1]:",
+                                                    "intervals [2]:",
+                                                    "\xCA\x83\xC9\x99",
+                                                    "two\nlines",
+                                                    "three\r\nlines\nhere",
+                                                    "quote at\n\"line start",
+                                                    "\xC2\xA0padded\xE3\x80\x80",
+                                                    "tab\tinside",
+                                                    "x\n",
+                                                    "\n"};
     std::string label = one_of(labels);
     if (pick(4) == 0) label += one_of(labels);
     std::string quoted;
@@ -237,17 +325,17 @@ class Generator {
       if (c == '"') quoted += '"';
     }
     switch (pick(10)) {
-      case 0: return label;                     // no quotes
-      case 1: return "\"" + quoted;             // never closed
-      case 2: return "\"" + quoted + "\"\"";    // closed by a pair: not closed
+      case 0: return label;                   // no quotes
+      case 1: return "\"" + quoted;           // never closed
+      case 2: return "\"" + quoted + "\"\"";  // closed by a pair: not closed
       default: return "\"" + quoted + "\"";
     }
   }
 
   std::string noise() {
     static const std::vector<std::string> lines = {
-        "", "items [3]:", "junk", "= 5", "xmin = 7", "class = \"TextTier\"", "\"", "\"\"\"",
-        "item [", "intervals [", "points [9]", "size = 2"};
+        "",   "items [3]:", "junk",   "= 5",         "xmin = 7",   "class = \"TextTier\"",
+        "\"", "\"\"\"",     "item [", "intervals [", "points [9]", "size = 2"};
     return one_of(lines) + eol();
   }
 
@@ -258,10 +346,25 @@ class Generator {
 // records that name tiers out of range.
 std::string chronological_text(std::mt19937_64& rng) {
   const auto pick = [&](std::uint64_t n) { return rng() % n; };
-  static const std::vector<std::string> blanks = {" ", " ", "  ", "\t", "\n", "\r\n", "\xC2\xA0", " ! a comment\n"};
-  static const std::vector<std::string> numbers = {"0", "1.5", "0.8446411195698958", "1e-3", "1,5", "+.5", "inf", "nan", "1e400", "12345678901234567890123", "", "x"};
-  static const std::vector<std::string> labels = {"\"\"", "\"a\"", "\"say \"\"hi\"\"\"", "\"two\nlines\"", "\"open", "bare", "\"\xCA\x83\"", "\"a\"\"\"", "\"x\" y", "\"a label past eight bytes\"", "\"longer than eight\"\"\"\"",
-                                                 "\"eight bytes, then\na break\"", "\"\xC3\xA9\x01\xE2\x80\x83 \t!x\"", "bare\xC3\xA9word\x01longer\xC2\xA0"};
+  static const std::vector<std::string> blanks = {" ",  " ",    "  ",       "\t",
+                                                  "\n", "\r\n", "\xC2\xA0", " ! a comment\n"};
+  static const std::vector<std::string> numbers = {
+      "0",   "1.5",   "0.8446411195698958",      "1e-3", "1,5", "+.5", "inf",
+      "nan", "1e400", "12345678901234567890123", "",     "x"};
+  static const std::vector<std::string> labels = {"\"\"",
+                                                  "\"a\"",
+                                                  "\"say \"\"hi\"\"\"",
+                                                  "\"two\nlines\"",
+                                                  "\"open",
+                                                  "bare",
+                                                  "\"\xCA\x83\"",
+                                                  "\"a\"\"\"",
+                                                  "\"x\" y",
+                                                  "\"a label past eight bytes\"",
+                                                  "\"longer than eight\"\"\"\"",
+                                                  "\"eight bytes, then\na break\"",
+                                                  "\"\xC3\xA9\x01\xE2\x80\x83 \t!x\"",
+                                                  "bare\xC3\xA9word\x01longer\xC2\xA0"};
   const auto gap = [&] { return blanks[pick(blanks.size())]; };
   const auto number = [&] { return numbers[pick(numbers.size())]; };
   const auto label = [&] { return labels[pick(labels.size())]; };
@@ -272,7 +375,10 @@ std::string chronological_text(std::mt19937_64& rng) {
   std::vector<bool> interval(tiers);
   for (std::uint64_t t = 0; t < tiers; ++t) {
     interval[t] = pick(3) != 0;
-    out += (interval[t] ? "\"IntervalTier\"" : pick(8) ? "\"TextTier\"" : "\"Foo\"") + gap() + label() + gap() + number() + gap() + number() + "\n";
+    out += (interval[t] ? "\"IntervalTier\""
+            : pick(8)   ? "\"TextTier\""
+                        : "\"Foo\"") +
+           gap() + label() + gap() + number() + gap() + number() + "\n";
   }
   // Now and then enough records for the reader to foretell the tiers' sizes.
   const std::uint64_t records = pick(40) == 0 ? 1000 + pick(100) : pick(12);
@@ -290,7 +396,8 @@ std::string chronological_disagreement(const std::string& text) {
   for (const bool strict : {false, true}) {
     const std::string now = outcome(parse_chronological(text, "n", strict));
     const std::string then = outcome(reference::parse_chronological(text, "n", strict));
-    if (now != then) return "strict " + std::to_string(strict) + ":\n" + now + "\nreference:\n" + then;
+    if (now != then)
+      return "strict " + std::to_string(strict) + ":\n" + now + "\nreference:\n" + then;
   }
   return "";
 }
@@ -333,11 +440,15 @@ TEST(reader_differential, generated_files_read_as_the_reference_reads_them) {
 // runs over the heading where the second stretch would begin.
 TEST(reader_differential, large_files_read_as_the_reference_reads_them) {
   for (const std::size_t straddle : {std::size_t{0}, std::size_t{1}}) {
-    std::string text = "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0 \nxmax = 40000 \n"
-                       "tiers? <exists> \nsize = 2 \nitem []: \n";
+    std::string text =
+        "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0 \nxmax = 40000 \n"
+        "tiers? <exists> \nsize = 2 \nitem []: \n";
     for (int tier = 1; tier <= 2; ++tier) {
-      text += "    item [" + std::to_string(tier) + "]:\n        class = \"IntervalTier\" \n"
-              "        name = \"t\"\"" + std::to_string(tier) + "\" \n        xmin = 0 \n"
+      text += "    item [" + std::to_string(tier) +
+              "]:\n        class = \"IntervalTier\" \n"
+              "        name = \"t\"\"" +
+              std::to_string(tier) +
+              "\" \n        xmin = 0 \n"
               "        xmax = 40000 \n        intervals: size = 20000 \n";
       for (int i = 0; i < 20000; ++i) {
         const std::string n = std::to_string(i);
@@ -361,7 +472,8 @@ TEST(reader_differential, large_files_read_as_the_reference_reads_them) {
     }
     ASSERT_GT(text.size(), std::size_t{1} << 20);
     for (const bool strict : {false, true}) {
-      ASSERT_EQ(outcome(parse_long(text, "n", strict)), outcome(reference::parse_long(text, "n", strict)));
+      ASSERT_EQ(outcome(parse_long(text, "n", strict)),
+                outcome(reference::parse_long(text, "n", strict)));
     }
   }
 }
@@ -377,7 +489,8 @@ TEST(reader_differential, mutated_files_read_as_the_reference_reads_them) {
   }
   ASSERT_GE(samples.size(), 10u);
   Generator generate(7);
-  for (int i = 0; i < 400; ++i) samples.push_back(i % 2 ? generate.long_text() : generate.short_text());
+  for (int i = 0; i < 400; ++i)
+    samples.push_back(i % 2 ? generate.long_text() : generate.short_text());
   for (int round = 0; round < 8; ++round) {
     for (const std::string& sample : samples) {
       const std::string text = generate.mutate(sample);

@@ -12,15 +12,17 @@
 
 #include <gtest/gtest.h>
 
-#include "lib.hpp"
-#include "textgrid.hpp"
+#include "model/textgrid.hpp"
+#include "read/read.hpp"
 
 namespace textgrid {
 namespace {
 
 namespace fs = std::filesystem;
 
-bool same_time(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+bool same_time(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 
 // Compares everything that a file carries: the declared sizes and the
 // document's name are not written, so they are left out.
@@ -67,8 +69,8 @@ class round_trip : public ::testing::Test {
       for (const char* word : {long_layout ? "long" : "short", "auto"}) {
         const Result<TextGrid> back = read_from_file(file, false, word);
         ASSERT_TRUE(back.has_value()) << where << " (" << word << "): " << back.error().message;
-        expect_same_records(*back, grid, where + " written " + (long_layout ? "long" : "short") +
-                                             ", read " + word);
+        expect_same_records(
+            *back, grid, where + " written " + (long_layout ? "long" : "short") + ", read " + word);
       }
     }
   }
@@ -91,8 +93,10 @@ TEST_F(round_trip, every_data_file_reads_back_the_same) {
 
 std::string random_text(std::mt19937_64& random) {
   static const std::vector<std::string> pieces = {
-      "a", "word", " ", "  ", "\"", "\"\"", "\\", "\\\"", "\t", "\n", "\r\n", "é", "日本語", "ß", "€",
-      "😀", "x = 1", "item [1]:", "\"quoted\"", "File type", "<exists>", "0.5", "text = \"", " \"", "\" "};
+      "a",    "word",      " ",     "  ",        "\"",         "\"\"",      "\\",
+      "\\\"", "\t",        "\n",    "\r\n",      "é",          "日本語",    "ß",
+      "€",    "😀",         "x = 1", "item [1]:", "\"quoted\"", "File type", "<exists>",
+      "0.5",  "text = \"", " \"",   "\" "};
   std::string text;
   const std::size_t count = random() % 8;
   for (std::size_t i = 0; i < count; ++i) text += pieces[random() % pieces.size()];
@@ -101,14 +105,11 @@ std::string random_text(std::mt19937_64& random) {
 
 double random_time(std::mt19937_64& random) {
   switch (random() % 4) {
-    case 0:
-      return static_cast<double>(random() % 100000) / 1000.0;
+    case 0: return static_cast<double>(random() % 100000) / 1000.0;
     case 1:
       return std::ldexp(static_cast<double>(random() >> 11), -static_cast<int>(random() % 80));
-    case 2:
-      return 1e-7 * static_cast<double>(random() % 1000);
-    default:
-      return static_cast<double>(random() % 1000) * 0.1;
+    case 2: return 1e-7 * static_cast<double>(random() % 1000);
+    default: return static_cast<double>(random() % 1000) * 0.1;
   }
 }
 

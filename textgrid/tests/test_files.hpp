@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "textgrid.hpp"
+#include "model/textgrid.hpp"
 
 namespace textgrid::testing {
 
@@ -60,14 +60,14 @@ inline std::string replace_all(std::string s, const std::string& from, const std
 
 // Returns the records of `grid` as one comparable text.
 inline std::string dump(const TextGrid& grid) {
-  std::string out = grid.name + " " + std::to_string(grid.tmin) + " " +
-                    std::to_string(grid.tmax) + " " + std::to_string(grid.size) + "\n";
+  std::string out = grid.name + " " + std::to_string(grid.tmin) + " " + std::to_string(grid.tmax) +
+                    " " + std::to_string(grid.size) + "\n";
   for (const Tier& tier : grid.tiers) {
     out += (tier.is_interval ? "I " : "P ") + tier.name + " " + std::to_string(tier.tmin) + " " +
            std::to_string(tier.tmax) + " " + std::to_string(tier.size) + "\n";
     for (const Item& item : tier.items) {
-      out += "  " + std::to_string(item.tmin) + " " + std::to_string(item.tmax) + " [" +
-             item.text + "]\n";
+      out += "  " + std::to_string(item.tmin) + " " + std::to_string(item.tmax) + " [" + item.text +
+             "]\n";
     }
   }
   return out;

@@ -1,4 +1,4 @@
-#include "text_input.hpp"
+#include "text/text_input.hpp"
 
 #include <string>
 
@@ -36,18 +36,18 @@ TEST(read_text_file, large_files_read_and_checked_as_in_one_piece) {
   const std::size_t middle = size / 2;
   testing::TempDir dir;
   struct Case {
-    std::ptrdiff_t at;     // from the middle
+    std::ptrdiff_t at;  // from the middle
     const char* bytes;
     bool valid;
   };
   const Case cases[] = {{0, "", true},
-                        {-1, "\xC3\xA9", true},           // cut inside a character
+                        {-1, "\xC3\xA9", true},  // cut inside a character
                         {-2, "\xE2\x82\xAC", true},
                         {-3, "\xF0\x9F\x98\x80", true},
-                        {-1, "\xC3", false},               // a lead byte alone, just before
-                        {0, "\x80", false},                // a continuation byte alone
+                        {-1, "\xC3", false},  // a lead byte alone, just before
+                        {0, "\x80", false},   // a continuation byte alone
                         {-2, "\x80\x80\x80\x80", false},
-                        {-1000, "\xFF", false},            // a fault well inside either part
+                        {-1000, "\xFF", false},  // a fault well inside either part
                         {1000, "\xFF", false}};
   for (const Case& c : cases) {
     std::string text = base;

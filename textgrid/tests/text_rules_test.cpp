@@ -1,4 +1,4 @@
-#include "text_rules.hpp"
+#include "text/text_rules.hpp"
 
 #include <sys/stat.h>
 
@@ -29,15 +29,15 @@ std::vector<std::string> lines_of(std::string_view text) {
 
 TEST(trim, removes_every_white_space_character_and_nothing_else) {
   const std::vector<std::string> spaces = {
-      "\t", "\n", "\v", "\f", "\r", " ", "\u0085", "\u00a0", "\u1680", "\u2000", "\u2005",
-      "\u200a", "\u2028", "\u2029", "\u202f", "\u205f", "\u3000"};
+      "\t",     "\n",     "\v",     "\f",     "\r",     " ",      "\u0085", "\u00a0", "\u1680",
+      "\u2000", "\u2005", "\u200a", "\u2028", "\u2029", "\u202f", "\u205f", "\u3000"};
   for (const auto& s : spaces) {
     EXPECT_EQ(trim(s + s + "x y" + s), "x y") << "U+" << s;
   }
   // Not White_Space: the byte-order mark, NUL, U+200B, U+180E, and the first
   // bytes of a space's encoding that do not form it.
-  const std::vector<std::string> not_spaces = {"\ufeff", std::string(1, '\0'), "\u200b",
-                                               "\u180e", "\u2010"};
+  const std::vector<std::string> not_spaces = {"\ufeff", std::string(1, '\0'), "\u200b", "\u180e",
+                                               "\u2010"};
   for (const std::string& s : not_spaces) {
     EXPECT_EQ(trim(s + "x" + s), s + "x" + s);
   }
@@ -169,9 +169,9 @@ INSTANTIATE_TEST_SUITE_P(
         RealCase{"0", 0.0}, RealCase{"2.5", 2.5}, RealCase{" 2.5 ", 2.5}, RealCase{"+2.5", 2.5},
         RealCase{"-2.5", -2.5}, RealCase{".5", 0.5}, RealCase{"5.", 5.0}, RealCase{"-.5", -0.5},
         RealCase{"1e-3", 0.001}, RealCase{"1E+3", 1000.0}, RealCase{"2.5e2", 250.0},
-        RealCase{"0.3333333333333333", 1.0 / 3.0}, RealCase{"-0", -0.0},
-        RealCase{"0.1", 0.1}, RealCase{"1e400", kInf}, RealCase{"-1e400", -kInf},
-        RealCase{"1e-400", 0.0}, RealCase{"-1e-400", -0.0}, RealCase{"4.9e-324", 4.9e-324},
+        RealCase{"0.3333333333333333", 1.0 / 3.0}, RealCase{"-0", -0.0}, RealCase{"0.1", 0.1},
+        RealCase{"1e400", kInf}, RealCase{"-1e400", -kInf}, RealCase{"1e-400", 0.0},
+        RealCase{"-1e-400", -0.0}, RealCase{"4.9e-324", 4.9e-324},
         RealCase{"0.000000001e-320", 0.0}, RealCase{"12345678901234567890e300", kInf},
         // Rounding at both ends of the range: to the nearest value, not to 0 or inf.
         RealCase{"3e-324", 4.9406564584124654e-324}, RealCase{"2.4703282292062327e-324", 0.0},
@@ -208,9 +208,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CountCase{"3", 3}, CountCase{" 3 ", 3}, CountCase{"+3", 3},
                       CountCase{"007", 7}, CountCase{"18446744073709551615", UINT64_MAX},
                       CountCase{"18446744073709551616", 0}, CountCase{"99999999999999999999", 0},
-                      CountCase{"3.0", 0}, CountCase{"-1", 0}, CountCase{"-0", 0},
-                      CountCase{"", 0}, CountCase{"+", 0}, CountCase{"-", 0},
-                      CountCase{"++3", 0}, CountCase{"1e3", 0}, CountCase{"3 4", 0}));
+                      CountCase{"3.0", 0}, CountCase{"-1", 0}, CountCase{"-0", 0}, CountCase{"", 0},
+                      CountCase{"+", 0}, CountCase{"-", 0}, CountCase{"++3", 0},
+                      CountCase{"1e3", 0}, CountCase{"3 4", 0}));
 
 TEST(file_stem, last_component_before_last_dot) {
   EXPECT_EQ(file_stem("/data/a.b.TextGrid"), "a.b");
@@ -288,7 +288,7 @@ TEST(read_text_file, utf8_kept_byte_for_byte) {
 TEST(read_text_file, invalid_utf8_fails) {
   TempDir dir;
   // Stray continuation, overlong forms, a surrogate, above U+10FFFF, cut sequences.
-  const std::vector<std::string> invalid = {"\xFF",         "a\x80",         "\xC0\xAF",
+  const std::vector<std::string> invalid = {"\xFF",         "a\x80",        "\xC0\xAF",
                                             "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
                                             "\xC3",         "\xE2\x82",     "\xF5\x80\x80\x80"};
   for (const std::string& bad : invalid) {
@@ -317,10 +317,10 @@ TEST(read_text_file, utf16_with_mark_decoded) {
 TEST(read_text_file, malformed_utf16_fails) {
   TempDir dir;
   const std::vector<std::string> bad = {
-      std::string("\xFE\xFF\x00h\x00", 5),          // odd byte count
-      std::string("\xFE\xFF\xD8\x3D\x00h", 6),      // high surrogate, then no low one
-      std::string("\xFE\xFF\x00h\xD8\x3D", 6),      // high surrogate at the end
-      std::string("\xFF\xFE\x00\xDE", 4),           // lone low surrogate
+      std::string("\xFE\xFF\x00h\x00", 5),      // odd byte count
+      std::string("\xFE\xFF\xD8\x3D\x00h", 6),  // high surrogate, then no low one
+      std::string("\xFE\xFF\x00h\xD8\x3D", 6),  // high surrogate at the end
+      std::string("\xFF\xFE\x00\xDE", 4),       // lone low surrogate
   };
   for (const auto& bytes : bad) {
     auto read = read_text_file(dir.write("bad16", bytes));

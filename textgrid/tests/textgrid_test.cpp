@@ -1,4 +1,4 @@
-#include "textgrid.hpp"
+#include "model/textgrid.hpp"
 
 #include <cmath>
 #include <limits>
@@ -57,10 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BoundsCase{0, 0.0000011, "ok"},
                       BoundsCase{1, 1.000001, "tmin should be less than tmax in ctx"},
                       BoundsCase{2, 1, "tmin should be less than tmax in ctx"},
-                      BoundsCase{-0.0, 1, "ok"},
-                      BoundsCase{kNaN, 1, "ok"},
-                      BoundsCase{0, kNaN, "ok"},
-                      BoundsCase{kNaN, kNaN, "ok"}));
+                      BoundsCase{-0.0, 1, "ok"}, BoundsCase{kNaN, 1, "ok"},
+                      BoundsCase{0, kNaN, "ok"}, BoundsCase{kNaN, kNaN, "ok"}));
 
 TEST(tier_validation, bounds_use_tier_context_even_for_empty_name) {
   EXPECT_EQ(message_of(interval_tier("words", 0, 0, {}).assert_valid()),
@@ -79,16 +77,16 @@ TEST(tier_validation, size_is_checked_before_bounds) {
 }
 
 TEST(tier_validation, interval_item_bounds_and_overlaps) {
-  EXPECT_EQ(message_of(interval_tier("w", 0, 3, {{0, 1, ""}, {1, 2, ""}, {2.5, 3, ""}})
-                           .assert_valid()),
-            "ok");  // shared boundary and gap
+  EXPECT_EQ(
+      message_of(interval_tier("w", 0, 3, {{0, 1, ""}, {1, 2, ""}, {2.5, 3, ""}}).assert_valid()),
+      "ok");  // shared boundary and gap
   // 0.000002 - 0.000001 is exactly the tolerance in binary too.
-  EXPECT_EQ(message_of(interval_tier("w", 0, 3, {{0, 0.000002, ""}, {0.000001, 2, ""}})
-                           .assert_valid()),
-            "ok");
-  EXPECT_EQ(message_of(interval_tier("w", 0, 3, {{0, 0.0000021, ""}, {0.000001, 2, ""}})
-                           .assert_valid()),
-            "Items 0 and 1 overlap in tier w");
+  EXPECT_EQ(
+      message_of(interval_tier("w", 0, 3, {{0, 0.000002, ""}, {0.000001, 2, ""}}).assert_valid()),
+      "ok");
+  EXPECT_EQ(
+      message_of(interval_tier("w", 0, 3, {{0, 0.0000021, ""}, {0.000001, 2, ""}}).assert_valid()),
+      "Items 0 and 1 overlap in tier w");
   EXPECT_EQ(message_of(interval_tier("w", 0, 3, {{0, 1, ""}, {1, 1, ""}}).assert_valid()),
             "tmin should be less than tmax in item 1 in tier w");
   EXPECT_EQ(message_of(interval_tier("w", 0, 3, {{-1, 1, ""}}).assert_valid()),
@@ -111,8 +109,7 @@ TEST(tier_validation, point_rules) {
   tier.items[0].tmax = 0.000001;
   EXPECT_EQ(message_of(tier.assert_valid()), "ok");
   tier.items[0].tmax = 0.0000011;
-  EXPECT_EQ(message_of(tier.assert_valid()),
-            "Item 0 should have tmin == tmax in PointTier t");
+  EXPECT_EQ(message_of(tier.assert_valid()), "Item 0 should have tmin == tmax in PointTier t");
 }
 
 TEST(textgrid_validation, order_of_checks) {

@@ -1,7 +1,7 @@
 // The readers' view: labels stay in the file's text (collapsed in place where
 // Praat doubled a quote), survive a move of the view, and reading allocates
 // per tier and per file, never per item.
-#include "textgrid_view.hpp"
+#include "model/textgrid_view.hpp"
 
 #include <atomic>
 #include <functional>
@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "counting_new.hpp"
-#include "parser_long.hpp"
-#include "parser_short.hpp"
+#include "formats/parser_long.hpp"
+#include "formats/parser_short.hpp"
 
 namespace {
 std::atomic<std::size_t> allocations{0};
@@ -28,20 +28,22 @@ namespace {
 // Two tiers of `n` intervals in the long layout; labels long enough that a
 // copy would allocate, some with doubled quotes, some over two lines.
 std::string long_document(int n) {
-  std::string out = "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0 \nxmax = " +
-                    std::to_string(n) + " \ntiers? <exists> \nsize = 2 \nitem []: \n";
+  std::string out =
+      "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0 \nxmax = " +
+      std::to_string(n) + " \ntiers? <exists> \nsize = 2 \nitem []: \n";
   for (int t = 1; t <= 2; ++t) {
     out += "    item [" + std::to_string(t) + "]:\n        class = \"IntervalTier\" \n" +
            "        name = \"a tier name longer than a short string\" \n        xmin = 0 \n" +
-           "        xmax = " + std::to_string(n) + " \n        intervals: size = " +
-           std::to_string(n) + " \n";
+           "        xmax = " + std::to_string(n) +
+           " \n        intervals: size = " + std::to_string(n) + " \n";
     for (int i = 0; i < n; ++i) {
       const char* label = i % 3 == 0   ? "\"a label longer than sixteen bytes\""
                           : i % 3 == 1 ? "\"he said \"\"so\"\" and left the room\""
                                        : "\"first line of the label\nsecond line\"";
-      out += "        intervals [" + std::to_string(i + 1) + "]:\n            xmin = " +
-             std::to_string(i) + " \n            xmax = " + std::to_string(i + 1) +
-             " \n            text = " + label + " \n";
+      out += "        intervals [" + std::to_string(i + 1) +
+             "]:\n            xmin = " + std::to_string(i) +
+             " \n            xmax = " + std::to_string(i + 1) + " \n            text = " + label +
+             " \n";
     }
   }
   return out;
@@ -58,12 +60,10 @@ TEST(textgrid_view, reading_allocates_per_tier_never_per_item) {
     const std::string few = long_document(30);
     const std::string many = long_document(3000);
     std::string copy_few = few, copy_many = many;
-    const std::size_t for_few = allocations_of([&] {
-      ASSERT_TRUE(parse_long_view(std::move(copy_few), "n", strict).has_value());
-    });
-    const std::size_t for_many = allocations_of([&] {
-      ASSERT_TRUE(parse_long_view(std::move(copy_many), "n", strict).has_value());
-    });
+    const std::size_t for_few = allocations_of(
+        [&] { ASSERT_TRUE(parse_long_view(std::move(copy_few), "n", strict).has_value()); });
+    const std::size_t for_many = allocations_of(
+        [&] { ASSERT_TRUE(parse_long_view(std::move(copy_many), "n", strict).has_value()); });
     EXPECT_EQ(for_few, for_many);
     EXPECT_LE(for_many, 8u);
   }

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "converter.hpp"
+#include "model/converter.hpp"
 
 namespace textgrid {
 namespace {
@@ -59,9 +59,8 @@ std::vector<std::string> labels_of(const Tier& tier) {
 class short_column : public ::testing::TestWithParam<int> {};
 
 TEST_P(short_column, fails_before_anything_is_built) {
-  TextGridVectors v = columns({{kNaN, 1.0, "a", "t", true},
-                               {kNaN, 2.0, "b", "t", true},
-                               {2.0, 3.0, "c", "t", true}});
+  TextGridVectors v = columns(
+      {{kNaN, 1.0, "a", "t", true}, {kNaN, 2.0, "b", "t", true}, {2.0, 3.0, "c", "t", true}});
   switch (GetParam()) {
     case 0: v.tmins.pop_back(); break;
     case 1: v.tmaxs.pop_back(); break;
@@ -85,9 +84,8 @@ TEST(from_vectors, empty_columns) {
 }
 
 TEST(from_vectors, tiers_in_order_of_first_appearance) {
-  auto textgrid = build(columns({{0.0, 1.0, "b0", "B", true},
-                                 {0.0, 1.0, "a0", "A", true},
-                                 {1.0, 2.0, "b1", "B", true}}));
+  auto textgrid = build(columns(
+      {{0.0, 1.0, "b0", "B", true}, {0.0, 1.0, "a0", "A", true}, {1.0, 2.0, "b1", "B", true}}));
   ASSERT_TRUE(textgrid.has_value()) << textgrid.error();
   ASSERT_EQ(textgrid->tiers.size(), 2u);
   EXPECT_EQ(textgrid->tiers[0].name, "B");
@@ -112,8 +110,8 @@ TEST(from_vectors, order_list_not_map_order_over_many_names) {
 }
 
 TEST(from_vectors, stored_names_of_one_text_make_one_tier) {
-  TextGridVectors v = columns({{0.0, 1.0, "a", "w", true}, {0.0, 1.0, "b", "p", true},
-                               {1.0, 2.0, "c", "w", true}});
+  TextGridVectors v =
+      columns({{0.0, 1.0, "a", "w", true}, {0.0, 1.0, "b", "p", true}, {1.0, 2.0, "c", "w", true}});
   ASSERT_EQ(v.tier_names.size(), 3u);  // "w" twice, as an argument may hold it
   auto textgrid = build(std::move(v));
   ASSERT_TRUE(textgrid.has_value()) << textgrid.error();
@@ -148,10 +146,10 @@ TEST(from_vectors, first_entry_fixes_the_kind) {
 }
 
 TEST(from_vectors, stable_sort_by_start_only) {
-  auto textgrid =
-      build(columns({{2.0, 2.0, "x", "p", false}, {1.0, 1.0, "y", "p", false},
-                     {1.0, 1.0, "z", "p", false}}),
-            0.0, 3.0);
+  auto textgrid = build(
+      columns(
+          {{2.0, 2.0, "x", "p", false}, {1.0, 1.0, "y", "p", false}, {1.0, 1.0, "z", "p", false}}),
+      0.0, 3.0);
   ASSERT_TRUE(textgrid.has_value()) << textgrid.error();
   EXPECT_EQ(labels_of(textgrid->tiers[0]), (std::vector<std::string>{"y", "z", "x"}));
 
@@ -207,8 +205,10 @@ TEST(from_vectors, nan_in_a_single_entry_tier_needs_no_order) {
 }
 
 TEST(from_vectors, tier_bounds_without_global_bounds) {
-  auto textgrid = build(columns({{2.0, 2.5, "c", "a", true}, {0.5, 1.0, "x", "b", true},
-                                 {1.0, 1.5, "a", "a", true}, {1.0, 4.0, "y", "b", true}}));
+  auto textgrid = build(columns({{2.0, 2.5, "c", "a", true},
+                                 {0.5, 1.0, "x", "b", true},
+                                 {1.0, 1.5, "a", "a", true},
+                                 {1.0, 4.0, "y", "b", true}}));
   ASSERT_TRUE(textgrid.has_value()) << textgrid.error();
   EXPECT_EQ(textgrid->tiers[0].tmin, 1.0);
   EXPECT_EQ(textgrid->tiers[0].tmax, 2.5);

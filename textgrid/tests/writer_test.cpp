@@ -1,4 +1,4 @@
-#include "writer.hpp"
+#include "write/writer.hpp"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -7,9 +7,9 @@
 
 #include <cerrno>
 #include <csignal>
-#include <iterator>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -17,11 +17,11 @@
 
 #include <gtest/gtest.h>
 
-#include "cpus.hpp"
-#include "file_output.hpp"
-#include "number_format.hpp"
-#include "textgrid.hpp"
-#include "thread_pool.hpp"
+#include "base/cpus.hpp"
+#include "model/textgrid.hpp"
+#include "parallel/thread_pool.hpp"
+#include "text/number_format.hpp"
+#include "write/file_output.hpp"
 
 namespace textgrid {
 namespace {
@@ -129,7 +129,8 @@ std::string reference_long_items(const Tier& tier) {
 std::string reference_short_items(const Tier& tier) {
   std::string out;
   for (const Item& item : tier.items)
-    out += format_time(item.tmin) + "\r\n" + format_time(item.tmax) + "\r\n\"" + quoted(item.text) + "\"\r\n";
+    out += format_time(item.tmin) + "\r\n" + format_time(item.tmax) + "\r\n\"" + quoted(item.text) +
+           "\"\r\n";
   return out;
 }
 
@@ -146,7 +147,8 @@ std::string reference_long_points(const Tier& tier) {
 
 std::string reference_short_points(const Tier& tier) {
   std::string out;
-  for (const Item& item : tier.items) out += format_time(item.tmin) + "\r\n\"" + quoted(item.text) + "\"\r\n";
+  for (const Item& item : tier.items)
+    out += format_time(item.tmin) + "\r\n\"" + quoted(item.text) + "\"\r\n";
   return out;
 }
 
@@ -167,16 +169,18 @@ class sequential_and_parallel : public ::testing::TestWithParam<std::size_t> {};
 TEST_P(sequential_and_parallel, give_identical_bytes) {
   detail::reset_thread_pool_for_testing(GetParam());
   const std::size_t threshold = parallel_threshold();
-  for (std::size_t count : {threshold - 1, threshold, threshold + 1, std::size_t{40}, std::size_t{2039}}) {
+  for (std::size_t count :
+       {threshold - 1, threshold, threshold + 1, std::size_t{40}, std::size_t{2039}}) {
     const Tier tier = counted_tier(count);
     const std::string long_text = tier.to_long_textgrid_string(0);
     const std::string short_text = tier.to_short_textgrid_string();
-    const std::string long_header = "    item [1]:\r\n        class = \"IntervalTier\" \r\n        name = \"n\" \r\n"
-                                    "        xmin = 0 \r\n        xmax = " + std::to_string(count) +
-                                    " \r\n        intervals: size = " + std::to_string(count) + " \r\n";
+    const std::string long_header =
+        "    item [1]:\r\n        class = \"IntervalTier\" \r\n        name = \"n\" \r\n"
+        "        xmin = 0 \r\n        xmax = " +
+        std::to_string(count) + " \r\n        intervals: size = " + std::to_string(count) + " \r\n";
     EXPECT_EQ(long_text, long_header + reference_long_items(tier)) << count;
-    const std::string short_header =
-        "\"IntervalTier\"\r\n\"n\"\r\n0\r\n" + std::to_string(count) + "\r\n" + std::to_string(count) + "\r\n";
+    const std::string short_header = "\"IntervalTier\"\r\n\"n\"\r\n0\r\n" + std::to_string(count) +
+                                     "\r\n" + std::to_string(count) + "\r\n";
     EXPECT_EQ(short_text, short_header + reference_short_items(tier)) << count;
   }
 }
@@ -187,8 +191,15 @@ TEST_P(sequential_and_parallel, give_identical_bytes) {
 // none of these may run past it or leave a gap.
 TEST_P(sequential_and_parallel, awkward_items_give_identical_bytes) {
   detail::reset_thread_pool_for_testing(GetParam());
-  const double times[] = {0.0, -0.0, 5e-324, 1.7976931348623157e308, 0.1, 1e-7, 123456.789,
-                          std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::infinity()};
+  const double times[] = {0.0,
+                          -0.0,
+                          5e-324,
+                          1.7976931348623157e308,
+                          0.1,
+                          1e-7,
+                          123456.789,
+                          std::numeric_limits<double>::quiet_NaN(),
+                          -std::numeric_limits<double>::infinity()};
   for (std::size_t count : {parallel_threshold() - 1, std::size_t{500}}) {
     Tier intervals{"q\"", true, 0, 1, 0, {}};
     Tier points{"p", false, 0, 1, 0, {}};
@@ -215,11 +226,14 @@ TEST_P(sequential_and_parallel, awkward_items_give_identical_bytes) {
     EXPECT_EQ(long_text.find("name = \"q\"\"\" \r\n"), 56u);
     // The save writes the slices where they lie, beside the small tiers'
     // buffer: the file must hold the very bytes of the joined text.
-    TextGrid grid{"g", 0, 1, 3, {points, Tier{"small", true, 0, 1, 0, {{0, 1, "a\"b"}}}, intervals}};
-    const std::string file = (fs::temp_directory_path() / ("writer_pieces_" + std::to_string(getpid()))).string();
+    TextGrid grid{
+        "g", 0, 1, 3, {points, Tier{"small", true, 0, 1, 0, {{0, 1, "a\"b"}}}, intervals}};
+    const std::string file =
+        (fs::temp_directory_path() / ("writer_pieces_" + std::to_string(getpid()))).string();
     for (const bool long_layout : {true, false}) {
       ASSERT_TRUE(grid.save_textgrid(file, long_layout).has_value());
-      EXPECT_EQ(read_bytes(file), long_layout ? grid.to_long_textgrid_string() : grid.to_short_textgrid_string())
+      EXPECT_EQ(read_bytes(file),
+                long_layout ? grid.to_long_textgrid_string() : grid.to_short_textgrid_string())
           << count;
     }
     fs::remove(file);
@@ -292,10 +306,11 @@ TEST_P(save_fails, with_the_os_error) {
 
 INSTANTIATE_TEST_SUITE_P(
     paths, save_fails,
-    ::testing::Values(SaveFailure{"no_such_dir/missing.TextGrid", "No such file or directory (os error 2)",
-                                  ErrorKind::NotFound},
+    ::testing::Values(SaveFailure{"no_such_dir/missing.TextGrid",
+                                  "No such file or directory (os error 2)", ErrorKind::NotFound},
                       SaveFailure{".", "Is a directory (os error 21)", ErrorKind::IsADirectory},
-                      SaveFailure{"/dev/full", "No space left on device (os error 28)", ErrorKind::Other}));
+                      SaveFailure{"/dev/full", "No space left on device (os error 28)",
+                                  ErrorKind::Other}));
 
 // A write cut short past a file-size limit (in a child: the limit is the
 // process's) leaves the previous file whole and no temporary beside it.

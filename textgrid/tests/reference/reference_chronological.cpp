@@ -1,6 +1,6 @@
 // The chronological reader as it stood before the one-pass fast paths, kept
 // unchanged but for the name space as the reference of the differential tests.
-#include "parser_chronological.hpp"
+#include "formats/parser_chronological.hpp"
 #include "reference_rules.hpp"
 
 #include <algorithm>
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "text_rules.hpp"
+#include "text/text_rules.hpp"
 
 namespace textgrid::reference {
 
@@ -26,8 +26,18 @@ enum class Section {
 
 // The values of the layout, for the message when the file ends before one.
 enum class Value {
-  GridStart, GridEnd, TierCount, TierClass, TierName, TierStart, TierEnd,
-  ItemStart, ItemEnd, ItemText, PointTime, PointMark,
+  GridStart,
+  GridEnd,
+  TierCount,
+  TierClass,
+  TierName,
+  TierStart,
+  TierEnd,
+  ItemStart,
+  ItemEnd,
+  ItemText,
+  PointTime,
+  PointMark,
 };
 
 // `tier` and `item` count from 1, as Praat numbers them.
@@ -52,7 +62,9 @@ std::string describe(Value what, std::size_t tier, std::size_t item) {
   return {};
 }
 
-bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool is_ascii_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // The bytes at which a word may end: ASCII blanks, "!", and the lead bytes of
 // the White_Space characters outside ASCII (U+0085 and U+00A0 begin with
@@ -103,8 +115,8 @@ class Tokens {
         const std::string_view after = trim_start(rest);
         if (after.size() == rest.size()) break;
         const std::size_t skipped = rest.size() - after.size();
-        line += static_cast<std::size_t>(std::count(rest.begin(), rest.begin() +
-                                                    static_cast<std::ptrdiff_t>(skipped), '\n'));
+        line += static_cast<std::size_t>(
+            std::count(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(skipped), '\n'));
         at += skipped;
       } else {
         break;
@@ -166,7 +178,8 @@ class Tokens {
     const std::size_t close = find_closer(pos_ + 1);
     if (close != npos) {
       const std::string_view inside = text_.substr(pos_ + 1, close - pos_ - 1);
-      if (std::none_of(inside.begin(), inside.end(), [](char c) { return c == '"' || c == '\n'; })) {
+      if (std::none_of(inside.begin(), inside.end(),
+                       [](char c) { return c == '"' || c == '\n'; })) {
         // The common case: one line, no quote inside; nothing to collapse.
         out.assign(inside);
         pos_ = close + 1;
@@ -235,9 +248,9 @@ class Tokens {
   static constexpr std::size_t npos = std::string_view::npos;
 
   std::string_view text_;
-  std::size_t pos_ = 0;          // the next byte to look at
-  std::size_t line_ = 1;         // the 1-based line of pos_
-  std::size_t token_line_ = 1;   // the line of the last token taken
+  std::size_t pos_ = 0;           // the next byte to look at
+  std::size_t line_ = 1;          // the 1-based line of pos_
+  std::size_t token_line_ = 1;    // the line of the last token taken
   std::size_t none_from_ = npos;  // a search for a closing quote from here found none
   Error failure_;
 };
@@ -269,8 +282,8 @@ std::vector<std::size_t> guess_item_counts(std::string_view records, std::size_t
       number = number * 10 + static_cast<std::size_t>(records[k] - '0');
       ++k;
     }
-    if (k > at && k < records.size() && (records[k] == ' ' || records[k] == '\t') &&
-        number >= 1 && number <= tiers) {
+    if (k > at && k < records.size() && (records[k] == ' ' || records[k] == '\t') && number >= 1 &&
+        number <= tiers) {
       ++counts[number - 1];
       ++total;
     }
@@ -299,8 +312,7 @@ bool is_chronological_text(std::string_view text) {
 
 Result<TextGrid> parse_chronological(std::string_view text, std::string name, bool strict) {
   if (!is_chronological_text(text)) {
-    return fail(ErrorKind::InvalidData,
-                "Line 1 should be " + std::string(kChronologicalHeader));
+    return fail(ErrorKind::InvalidData, "Line 1 should be " + std::string(kChronologicalHeader));
   }
   TextGrid grid;
   grid.name = std::move(name);
@@ -366,10 +378,10 @@ Result<TextGrid> parse_chronological(std::string_view text, std::string name, bo
         tokens.word(token, Value::ItemStart);
         const std::uint64_t number = tier_number(token);
         if (number == 0 || number > grid.tiers.size()) {
-          return fail(ErrorKind::InvalidData,
-                      "Tier number " + std::string(token) + " on line " +
-                          std::to_string(tokens.line_number()) + " is out of range: the TextGrid has " +
-                          std::to_string(grid.tiers.size()) + " tiers");
+          return fail(ErrorKind::InvalidData, "Tier number " + std::string(token) + " on line " +
+                                                  std::to_string(tokens.line_number()) +
+                                                  " is out of range: the TextGrid has " +
+                                                  std::to_string(grid.tiers.size()) + " tiers");
         }
         const auto t = static_cast<std::size_t>(number);
         Tier& tier = grid.tiers[t - 1];

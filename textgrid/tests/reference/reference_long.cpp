@@ -84,8 +84,7 @@ Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict
           grid.size = parse_count(value);
         }
         break;
-      case Section::InTierList:
-        break;
+      case Section::InTierList: break;
       case Section::InTier: {
         Tier& tier = grid.tiers.back();
         if (key == "name") {

@@ -21,7 +21,6 @@ inline unsigned char byte_at(std::string_view s, std::size_t i) {
   return static_cast<unsigned char>(s[i]);
 }
 
-
 // Length of the White_Space character that begins `s`, or 0.
 std::size_t space_at_start(std::string_view s) {
   if (s.empty()) return 0;
@@ -91,7 +90,9 @@ bool equals_ignoring_case(std::string_view s, std::string_view lower) {
   return true;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -106,7 +107,6 @@ std::string_view detail::trim_end_unicode(std::string_view s) {
   while (const std::size_t n = space_at_end(s)) s.remove_suffix(n);
   return s;
 }
-
 
 std::optional<std::pair<std::string_view, std::string_view>> parse_kv(std::string_view line) {
   const std::size_t eq = line.find('=');
@@ -181,8 +181,7 @@ double parse_real(std::string_view value) {
       while (k < frac_end && body[k] == '0') ++k;
       magnitude = -static_cast<long long>(k - frac_begin);
     }
-    return magnitude + exponent > 0 ? sign * std::numeric_limits<double>::infinity()
-                                    : sign * 0.0;
+    return magnitude + exponent > 0 ? sign * std::numeric_limits<double>::infinity() : sign * 0.0;
   }
   if (ec != std::errc() || ptr != last) return 0.0;
   return result;

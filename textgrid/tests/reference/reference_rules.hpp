@@ -11,8 +11,8 @@
 #include <string_view>
 #include <utility>
 
-#include "error.hpp"
-#include "textgrid.hpp"
+#include "base/error.hpp"
+#include "model/textgrid.hpp"
 
 namespace textgrid::reference {
 
@@ -22,7 +22,9 @@ namespace detail {
 std::string_view trim_start_unicode(std::string_view s);
 std::string_view trim_end_unicode(std::string_view s);
 
-inline bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool is_ascii_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 }  // namespace detail
 
 // Returns `s` without the Unicode White_Space characters at its start. No
@@ -47,7 +49,9 @@ inline std::string_view trim_end(std::string_view s) {
 }
 
 // Returns `s` without the Unicode White_Space characters at both ends.
-inline std::string_view trim(std::string_view s) { return trim_end(trim_start(s)); }
+inline std::string_view trim(std::string_view s) {
+  return trim_end(trim_start(s));
+}
 
 // Splits a line at its first "=" into the trimmed key and the trimmed value;
 // nothing when the line holds no "=". Views into `line`, no allocation.

@@ -19,9 +19,21 @@ enum class Section {
 
 // The values of the layout, for the message when one lies past the end.
 enum class Value {
-  Header, GridStart, GridEnd, Exists, TierCount,
-  TierClass, TierName, TierStart, TierEnd, ItemCount,
-  ItemStart, ItemEnd, ItemText, PointTime, PointMark,
+  Header,
+  GridStart,
+  GridEnd,
+  Exists,
+  TierCount,
+  TierClass,
+  TierName,
+  TierStart,
+  TierEnd,
+  ItemCount,
+  ItemStart,
+  ItemEnd,
+  ItemText,
+  PointTime,
+  PointMark,
 };
 
 std::string describe(Value what, std::size_t tier, std::size_t item) {
@@ -137,7 +149,7 @@ Result<TextGrid> parse_short(std::string_view text, std::string name, bool stric
         // than the text can hold, whatever the count claims.
         tier.items.reserve(
             static_cast<std::size_t>(std::min<std::uint64_t>(tier.size, text.size() / 4)));
-                items_left = tier.size;
+        items_left = tier.size;
         section = items_left == 0 ? Section::InTierList : Section::InItem;
         break;
       }

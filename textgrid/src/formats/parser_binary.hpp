@@ -1,0 +1,35 @@
+// The reader of Praat's binary layout: "ooBinaryFile", the class name, then
+// the same values as the text layouts, times as big-endian 64-bit floats,
+// counts as big-endian 32-bit integers and texts in Praat's binary strings.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "base/error.hpp"
+#include "base/interrupt.hpp"
+#include "model/textgrid.hpp"
+
+namespace textgrid {
+
+// The bytes every binary file of Praat's begins with.
+inline constexpr std::string_view kBinaryMagic = "ooBinaryFile";
+
+// Returns whether `bytes` (the file as stored, before any decoding) begin
+// with kBinaryMagic. No allocation.
+bool is_binary_file(std::string_view bytes);
+
+// Reads the file at `path` in the binary layout, named after the file's stem;
+// with `strict`, the finished TextGrid must pass its document check. Keeps no
+// state; safe on worker threads.
+Result<TextGrid> read_from_file_binary(const std::string& path, bool strict,
+                                       const ShouldStop& should_stop = {});
+
+// Reads `bytes` in the binary layout into a TextGrid called `name`; texts
+// become UTF-8 (8-bit strings as ISO Latin-1, the others from UTF-16). Every
+// count and length is checked against the bytes left before anything is
+// reserved; a short or inconsistent file fails, naming the value expected and
+// its byte offset. Never reads out of bounds, whatever the bytes.
+Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool strict);
+
+}  // namespace textgrid

@@ -1,0 +1,89 @@
+// The annotation records and their validation rules. Records are plain values:
+// a TextGrid owns its tiers, a Tier its items; nothing is shared, nothing is
+// mutated on read, so worker threads may read one tier's items at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/error.hpp"
+#include "base/interrupt.hpp"
+
+namespace textgrid {
+
+struct TextGridData;
+struct TextGridVectors;
+
+// Every comparison between two times allows this much, in seconds.
+inline constexpr double kTimeTolerance = 0.000001;
+
+struct Item {
+  double tmin = 0.0;
+  double tmax = 0.0;  // equal to tmin for a point
+  std::string text;
+};
+
+struct Tier {
+  std::string name;
+  bool is_interval = true;
+  double tmin = 0.0;
+  double tmax = 0.0;
+  std::uint64_t size = 0;  // declared item count; only validation reads it
+  std::vector<Item> items;
+
+  // Checks the declared size, the tier's bounds, then every item in order;
+  // returns the first failure (kind InvalidData). Pure; calling thread only.
+  Status assert_valid() const;
+
+  // Returns this tier's part of the long layout; `position` counts from 0 and
+  // is written plus one. Item texts may be built on the pool. Allocates.
+  std::string to_long_textgrid_string(std::size_t position) const;
+
+  // Returns this tier's part of the short layout. Item texts may be built on
+  // the pool. Allocates.
+  std::string to_short_textgrid_string() const;
+};
+
+struct TextGrid {
+  std::string name;  // informational, never written nor returned to Python
+  double tmin = 0.0;
+  double tmax = 0.0;
+  std::uint64_t size = 0;  // declared tier count; only validation reads it
+  std::vector<Tier> tiers;
+
+  // The document check: declared size, then the bounds ("TextGrid"), then
+  // every tier in order; returns the first failure. Pure; calling thread only.
+  Status assert_valid() const;
+
+  // Returns the whole document in the long layout (CR LF lines). Allocates.
+  std::string to_long_textgrid_string() const;
+
+  // Returns the whole document in the short layout (CR LF lines). Allocates.
+  std::string to_short_textgrid_string() const;
+
+  // Builds the text in the long layout when `long_layout`, else the short one,
+  // and stores it at `path` by store_file: a regular file is replaced whole
+  // or not at all. Returns the operating-system error on failure. Allocates.
+  Status save_textgrid(const std::string& path, bool long_layout,
+                       const ShouldStop& should_stop = {}) const;
+
+  // Returns the structured-data form; names and labels are copied, large
+  // tiers on the pool unless `use_pool` is false (a caller that already runs
+  // on the pool, one file of many). Cannot fail.
+  TextGridData to_data(bool use_pool = true) const;
+
+  // Returns the columns, one entry per item, tiers in order; labels are
+  // copied, a tier's name once. Calling thread only. Cannot fail.
+  TextGridVectors to_vectors() const;
+};
+
+// Fails with "Time bounds should be non-negative in <context>" when
+// tmin < 0 or tmax <= 0, else with "tmin should be less than tmax in
+// <context>" when tmax - tmin <= 0.000001. NaN never fails. Allocates only on
+// failure.
+Status assert_valid_time_bounds(double tmin, double tmax, std::string_view context);
+
+}  // namespace textgrid

@@ -1,0 +1,95 @@
+// The ordered parallel map: per-element work over a list, results in input
+// order, short lists on the calling thread, long ones on the process-wide pool.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+#include "base/cpus.hpp"
+#include "parallel/thread_pool.hpp"
+
+namespace textgrid {
+
+// The smallest number of elements in a piece of parallel work.
+inline constexpr std::size_t PARALLEL_MIN_LEN = 20;
+
+namespace detail {
+template <class F, class T>
+decltype(auto) invoke_element(F& fn, T& element, std::size_t index) {
+  if constexpr (std::is_invocable_v<F&, T&>) {
+    (void)index;
+    return fn(element);
+  } else {
+    return fn(element, index);
+  }
+}
+template <class F, class T>
+using element_result_t =
+    std::decay_t<decltype(invoke_element(std::declval<F&>(), std::declval<T&>(), std::size_t{}))>;
+}  // namespace detail
+
+// Applies `fn` to every element, as fn(element) or, if that does not compile,
+// fn(element, index), and returns the results in element order. A const span
+// reads the elements; a mutable one lets `fn` move parts out of them. Below
+// parallel_threshold() elements it runs on the calling thread without touching
+// the pool; from there on the pool runs pieces of at least PARALLEL_MIN_LEN
+// elements, each writing its own slots of the result. An exception thrown by
+// `fn` is rethrown here once every piece has stopped. Allocates the result once.
+// A caller that waits for the pool calls `while_waiting` (when set) about
+// every kWaitSliceMs.
+template <class T, class F>
+std::vector<detail::element_result_t<F, T>> parallel_map(
+    std::span<T> elements, F&& fn, const std::function<void()>& while_waiting = {}) {
+  using R = detail::element_result_t<F, T>;
+  // Slots of a vector<bool> share bytes: pieces would race on them.
+  static_assert(!std::is_same_v<R, bool>, "parallel_map cannot write vector<bool> slots apart");
+  const std::size_t count = elements.size();
+  std::vector<R> out;
+  if (count == 0) return out;
+  if (count < parallel_threshold()) {
+    out.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+      out.push_back(detail::invoke_element(fn, elements[i], i));
+    return out;
+  }
+  out.resize(count);
+  struct Context {
+    std::span<T> elements;
+    F& fn;
+    std::vector<R>& out;
+  } context{elements, fn, out};
+  const detail::RangeWork work{[](void* raw, std::size_t begin, std::size_t end) {
+                                 Context& c = *static_cast<Context*>(raw);
+                                 for (std::size_t i = begin; i < end; ++i)
+                                   c.out[i] = detail::invoke_element(c.fn, c.elements[i], i);
+                               },
+                               &context};
+  detail::run_parallel(count, work, while_waiting);
+  return out;
+}
+
+// Runs `first` and `second`, side by side when the pool has a worker for one
+// of them, else one after the other on the calling thread; returns when both
+// are done, rethrowing the first exception either threw.
+template <class A, class B>
+void run_two(A&& first, B&& second) {
+  struct Context {
+    A& first;
+    B& second;
+  } context{first, second};
+  // Two pieces of the smallest size that the pool cuts apart: the element at
+  // the start of each runs one of the two.
+  const detail::RangeWork work{[](void* raw, std::size_t begin, std::size_t end) {
+                                 Context& c = *static_cast<Context*>(raw);
+                                 if (begin == 0) c.first();
+                                 if (begin <= PARALLEL_MIN_LEN && PARALLEL_MIN_LEN < end)
+                                   c.second();
+                               },
+                               &context};
+  detail::run_parallel(2 * PARALLEL_MIN_LEN, work);
+}
+
+}  // namespace textgrid

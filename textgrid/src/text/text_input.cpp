@@ -1,0 +1,307 @@
+#include "text/text_input.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "parallel/parallel_map.hpp"
+#include "parallel/thread_pool.hpp"
+
+namespace textgrid {
+
+namespace {
+
+// Closes the descriptor on every way out of the read.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// A file whose reads may wait for data that never comes: a FIFO, a terminal,
+// a socket. Regular files are read as before, without a poll per read.
+bool may_wait(const struct stat& info) {
+  return !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+// Below this size a file is read, and checked, on one thread: the hand-off
+// to a second would cost more than it saves.
+constexpr std::size_t kSplitBytes = std::size_t{4} << 20;
+
+// Reads up to `size` bytes from `offset` on; returns how many came (fewer
+// only at the end of the file or on an error, which the caller's own read
+// then meets again).
+std::size_t read_at(int fd, char* data, std::size_t size, std::size_t offset) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+// A large regular file's first `size` bytes, read as two halves side by
+// side (copying from the page cache and faulting in the buffer take about
+// as long as parsing a tenth of it). Returns how many bytes are in place
+// from the start: all of them, or what one thread then reads on from; the
+// descriptor's offset is left there.
+std::size_t read_in_two(int fd, char* data, std::size_t size) {
+  const std::size_t half = size / 2;
+  std::size_t first = 0, second = 0;
+  run_two([&] { first = read_at(fd, data, half, 0); },
+          [&] { second = read_at(fd, data + half, size - half, half); });
+  const std::size_t in_place = first < half ? first : half + second;
+  return ::lseek(fd, static_cast<off_t>(in_place), SEEK_SET) < 0 ? 0 : in_place;
+}
+
+Result<std::string> read_bytes(const std::string& path, const ShouldStop& should_stop) {
+  if (path.find('\0') != std::string::npos) {
+    return fail(ErrorKind::InvalidInput, "file name contained an unexpected NUL byte");
+  }
+  // Opened without blocking: a FIFO's open() would otherwise wait for a writer
+  // beyond the reach of the caller's hook. Only such files keep the flag.
+  int raw = -1;
+  while ((raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) < 0 && errno == EINTR) {
+    if (stop_asked(should_stop)) return std::unexpected(os_error(EINTR));
+  }
+  FileDescriptor fd(raw);
+  if (fd.get() < 0) return std::unexpected(os_error(errno));
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return std::unexpected(os_error(errno));
+  const bool waits = may_wait(info);
+  if (!waits && ::fcntl(fd.get(), F_SETFL, 0) != 0) return std::unexpected(os_error(errno));
+
+  // One buffer of the file's length plus one byte, so that the end of the
+  // file shows without growing it; never zero-filled before the read. The
+  // length is only a hint: a file that grows or reports no size (a pipe,
+  // /proc) is read on to its end all the same.
+  std::string bytes;
+  std::size_t used = 0;
+  int read_error = 0;
+  std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096;
+  for (;;) {
+    bytes.resize_and_overwrite(capacity, [&](char* data, std::size_t size) {
+      prefer_huge_pages(data + used, size - used);
+      if (!waits && used == 0 && size - 1 >= kSplitBytes && detail::may_split_reads()) {
+        used = read_in_two(fd.get(), data, size - 1);
+      }
+      while (used < size) {
+        // A FIFO reads as ended before its first writer comes: wait for data
+        // or the end first. The wait is where the caller's hook is asked.
+        if (waits && (read_error = wait_ready(fd.get(), POLLIN, should_stop)) != 0) break;
+        const ssize_t got = ::read(fd.get(), data + used, size - used);
+        if (got < 0) {
+          if (errno == EAGAIN && waits) continue;
+          if (errno == EINTR) {
+            if (!stop_asked(should_stop)) continue;
+            read_error = EINTR;
+            break;
+          }
+          read_error = errno;
+          break;
+        }
+        if (got == 0) {
+          capacity = 0;  // the end of the file
+          break;
+        }
+        used += static_cast<std::size_t>(got);
+      }
+      return used;
+    });
+    if (read_error != 0) return std::unexpected(os_error(read_error));
+    if (capacity == 0) break;
+    // A device without end (/dev/zero) stops only when memory runs out or
+    // the caller asks.
+    if (waits && stop_asked(should_stop)) return std::unexpected(os_error(EINTR));
+    capacity *= 2;
+  }
+  return bytes;
+}
+
+// Decodes the UTF-16 units after the two-byte mark; nothing on an odd byte
+// count or an unpaired surrogate.
+std::optional<std::string> decode_utf16(std::string_view bytes, bool big_endian) {
+  if (bytes.size() % 2 != 0) return std::nullopt;
+  const auto unit_at = [&](std::size_t i) -> std::uint32_t {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    return big_endian ? (std::uint32_t{a} << 8 | b) : (std::uint32_t{b} << 8 | a);
+  };
+  std::string out;
+  out.reserve(bytes.size() / 2 + bytes.size() / 8);
+  for (std::size_t i = 2; i < bytes.size(); i += 2) {
+    std::uint32_t unit = unit_at(i);
+    if (unit >= 0xDC00 && unit <= 0xDFFF) return std::nullopt;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      if (i + 2 >= bytes.size()) return std::nullopt;
+      const std::uint32_t low = unit_at(i + 2);
+      if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
+      unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+      i += 2;
+    }
+    append_utf8(out, unit);
+  }
+  return out;
+}
+
+inline unsigned char byte_at(std::string_view s, std::size_t i) {
+  return static_cast<unsigned char>(s[i]);
+}
+
+}  // namespace
+
+void append_utf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+void prefer_huge_pages(void* data, std::size_t size) {
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  if (size < 2 * kHuge) return;
+  const auto start = reinterpret_cast<std::uintptr_t>(data);
+  const auto first = (start + kHuge - 1) & ~(kHuge - 1);
+  const auto last = (start + size) & ~(kHuge - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+bool is_valid_utf8(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const unsigned char* end = p + s.size();
+  while (p < end) {
+    // Most of a TextGrid is ASCII: skip it 64 bytes at a time where SSE2 is
+    // there (always on x86-64), else 32, then eight.
+#if defined(__SSE2__)
+    while (end - p >= 64) {
+      const auto* v = reinterpret_cast<const __m128i*>(p);
+      const __m128i any =
+          _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+                       _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+      if (_mm_movemask_epi8(any) != 0) break;
+      p += 64;
+    }
+#endif
+    while (end - p >= 32) {
+      std::uint64_t chunk[4];
+      std::memcpy(chunk, p, 32);
+      if ((chunk[0] | chunk[1] | chunk[2] | chunk[3]) & 0x8080808080808080ULL) break;
+      p += 32;
+    }
+    while (end - p >= 8) {
+      std::uint64_t chunk;
+      std::memcpy(&chunk, p, 8);
+      if (chunk & 0x8080808080808080ULL) break;
+      p += 8;
+    }
+    if (p == end) break;
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    std::size_t need;
+    unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      need = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      need = 2;
+      if (c == 0xE0) lo = 0xA0;  // overlong
+      if (c == 0xED) hi = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      need = 3;
+      if (c == 0xF0) lo = 0x90;  // overlong
+      if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
+    } else {
+      return false;
+    }
+    if (static_cast<std::size_t>(end - p) <= need) return false;
+    if (p[1] < lo || p[1] > hi) return false;
+    for (std::size_t k = 2; k <= need; ++k) {
+      if ((p[k] & 0xC0) != 0x80) return false;
+    }
+    p += need + 1;
+  }
+  return true;
+}
+
+namespace {
+
+// is_valid_utf8 for a large text: two parts checked side by side, cut just
+// before a byte that is no continuation byte (in valid UTF-8, a character's
+// start). A valid text is valid on both sides of such a cut; in an invalid
+// one, the first fault lies before the cut, where the first check meets it,
+// or after, where the whole check would have reached the cut at a character
+// start as the second check begins.
+bool is_valid_utf8_in_two(std::string_view s) {
+  if (s.size() < kSplitBytes || !detail::may_split_reads()) return is_valid_utf8(s);
+  std::size_t cut = s.size() / 2;
+  for (int back = 0; back < 3 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80; ++back) --cut;
+  bool first = false, second = false;
+  run_two([&] { first = is_valid_utf8(s.substr(0, cut)); },
+          [&] { second = is_valid_utf8(s.substr(cut)); });
+  return first && second;
+}
+
+}  // namespace
+
+Result<std::string> decode_text(std::string bytes) {
+  if (bytes.size() >= 2) {
+    const unsigned char b0 = byte_at(bytes, 0);
+    const unsigned char b1 = byte_at(bytes, 1);
+    const bool little = b0 == 0xFF && b1 == 0xFE;
+    const bool big = b0 == 0xFE && b1 == 0xFF;
+    if (little || big) {
+      auto text = decode_utf16(bytes, big);
+      if (!text) return fail(ErrorKind::InvalidData, "stream did not contain valid UTF-16");
+      return std::move(*text);
+    }
+  }
+  if (!is_valid_utf8_in_two(bytes)) {
+    return fail(ErrorKind::InvalidData, "stream did not contain valid UTF-8");
+  }
+  return bytes;
+}
+
+Result<std::string> read_file_bytes(const std::string& path, const ShouldStop& should_stop) {
+  return read_bytes(path, should_stop);
+}
+
+Result<std::string> read_text_file(const std::string& path, const ShouldStop& should_stop) {
+  auto bytes = read_bytes(path, should_stop);
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  return decode_text(std::move(*bytes));
+}
+
+}  // namespace textgrid

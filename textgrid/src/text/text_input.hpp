@@ -1,0 +1,47 @@
+// File input and decoding: the whole-file read and the checks and
+// conversions that make its bytes UTF-8 text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/error.hpp"
+#include "base/interrupt.hpp"
+
+namespace textgrid {
+
+// Returns the whole file as UTF-8: UTF-8 as it stands (a UTF-8 byte-order mark
+// is kept), UTF-16 with a byte-order mark decoded. Fails with the OS error
+// ("... (os error N)"), "stream did not contain valid UTF-8" or "stream did
+// not contain valid UTF-16" (InvalidData). One buffer sized from the file's
+// length; safe on worker threads. A file that may wait for data (a FIFO, a
+// device) is opened and read in slices, and `should_stop` is asked between
+// them: the read then fails with "Interrupted system call (os error 4)".
+Result<std::string> read_text_file(const std::string& path, const ShouldStop& should_stop = {});
+
+// Returns the whole file as stored, before any decoding. Fails with the OS
+// error ("... (os error N)"). One buffer sized from the file's length; safe on
+// worker threads; `should_stop` as for read_text_file.
+Result<std::string> read_file_bytes(const std::string& path, const ShouldStop& should_stop = {});
+
+// Returns `bytes` as UTF-8 text by the rules of read_text_file (UTF-16 with a
+// byte-order mark decoded, anything else validated as UTF-8). Allocates.
+Result<std::string> decode_text(std::string bytes);
+
+// Appends the code point `cp` (at most U+10FFFF, no surrogate) to `out` in
+// UTF-8.
+void append_utf8(std::string& out, std::uint32_t cp);
+
+// Asks the kernel for huge pages under a large buffer not yet touched: filling
+// it then faults in a few 2 MiB pages instead of thousands of small ones,
+// which in a virtual machine costs more than the filling itself. Only a hint;
+// does nothing for buffers under 4 MiB or where the kernel declines.
+void prefer_huge_pages(void* data, std::size_t size);
+
+// Returns whether `bytes` is valid UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF). No allocation.
+bool is_valid_utf8(std::string_view bytes);
+
+}  // namespace textgrid

@@ -1,0 +1,257 @@
+#include "text/text_rules.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace textgrid {
+
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+inline unsigned char byte_at(std::string_view s, std::size_t i) {
+  return static_cast<unsigned char>(s[i]);
+}
+
+// Length of the White_Space character that begins `s`, or 0.
+std::size_t space_at_start(std::string_view s) {
+  if (s.empty()) return 0;
+  const unsigned char c = byte_at(s, 0);
+  if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
+  if (c < 0xC2 || s.size() < 2) return 0;
+  const unsigned char c1 = byte_at(s, 1);
+  if (c == 0xC2) return (c1 == 0x85 || c1 == 0xA0) ? 2 : 0;
+  if (s.size() < 3) return 0;
+  const unsigned char c2 = byte_at(s, 2);
+  if (c == 0xE1) return (c1 == 0x9A && c2 == 0x80) ? 3 : 0;
+  if (c == 0xE2) {
+    if (c1 == 0x80 && (c2 <= 0x8A || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF) && c2 >= 0x80) {
+      return 3;
+    }
+    return (c1 == 0x81 && c2 == 0x9F) ? 3 : 0;
+  }
+  if (c == 0xE3) return (c1 == 0x80 && c2 == 0x80) ? 3 : 0;
+  return 0;
+}
+
+// Length of the White_Space character that ends `s`, or 0.
+std::size_t space_at_end(std::string_view s) {
+  const std::size_t n = s.size();
+  if (n == 0) return 0;
+  const unsigned char c = byte_at(s, n - 1);
+  if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
+  if (c < 0x80 || n < 2) return 0;
+  if (byte_at(s, n - 2) == 0xC2) return (c == 0x85 || c == 0xA0) ? 2 : 0;
+  if (n < 3) return 0;
+  return space_at_start(s.substr(n - 3)) == 3 ? 3 : 0;
+}
+
+// Whether `s`, the text after an opening quote or a later line of a quoted
+// text, ends that text: in Praat's convention, when it ends in an odd number
+// of quotes (a pair inside the text stands for one quote).
+bool closes_quoted_text(std::string_view s) {
+  std::size_t n = 0;
+  while (n < s.size() && s[s.size() - 1 - n] == '"') ++n;
+  return n % 2 == 1;
+}
+
+// Copies `s` with every pair of double quotes turned into one.
+std::string collapse_quotes(std::string_view s) {
+  std::size_t quote = s.find('"');
+  if (quote == npos) return std::string(s);
+  std::string out;
+  out.reserve(s.size());
+  std::size_t from = 0;
+  while (quote != npos) {
+    out.append(s, from, quote + 1 - from);
+    from = quote + 1;
+    if (from < s.size() && s[from] == '"') ++from;
+    quote = s.find('"', from);
+  }
+  out.append(s, from);
+  return out;
+}
+
+}  // namespace
+
+std::string_view collapse_quotes_in_place(char* first, std::size_t size) {
+  const void* quote = std::memchr(first, '"', size);
+  if (quote == nullptr) return std::string_view(first, size);
+  char* out = static_cast<char*>(const_cast<void*>(quote)) + 1;
+  const char* in = out;
+  const char* const end = first + size;
+  if (in != end && *in == '"') ++in;
+  while (in != end) {
+    const char c = *in++;
+    *out++ = c;
+    if (c == '"' && in != end && *in == '"') ++in;
+  }
+  return std::string_view(first, static_cast<std::size_t>(out - first));
+}
+
+std::string_view detail::trim_start_unicode(std::string_view s) {
+  // space_at_start knows the ASCII blanks too: no call back into trim_start,
+  // so alternating blanks cannot deepen the stack.
+  while (const std::size_t n = space_at_start(s)) s.remove_prefix(n);
+  return s;
+}
+
+std::string_view detail::trim_end_unicode(std::string_view s) {
+  while (const std::size_t n = space_at_end(s)) s.remove_suffix(n);
+  return s;
+}
+
+std::optional<std::pair<std::string_view, std::string_view>> parse_kv(std::string_view line) {
+  const std::size_t eq = line.find('=');
+  if (eq == npos) return std::nullopt;
+  return std::pair{trim(line.substr(0, eq)), trim(line.substr(eq + 1))};
+}
+
+std::string file_stem(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string_view name = slash == npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot == npos || dot == 0) return std::string(name);
+  return std::string(name.substr(0, dot));
+}
+
+namespace {
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// Returns the offset of the first line at or after `from` (a line start) that
+// begins, after its blanks, with the tier-list marker; npos when none.
+std::size_t find_marker_line(std::string_view text, std::size_t from) {
+  constexpr std::string_view word = "item";
+  std::size_t at = from;
+  while ((at = text.find(word, at)) != npos) {
+    const std::size_t newline = at <= from ? npos : text.rfind('\n', at - 1);
+    const std::size_t line_start = newline == npos || newline < from ? from : newline + 1;
+    if (trim_start(text.substr(line_start, at - line_start)).empty()) {
+      const std::size_t line_end = std::min(text.find('\n', at), text.size());
+      if (is_tier_list_marker(text.substr(at, line_end - at))) return line_start;
+    }
+    // A later marker on the same line cannot begin it either.
+    at = text.find('\n', at);
+    if (at == npos) break;
+  }
+  return npos;
+}
+
+}  // namespace
+
+std::optional<std::string_view> heading_of(std::string_view line, std::string_view word) {
+  if (!line.starts_with(word)) return std::nullopt;
+  std::size_t at = word.size();
+  while (at < line.size() && is_blank(line[at])) ++at;
+  if (at == line.size() || line[at] != '[') return std::nullopt;
+  return line.substr(at + 1);
+}
+
+bool is_tier_list_marker(std::string_view line) {
+  const auto rest = heading_of(line, "item");
+  if (!rest) return false;
+  std::size_t at = 0;
+  while (at < rest->size() && is_blank((*rest)[at])) ++at;
+  return at < rest->size() && (*rest)[at] == ']';
+}
+
+bool has_long_layout_marker(std::string_view text) {
+  // A marker line counts only where the readers would see it as a line: not
+  // inside a label that runs over several lines. Such a label begins a line
+  // with a quote in the short layout; in the long layout the marker comes
+  // before every name and label. So walk the lines before a candidate and
+  // skip the texts that run over it.
+  LineCursor lines(text);
+  std::string_view line;
+  std::size_t candidate = find_marker_line(text, 0);
+  while (candidate != npos) {
+    while (lines.offset() < candidate && lines.next(line)) {
+      if (line.starts_with('"')) lines.take_text(line);
+    }
+    if (lines.offset() == candidate) return true;
+    candidate = find_marker_line(text, lines.offset());
+  }
+  return false;
+}
+
+std::size_t LineCursor::find_closing_line(std::size_t from, std::size_t& line_end) {
+  if (scan_from_ != npos && scan_from_ <= from && (closer_ == npos || closer_ >= from)) {
+    line_end = closer_end_;
+    return closer_;
+  }
+  scan_from_ = from;
+  closer_ = npos;
+  std::size_t p = from;
+  while (p < text_.size()) {
+    const std::size_t newline = text_.find('\n', p);
+    const std::size_t end = newline == npos ? text_.size() : newline;
+    const std::size_t next = newline == npos ? text_.size() : newline + 1;
+    const std::string_view line = trim_end(text_.substr(p, end - p));
+    if (closes_quoted_text(line)) {
+      closer_ = p + line.size() - 1;
+      closer_end_ = next;
+      break;
+    }
+    p = next;
+  }
+  line_end = closer_end_;
+  return closer_;
+}
+
+std::string_view LineCursor::locate_text(std::string_view value, bool& quoted) {
+  quoted = !value.empty() && value.front() == '"';
+  if (!quoted) return value;
+  const std::string_view rest = value.substr(1);
+  if (closes_quoted_text(rest)) return rest.substr(0, rest.size() - 1);
+  // Only a view into this text can run on over its lines.
+  const std::less_equal<const char*> before_or_at;
+  const bool in_text = before_or_at(text_.data(), value.data()) &&
+                       before_or_at(value.data() + value.size(), text_.data() + text_.size());
+  if (!in_text) return rest;
+
+  std::size_t line_end = 0;
+  const std::size_t close = find_closing_line(pos_, line_end);
+  if (close == npos) return rest;
+  const auto start = static_cast<std::size_t>(rest.data() - text_.data());
+  // Count the lines that the text used up, so that line numbers stay true.
+  const auto used = static_cast<std::size_t>(
+      std::count(text_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                 text_.begin() + static_cast<std::ptrdiff_t>(line_end), '\n'));
+  const bool unterminated_last = line_end == text_.size() && text_.back() != '\n';
+  line_number_ += used + (unterminated_last ? 1 : 0);
+  pos_ = line_end;
+  return text_.substr(start, close - start);
+}
+
+std::string LineCursor::take_text(std::string_view value) {
+  bool quoted = false;
+  const std::string_view raw = locate_text(value, quoted);
+  return quoted ? collapse_quotes(raw) : std::string(raw);
+}
+
+std::string_view LineCursor::take_text_in_place(std::string_view value) {
+  bool quoted = false;
+  const std::string_view raw = locate_text(value, quoted);
+  if (!quoted) return raw;
+  return collapse_quotes_in_place(writable_ + (raw.data() - text_.data()), raw.size());
+}
+
+std::string unquote(std::string_view value) {
+  if (value.empty() || value.front() != '"') return std::string(value);
+  const std::string_view rest = value.substr(1);
+  if (closes_quoted_text(rest)) return collapse_quotes(rest.substr(0, rest.size() - 1));
+  return collapse_quotes(rest);
+}
+
+std::string_view unquote_in_place(char* value, std::size_t size) {
+  if (size == 0 || value[0] != '"') return std::string_view(value, size);
+  const std::string_view rest(value + 1, size - 1);
+  const std::size_t keep = closes_quoted_text(rest) ? rest.size() - 1 : rest.size();
+  return collapse_quotes_in_place(value + 1, keep);
+}
+
+}  // namespace textgrid
