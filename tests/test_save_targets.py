@@ -155,7 +155,7 @@ IN_PLACE_CHILD = """
 
     if case == "full tmpfs":
         run("mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", folder)
-    elif case == "full ext2":  # no reserving of blocks ahead: the write itself fails
+    elif case.startswith("full ext2"):  # no reserving of blocks ahead: the write itself fails
         image = folder + ".img"
         with open(image, "wb") as file:
             file.truncate(1 << 20)
@@ -163,7 +163,7 @@ IN_PLACE_CHILD = """
         run("mount", "-o", "loop", image, folder)
     plinth.data2textgrid(grid(2000, "old"), None, None, target, "short")  # 40 KB
     os.chmod(target, 0o666)
-    if case == "full ext2":
+    if case.startswith("full ext2"):
         try:
             with open(os.path.join(folder, "filler"), "wb") as filler:
                 while True:
@@ -177,8 +177,9 @@ IN_PLACE_CHILD = """
     else:
         # Nobody may write the file but not make the temporary beside it.
         os.chmod(folder, 0o555)
-        os.setgid(65534)
-        os.setuid(65534)
+        os.chmod(target, 0o222 if case.endswith("not readable") else 0o666)
+        os.setresgid(65534, 65534, 0)
+        os.setresuid(65534, 65534, 0)
     if case == "file size limit":
         resource.setrlimit(resource.RLIMIT_FSIZE, (len(before) + 1000,) * 2)
     try:
@@ -186,6 +187,7 @@ IN_PLACE_CHILD = """
         print("written")
     except OSError as error:
         print(str(error).split(" because: ")[1].replace(" ", "_"))
+    os.setresuid(0, 0, 0)
     after = open(target, "rb").read()
     print("kept" if after == before else "new" if b'"new 2999"' in after[-20:] else "damaged")
     print(*sorted(os.listdir(folder)))
@@ -202,6 +204,17 @@ IN_PLACE_CHILD = """
             [
                 "No_space_left_on_device_(os_error_28)",
                 "kept",
+                "filler",
+                "grid.TextGrid",
+                "lost+found",
+            ],
+        ),
+        (
+            "full ext2, file not readable",
+            [
+                "No_space_left_on_device_(os_error_28);_the_file's_previous_bytes_could_not_be_put_back:"
+                "_Permission_denied_(os_error_13)",
+                "damaged",
                 "filler",
                 "grid.TextGrid",
                 "lost+found",
