@@ -13,15 +13,20 @@
 namespace textgrid {
 
 // Stores `text` at `path`. A regular file (or none) is replaced whole: the
-// text is written to a new temporary file in the target's directory, which is
+// text is written to a new temporary file in the target's folder, which is
 // renamed over the target when complete; on any failure the temporary is
 // removed and the target keeps its bytes. A new file gets 0666 less the
-// umask, an existing one keeps its mode (and, where permitted, its owner); a
-// symbolic link stays a link and the file that it names is replaced. A target
-// that is not a regular file (a FIFO, a device), one that the caller may not
-// write, or one whose directory does not let the temporary be made, is written
-// in place (created 0666 less the umask, or truncated) or refused as before. Fails with the
-// operating-system error, or with os_error(EINTR) when `should_stop` asks while the write waits.
+// umask; an existing one keeps its mode, its owner where permitted and its
+// extended attributes (ACLs included). A symbolic link stays a link and the
+// file at the end of its chain is replaced. Written in place instead, as
+// open(path, "w") would: a target that is not a regular file (a FIFO, a
+// device, a terminal), one reached through a link of /proc (/dev/stdout), one
+// whose folder does not let the temporary be made and one that cannot be
+// renamed over (a bind mount); a regular file written in place keeps its
+// previous bytes when the write fails (see write_in_place). A file that the
+// caller may not write stays refused. Temporaries that killed saves left for
+// this target are removed. Fails with the operating-system error, or with
+// os_error(EINTR) when `should_stop` asks while the write waits.
 Status store_file(const std::string& path, std::string_view text,
                   const ShouldStop& should_stop = {});
 
