@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import ctypes
 import gc
 import pathlib
 
@@ -244,6 +245,45 @@ def test_requested_schema_of_the_table_is_taken_and_others_refused():
         table.__arrow_c_stream__(own)
     # pyarrow itself asks with a schema when given one.
     assert pa.table(table, schema=own).num_rows == len(table)
+
+
+class _ArrowSchema(ctypes.Structure):
+    pass
+
+
+_release_nothing = ctypes.CFUNCTYPE(None, ctypes.POINTER(_ArrowSchema))(lambda schema: None)
+_ArrowSchema._fields_ = [
+    ("format", ctypes.c_char_p),
+    ("name", ctypes.c_char_p),
+    ("metadata", ctypes.c_char_p),
+    ("flags", ctypes.c_int64),
+    ("n_children", ctypes.c_int64),
+    ("children", ctypes.c_void_p),
+    ("dictionary", ctypes.c_void_p),
+    ("release", ctypes.c_void_p),
+    ("private_data", ctypes.c_void_p),
+]
+
+
+@pytest.mark.parametrize(
+    "format, n_children, why",
+    [
+        (b"+s", 6, "it has 6 fields but no children"),
+        (b"+s", 1 << 40, "it has 1099511627776 fields but no children"),
+        (None, 6, "it is (none), not a struct ('+s')"),
+    ],
+)
+def test_malformed_requested_schema_is_refused_not_followed(format, n_children, why):
+    table = plinth.textgrids2table(SAMPLES[:2], True, "auto")
+    schema = _ArrowSchema(format=format, n_children=n_children)
+    schema.release = ctypes.cast(_release_nothing, ctypes.c_void_p).value
+    new_capsule = ctypes.pythonapi.PyCapsule_New
+    new_capsule.restype = ctypes.py_object
+    new_capsule.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+    capsule = new_capsule(ctypes.addressof(schema), b"arrow_schema", None)
+    with pytest.raises(ValueError) as info:
+        table.__arrow_c_stream__(capsule)
+    assert str(info.value) == "requested_schema does not fit the table: " + why
 
 
 def test_the_table_type():
