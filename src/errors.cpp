@@ -1,5 +1,7 @@
 #include "errors.hpp"
 
+#include <cerrno>
+
 namespace plinth {
 
 namespace {
@@ -12,12 +14,42 @@ constexpr const char* kInternalFaultDoc =
     "out while an array was made). It derives from BaseException, so that\n"
     "`except Exception` does not swallow it.";
 
+// The subclass of OSError that the interpreter gives error number `os_errno`
+// (as OSError(errno, text) would pick it), or OSError itself for the numbers
+// without one and for failures that no system call reported (0).
+PyObject* os_error_type(int os_errno) {
+  switch (os_errno) {
+    case ENOENT: return PyExc_FileNotFoundError;
+    case ENOTDIR: return PyExc_NotADirectoryError;
+    case EISDIR: return PyExc_IsADirectoryError;
+    case EEXIST: return PyExc_FileExistsError;
+    case EACCES:
+    case EPERM: return PyExc_PermissionError;
+    case EINTR: return PyExc_InterruptedError;
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EALREADY:
+    case EINPROGRESS: return PyExc_BlockingIOError;
+    case EPIPE:
+    case ESHUTDOWN: return PyExc_BrokenPipeError;
+    case ECHILD: return PyExc_ChildProcessError;
+    case ECONNABORTED: return PyExc_ConnectionAbortedError;
+    case ECONNREFUSED: return PyExc_ConnectionRefusedError;
+    case ECONNRESET: return PyExc_ConnectionResetError;
+    case ESRCH: return PyExc_ProcessLookupError;
+    case ETIMEDOUT: return PyExc_TimeoutError;
+    default: return PyExc_OSError;
+  }
+}
+
 PyObject* raise_prefixed(std::string_view prefix, std::string_view path, std::string_view middle,
                          const textgrid::Error& error) {
   std::string message;
   message.reserve(prefix.size() + path.size() + middle.size() + error.message.size());
   message.append(prefix).append(path).append(middle).append(error.message);
-  return raise_os_error(message);
+  return raise_os_error(message, error.os_errno);
 }
 
 }  // namespace
@@ -33,12 +65,12 @@ PyObject* internal_fault_type_object() noexcept {
   return internal_fault_type;
 }
 
-PyObject* raise_os_error(std::string_view message) {
+PyObject* raise_os_error(std::string_view message, int os_errno) {
   Ref text(
       PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (!text) return nullptr;
   // An instance made from one argument, so errno/strerror/filename are None.
-  Ref exception(PyObject_CallOneArg(PyExc_OSError, text.get()));
+  Ref exception(PyObject_CallOneArg(os_error_type(os_errno), text.get()));
   if (!exception) return nullptr;
   PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
   return nullptr;

@@ -129,6 +129,45 @@ def test_paths_that_are_not_readable_files(tmp_path, file_type):
     assert_batches_hide(missing, False, file_type)
 
 
+def _raised_kind(call):
+    """Runs `call`, which must raise OSError, and raises a plain OSError
+    naming the type it raised (so that as_nobody can report it)."""
+    try:
+        call()
+    except OSError as error:
+        assert (error.errno, error.strerror, error.filename) == (None, None, None)
+        raise OSError(type(error).__name__) from None
+    raise AssertionError("no OSError")
+
+
+@pytest.mark.parametrize(
+    "read", [plinth.textgrid2data, plinth.textgrid2vectors, plinth.textgrid2table]
+)
+def test_errors_of_the_system_raise_their_subclass_of_oserror(tmp_path, open_dir, read):
+    inside_file = write(tmp_path, "x") + "/child.TextGrid"
+    locked = write(open_dir, long_file(1, 1))
+    os.chmod(locked, 0)
+    cases = [
+        (str(tmp_path), "auto", "IsADirectoryError"),
+        (str(tmp_path / "missing.TextGrid"), "long", "FileNotFoundError"),
+        ("", "short", "FileNotFoundError"),
+        (inside_file, "auto", "NotADirectoryError"),
+        # Failures that no system call reported stay plain OSError.
+        (write(tmp_path, b""), "auto", "OSError"),
+        (str(tmp_path / "missing.TextGrid"), "LONG", "OSError"),
+    ]
+    for path, file_type, kind in cases:
+        with pytest.raises(OSError) as caught:
+            _raised_kind(lambda: read(path, False, file_type))
+        assert str(caught.value) == kind, path
+    denied = lambda: _raised_kind(lambda: read(locked, False, "auto"))  # noqa: E731
+    if os.geteuid() == 0:
+        assert as_nobody(denied, "read") == "PermissionError"
+    else:
+        with pytest.raises(OSError, match="^PermissionError$"):
+            denied()
+
+
 def test_unknown_file_type_opens_nothing(tmp_path):
     assert read_error(str(tmp_path / "missing"), False, "LONG") == "Unknown file type: LONG"
     assert_batches_hide(str(tmp_path / "missing"), False, "")
