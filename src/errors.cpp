@@ -44,12 +44,40 @@ PyObject* os_error_type(int os_errno) {
   }
 }
 
+// Sets the OSError (or its subclass for `os_errno`) of one argument, `text`,
+// so that errno, strerror and filename are None; returns null.
+PyObject* raise_os_error_text(PyObject* text, int os_errno) {
+  PyObject* type = os_error_type(os_errno);  // borrowed
+  Ref exception(PyObject_CallOneArg(type, text));
+  if (!exception) return nullptr;
+  PyErr_SetObject(type, exception.get());
+  return nullptr;
+}
+
+// "<prefix><path><middle><message>" as a str: the path (bytes in the file
+// system's encoding, as the argument conversion made them) decoded back to
+// the str it was passed as, the core's message as its UTF-8; or null.
+PyObject* message_at(std::string_view prefix, std::string_view path, std::string_view middle,
+                     const textgrid::Error& error) {
+  std::string head(prefix);
+  std::string tail;
+  tail.reserve(middle.size() + error.message.size());
+  tail.append(middle).append(error.message);
+  Ref head_text(PyUnicode_DecodeUTF8(head.data(), static_cast<Py_ssize_t>(head.size()), "replace"));
+  Ref path_text(
+      PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+  Ref tail_text(PyUnicode_DecodeUTF8(tail.data(), static_cast<Py_ssize_t>(tail.size()), "replace"));
+  if (!head_text || !path_text || !tail_text) return nullptr;
+  Ref joined(PyUnicode_Concat(head_text.get(), path_text.get()));
+  if (!joined) return nullptr;
+  return PyUnicode_Concat(joined.get(), tail_text.get());
+}
+
 PyObject* raise_prefixed(std::string_view prefix, std::string_view path, std::string_view middle,
                          const textgrid::Error& error) {
-  std::string message;
-  message.reserve(prefix.size() + path.size() + middle.size() + error.message.size());
-  message.append(prefix).append(path).append(middle).append(error.message);
-  return raise_os_error(message, error.os_errno);
+  Ref message(message_at(prefix, path, middle, error));
+  if (!message) return nullptr;
+  return raise_os_error_text(message.get(), error.os_errno);
 }
 
 }  // namespace
@@ -69,11 +97,7 @@ PyObject* raise_os_error(std::string_view message, int os_errno) {
   Ref text(
       PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (!text) return nullptr;
-  // An instance made from one argument, so errno/strerror/filename are None.
-  Ref exception(PyObject_CallOneArg(os_error_type(os_errno), text.get()));
-  if (!exception) return nullptr;
-  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
-  return nullptr;
+  return raise_os_error_text(text.get(), os_errno);
 }
 
 bool python_should_stop() {
@@ -87,12 +111,8 @@ PyObject* raise_read_error(std::string_view path, const textgrid::Error& error) 
 }
 
 PyObject* read_error_text(std::string_view path, const textgrid::Error& error) {
-  std::string message;
-  message.reserve(path.size() + error.message.size() + 40);
-  message.append("Failed to read TextGrid file ").append(path).append(" because: ");
-  message.append(error.message);
-  // Decoded as raise_os_error decodes, so the text equals the exception's.
-  return PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+  // Made as raise_read_error makes its message, so the two are equal.
+  return message_at("Failed to read TextGrid file ", path, " because: ", error);
 }
 
 PyObject* raise_create_error(const textgrid::Error& error) {

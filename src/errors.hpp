@@ -36,6 +36,8 @@ PyObject* raise_os_error(std::string_view message, int os_errno = 0);
 bool python_should_stop();
 
 // OSError "Failed to read TextGrid file <path> because: <message>"; null.
+// `path` is in the file system's encoding (to_path), shown as the str it
+// was passed as.
 // An error of a read that python_should_stop ended keeps the exception raised
 // there instead.
 PyObject* raise_read_error(std::string_view path, const textgrid::Error& error);

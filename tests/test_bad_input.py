@@ -129,6 +129,35 @@ def test_paths_that_are_not_readable_files(tmp_path, file_type):
     assert_batches_hide(missing, False, file_type)
 
 
+def test_file_names_that_are_not_utf8(tmp_path):
+    # os.listdir gives such a name as a str with surrogate escapes; every
+    # function reads and writes the file it names, as Python's open does.
+    good = write(tmp_path, long_file(1, 1))
+    folder = os.fsencode(tmp_path)
+    data_name, vectors_name, missing = (
+        os.fsdecode(folder + name) for name in (b"/caf\xe9.TextGrid", b"/\xff.TextGrid", b"/\xe9")
+    )
+    data = plinth.textgrid2data(good, True, "auto")
+    vectors = [list(column) for column in plinth.textgrid2vectors(good, True, "auto")]
+    plinth.data2textgrid(data[2], None, None, data_name, "long")
+    plinth.vectors2textgrid(*vectors, None, None, vectors_name, "short")
+    assert sorted(os.listdir(folder)) == [b"bad.TextGrid", b"caf\xe9.TextGrid", b"\xff.TextGrid"]
+    for name in (data_name, vectors_name):
+        assert plinth.textgrid2data(name, True, "auto") == data
+        assert [list(c) for c in plinth.textgrid2vectors(name, True, "auto")] == vectors
+        assert len(plinth.textgrid2table(name)) == len(plinth.textgrid2table(pathlib.Path(good)))
+    assert plinth.textgrids2data([data_name, vectors_name], True, "auto") == [data, data]
+    assert len(plinth.textgrids2vectors([data_name, vectors_name], True, "auto")[0]) == 2
+    # Messages show the path as it was passed.
+    message = (
+        f"Failed to read TextGrid file {missing} because: No such file or directory (os error 2)"
+    )
+    with pytest.raises(FileNotFoundError) as caught:
+        plinth.textgrid2vectors(missing, True, "auto")
+    assert str(caught.value) == message
+    assert plinth.textgrids2table([data_name, missing]).failed == {1: message}
+
+
 def _raised_kind(call):
     """Runs `call`, which must raise OSError, and raises a plain OSError
     naming the type it raised (so that as_nobody can report it)."""
