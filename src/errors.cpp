@@ -2,12 +2,11 @@
 
 #include <cerrno>
 
+#include "cached.hpp"
+
 namespace plinth {
 
 namespace {
-
-// Owned for the life of the process, like the module object.
-PyObject* internal_fault_type = nullptr;
 
 constexpr const char* kInternalFaultDoc =
     "A fatal internal fault of plinth (NumPy could not be loaded, or memory ran\n"
@@ -83,14 +82,15 @@ PyObject* raise_prefixed(std::string_view prefix, std::string_view path, std::st
 }  // namespace
 
 bool init_internal_fault_type() {
-  if (internal_fault_type != nullptr) return true;
-  internal_fault_type = PyErr_NewExceptionWithDoc("plinth.InternalError", kInternalFaultDoc,
-                                                  PyExc_BaseException, nullptr);
-  return internal_fault_type != nullptr;
+  PyObject*& type = cached().internal_fault_type;
+  if (type != nullptr) return true;
+  type = PyErr_NewExceptionWithDoc("plinth.InternalError", kInternalFaultDoc, PyExc_BaseException,
+                                   nullptr);
+  return type != nullptr;
 }
 
 PyObject* internal_fault_type_object() noexcept {
-  return internal_fault_type;
+  return cached().internal_fault_type;
 }
 
 PyObject* raise_os_error(std::string_view message, int os_errno) {
@@ -148,7 +148,8 @@ void raise_again(PyObject* exception) noexcept {
 }
 
 PyObject* raise_internal_fault(const char* message) noexcept {
-  PyObject* type = internal_fault_type != nullptr ? internal_fault_type : PyExc_SystemError;
+  PyObject* fault_type = cached().internal_fault_type;
+  PyObject* type = fault_type != nullptr ? fault_type : PyExc_SystemError;
   if (!PyErr_Occurred()) {
     PyErr_SetString(type, message);
     return nullptr;

@@ -1,8 +1,8 @@
 // The module object: single-phase initialisation, created once per process
 // and served to the first interpreter that imports it only.
-#include <atomic>
 #include <cstdint>
 
+#include "cached.hpp"
 #include "docstrings.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
@@ -24,12 +24,6 @@ PyModuleDef module_definition = {
     nullptr,
     nullptr,
 };
-
-constexpr std::int64_t kNoInterpreter = -1;
-std::atomic<std::int64_t> first_interpreter{kNoInterpreter};
-
-// Created once, owned until the process ends.
-PyObject* module_object = nullptr;
 
 PyObject* create_module() {
   if (!init_internal_fault_type() || !intern_parameter_names()) return nullptr;
@@ -57,18 +51,19 @@ PyObject* create_module() {
 PyObject* init_module() {
   const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
   if (id < 0) return nullptr;
-  std::int64_t expected = kNoInterpreter;
-  if (!first_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+  Cached& kept = cached();
+  std::int64_t expected = Cached::kNoInterpreter;
+  if (!kept.interpreter.compare_exchange_strong(expected, id) && expected != id) {
     PyErr_SetString(PyExc_ImportError,
                     "plinth does not support sub-interpreters: it serves only the first "
                     "interpreter of the process that imported it");
     return nullptr;
   }
-  if (module_object == nullptr) {
-    module_object = create_module();
-    if (module_object == nullptr) return nullptr;
+  if (kept.module == nullptr) {
+    kept.module = create_module();
+    if (kept.module == nullptr) return nullptr;
   }
-  return Py_NewRef(module_object);
+  return Py_NewRef(kept.module);
 }
 
 }  // namespace
