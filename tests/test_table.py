@@ -325,16 +325,6 @@ def test_arguments_bind_and_convert_as_for_the_vectors(pair, args, kwargs):
     "call, error, message",
     [
         (
-            lambda: plinth.textgrid2table(),
-            TypeError,
-            "textgrid2table() missing 1 required positional argument: 'file'",
-        ),
-        (
-            lambda: plinth.textgrids2table("x", True, "auto", 1),
-            TypeError,
-            "textgrids2table() takes from 1 to 3 positional arguments but 4 were given",
-        ),
-        (
             lambda: plinth.textgrid2table(1),
             TypeError,
             "argument 'file': expected str or os.PathLike object, not int",
@@ -379,11 +369,6 @@ def test_arguments_bind_and_convert_as_for_the_vectors(pair, args, kwargs):
             lambda: plinth.textgrid2table("x", encoding=None),
             TypeError,
             "argument 'encoding': 'NoneType' object cannot be cast as 'str'",
-        ),
-        (
-            lambda: plinth.textgrid2table("x", False, "auto", "utf-8"),
-            TypeError,
-            "textgrid2table() takes from 1 to 3 positional arguments but 4 were given",
         ),
     ],
 )
