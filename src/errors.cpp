@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "cached.hpp"
+#include "objects.hpp"
 
 namespace plinth {
 
@@ -58,18 +59,24 @@ PyObject* raise_os_error_text(PyObject* text, int os_errno) {
 // the str it was passed as, the core's message as its UTF-8; or null.
 PyObject* message_at(std::string_view prefix, std::string_view path, std::string_view middle,
                      const textgrid::Error& error) {
-  std::string head(prefix);
-  std::string tail;
-  tail.reserve(middle.size() + error.message.size());
-  tail.append(middle).append(error.message);
-  Ref head_text(PyUnicode_DecodeUTF8(head.data(), static_cast<Py_ssize_t>(head.size()), "replace"));
-  Ref path_text(
-      PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
-  Ref tail_text(PyUnicode_DecodeUTF8(tail.data(), static_cast<Py_ssize_t>(tail.size()), "replace"));
-  if (!head_text || !path_text || !tail_text) return nullptr;
-  Ref joined(PyUnicode_Concat(head_text.get(), path_text.get()));
+  std::string message;
+  message.reserve(prefix.size() + path.size() + middle.size() + error.message.size());
+  message.append(prefix);
+  const std::size_t path_at = message.size();
+  message.append(path).append(middle).append(error.message);
+  const auto utf8 = [](std::string_view text) {
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  };
+  // An ASCII path (the common one) reads the same in every encoding.
+  if (is_ascii(path)) return utf8(message);
+  const std::string_view whole = message;
+  Ref head(utf8(whole.substr(0, path_at)));
+  Ref shown(PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+  Ref tail(utf8(whole.substr(path_at + path.size())));
+  if (!head || !shown || !tail) return nullptr;
+  Ref joined(PyUnicode_Concat(head.get(), shown.get()));
   if (!joined) return nullptr;
-  return PyUnicode_Concat(joined.get(), tail_text.get());
+  return PyUnicode_Concat(joined.get(), tail.get());
 }
 
 PyObject* raise_prefixed(std::string_view prefix, std::string_view path, std::string_view middle,
