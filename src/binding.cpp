@@ -9,7 +9,7 @@ PyObject* missing_names_text(const Signature& signature, PyObject* const* bound,
                              Py_ssize_t missing) {
   Ref text(PyUnicode_FromString(""));
   Py_ssize_t listed = 0;
-  for (Py_ssize_t i = 0; i < signature.count && text; ++i) {
+  for (Py_ssize_t i = 0; i < signature.required && text; ++i) {
     if (bound[i] != nullptr) continue;
     const char* separator = "";
     if (listed > 0) {
@@ -38,10 +38,26 @@ bool intern_names(const Signature& signature) {
   return true;
 }
 
-bool check_positional_nargs(const Signature& signature, Py_ssize_t nargs) {
-  if (nargs <= signature.count) return true;
-  PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd were given",
-               signature.function, signature.count, nargs);
+bool check_positional_nargs(const Signature& signature, Py_ssize_t nargs, PyObject* kwnames) {
+  if (nargs <= signature.positional) return true;
+  Py_ssize_t keyword_only = 0;
+  const Py_ssize_t nkwargs = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+  for (Py_ssize_t k = 0; k < nkwargs; ++k) {
+    keyword_only += find_keyword(signature, PyTuple_GET_ITEM(kwnames, k)) >= signature.positional;
+  }
+  const bool defaults = signature.required < signature.positional;
+  Ref takes(defaults
+                ? PyUnicode_FromFormat("from %zd to %zd", signature.required, signature.positional)
+                : PyUnicode_FromFormat("%zd", signature.positional));
+  Ref also(keyword_only == 0
+               ? PyUnicode_FromString("")
+               : PyUnicode_FromFormat(" positional argument%s (and %zd keyword-only argument%s)",
+                                      nargs != 1 ? "s" : "", keyword_only,
+                                      keyword_only != 1 ? "s" : ""));
+  if (!takes || !also) return false;
+  PyErr_Format(PyExc_TypeError, "%s() takes %U positional argument%s but %zd%U %s given",
+               signature.function, takes.get(), defaults || signature.positional != 1 ? "s" : "",
+               nargs, also.get(), nargs == 1 && keyword_only == 0 ? "was" : "were");
   return false;
 }
 
@@ -60,7 +76,7 @@ Py_ssize_t find_keyword(const Signature& signature, PyObject* keyword) {
 bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
                     PyObject* kwnames, PyObject** bound) {
   const Py_ssize_t nargs = PyVectorcall_NARGS(static_cast<std::size_t>(nargsf));
-  if (!check_positional_nargs(signature, nargs)) return false;
+  if (!check_positional_nargs(signature, nargs, kwnames)) return false;
   for (Py_ssize_t i = 0; i < signature.count; ++i) bound[i] = i < nargs ? args[i] : nullptr;
 
   const Py_ssize_t nkwargs = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
@@ -81,7 +97,7 @@ bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_
   }
 
   Py_ssize_t missing = 0;
-  for (Py_ssize_t i = 0; i < signature.count; ++i) missing += bound[i] == nullptr ? 1 : 0;
+  for (Py_ssize_t i = 0; i < signature.required; ++i) missing += bound[i] == nullptr ? 1 : 0;
   if (missing == 0) return true;
   Ref names(missing_names_text(signature, bound, missing));
   if (!names) return false;

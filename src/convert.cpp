@@ -2,6 +2,7 @@
 
 #include "errors.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <string_view>
@@ -98,6 +99,73 @@ bool to_text(PyObject* value, std::string& out) {
   if (!to_text_view(value, view)) return false;
   out.assign(view);
   return true;
+}
+
+bool to_path(PyObject* value, std::string& out) {
+  if (!PyUnicode_Check(value)) return cannot_cast(value, "str");
+  // Every file system encoding of a POSIX system keeps ASCII as it is: the
+  // common path needs no encoding, and the UTF-8 the str keeps serves.
+  if (PyUnicode_IS_ASCII(value)) return to_text(value, out);
+  Ref bytes(PyUnicode_EncodeFSDefault(value));
+  if (!bytes) return false;
+  out.assign(PyBytes_AS_STRING(bytes.get()),
+             static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+  return true;
+}
+
+bool to_paths(PyObject* value, std::vector<std::string>& out) {
+  return to_list(value, out, to_path);
+}
+
+bool to_path_like(PyObject* value, std::string& out) {
+  if (PyUnicode_Check(value)) return to_path(value, out);
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(value));  // borrowed
+  if (PyBytes_Check(value) || PyObject_HasAttrString(type, "__fspath__") == 0) {
+    Ref name(type_qualname(value));
+    if (name)
+      PyErr_Format(PyExc_TypeError, "expected str or os.PathLike object, not %U", name.get());
+    return false;
+  }
+  Ref path(PyOS_FSPath(value));  // a str or bytes
+  if (!path) return false;
+  if (!PyBytes_Check(path.get())) return to_path(path.get(), out);
+  out.assign(PyBytes_AS_STRING(path.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(path.get())));
+  return true;
+}
+
+bool to_path_likes(PyObject* value, std::vector<std::string>& out) {
+  out.clear();
+  // A single path is iterable too, but never a collection of paths.
+  const bool iterable = Py_TYPE(value)->tp_iter != nullptr || PySequence_Check(value);
+  if (PyUnicode_Check(value) || PyBytes_Check(value) || !iterable) {
+    Ref name(type_qualname(value));
+    if (name) PyErr_Format(PyExc_TypeError, "'%U' object is not an iterable of paths", name.get());
+    return false;
+  }
+  const Py_ssize_t hint = PyObject_LengthHint(value, 0);
+  if (hint < 0) return false;
+  out.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(hint, 1 << 20)));
+  Ref iterator(PyObject_GetIter(value));
+  if (!iterator) return false;
+  for (Ref item(PyIter_Next(iterator.get())); item; item.reset(PyIter_Next(iterator.get()))) {
+    if (!to_path_like(item.get(), out.emplace_back())) return false;
+  }
+  return !PyErr_Occurred();
+}
+
+bool to_encoding(PyObject* value, textgrid::Encoding& out) {
+  std::string_view word;
+  if (!to_text_view(value, word)) return false;
+  // The one place where the word becomes the core's Encoding. The readers
+  // decode UTF-8 only so far: the words of the other decoders join the
+  // accepted ones here (and in the message) as they land.
+  const std::optional<textgrid::Encoding> encoding = textgrid::parse_encoding(word);
+  if (encoding == textgrid::Encoding::Utf8) {
+    out = *encoding;
+    return true;
+  }
+  PyErr_Format(PyExc_ValueError, "encoding must be 'utf-8', not %R", value);
+  return false;
 }
 
 bool to_flag(PyObject* value, bool& out) {

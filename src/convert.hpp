@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/read_options.hpp"
 #include "binding.hpp"
 
 namespace plinth {
@@ -18,6 +19,26 @@ bool to_text(PyObject* value, std::string& out);
 
 // text, viewed: the UTF-8 that the str itself keeps, valid while it lives.
 bool to_text_view(PyObject* value, std::string_view& out);
+
+// path: an instance of str (or a subclass), in the file system's encoding
+// with its error handler (os.fsencode), so that a name that is not UTF-8
+// (os.listdir gives it with surrogate escapes) reaches the file it names.
+bool to_path(PyObject* value, std::string& out);
+
+// list of path: a sequence of str, as for the list kind.
+bool to_paths(PyObject* value, std::vector<std::string>& out);
+
+// path-like: a str or an os.PathLike (not bytes), through os.fspath, then as
+// for path.
+bool to_path_like(PyObject* value, std::string& out);
+
+// iterable of path-like: any iterable (a list, a generator, a pandas Series,
+// ...) of path-likes, in iteration order; a single str or bytes is refused.
+bool to_path_likes(PyObject* value, std::vector<std::string>& out);
+
+// encoding: the word of the table functions' `encoding`, as the core's
+// Encoding; refuses the words that no reader decodes yet.
+bool to_encoding(PyObject* value, textgrid::Encoding& out);
 
 // flag: True, False, or a NumPy boolean scalar (numpy.bool_ / numpy.bool).
 bool to_flag(PyObject* value, bool& out);
@@ -63,25 +84,29 @@ bool flags_from_buffer(PyObject* value, std::vector<unsigned char>& out);
 bool argument_failed(const Signature& signature, Py_ssize_t index);
 
 // Converts bound argument `index` with `convert`, naming the parameter in a
-// TypeError.
+// TypeError. An optional parameter that the call left out keeps `out`, its
+// default.
 template <class T, class Convert>
 bool convert_argument(const Signature& signature, PyObject* const* bound, Py_ssize_t index, T& out,
                       Convert convert) {
-  if (convert(bound[index], out)) return true;
+  if (bound[index] == nullptr || convert(bound[index], out)) return true;
   return argument_failed(signature, index);
 }
 
-// Binds and converts (file or files, strict, file_type), the parameters of
-// every reading function, in that order; false with the exception set.
+// Binds and converts (file or files, strict, file_type[, encoding]), the
+// parameters of every reading function, in that order; false with the
+// exception set. `encoding` is for the functions that take it; the
+// parameters left out keep the values given.
 template <class Path, class ConvertPath>
 bool read_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, Path& path, ConvertPath convert_path, bool& strict,
-                    std::string& file_type) {
-  PyObject* bound[3];
+                    std::string& file_type, textgrid::Encoding* encoding = nullptr) {
+  PyObject* bound[kMostParameters];
   return bind_arguments(signature, args, nargs, kwnames, bound) &&
          convert_argument(signature, bound, 0, path, convert_path) &&
          convert_argument(signature, bound, 1, strict, to_flag) &&
-         convert_argument(signature, bound, 2, file_type, to_text);
+         convert_argument(signature, bound, 2, file_type, to_text) &&
+         (encoding == nullptr || convert_argument(signature, bound, 3, *encoding, to_encoding));
 }
 
 }  // namespace plinth

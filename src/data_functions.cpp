@@ -18,14 +18,6 @@ namespace plinth {
 
 namespace {
 
-Parameters<3> textgrid2data_parameters{{"file", "strict", "file_type"}};
-Parameters<3> textgrids2data_parameters{{"files", "strict", "file_type"}};
-Parameters<5> data2textgrid_parameters{{"data", "tmin", "tmax", "output_file", "file_type"}};
-
-const Signature textgrid2data_signature = textgrid2data_parameters.signature("textgrid2data");
-const Signature textgrids2data_signature = textgrids2data_parameters.signature("textgrids2data");
-const Signature data2textgrid_signature = data2textgrid_parameters.signature("data2textgrid");
-
 // Whether two times may share one float object: equal, and of the same sign
 // (so -0 and 0 stay apart); NaN never shares.
 bool same_time(double a, double b) {
@@ -100,23 +92,14 @@ bool to_tiers(PyObject* value, std::vector<textgrid::TierData>& out) {
   return to_list(value, out, to_tier);
 }
 
-bool to_texts(PyObject* value, std::vector<std::string>& out) {
-  return to_list(value, out, to_text);
-}
-
 }  // namespace
-
-bool intern_data_signatures() {
-  return intern_names(textgrid2data_signature) && intern_names(textgrids2data_signature) &&
-         intern_names(data2textgrid_signature);
-}
 
 PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    const Signature& signature = textgrid2data_signature;
+    const Signature& signature = signatures::textgrid2data;
     std::string file, file_type;
     bool strict = false;
-    if (!read_arguments(signature, args, nargs, kwnames, file, to_text, strict, file_type)) {
+    if (!read_arguments(signature, args, nargs, kwnames, file, to_path, strict, file_type)) {
       return nullptr;
     }
     const auto grid = textgrid::read_view_from_file(file, strict, file_type, python_should_stop);
@@ -128,11 +111,11 @@ PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    const Signature& signature = textgrids2data_signature;
+    const Signature& signature = signatures::textgrids2data;
     std::vector<std::string> files;
     std::string file_type;
     bool strict = false;
-    if (!read_arguments(signature, args, nargs, kwnames, files, to_texts, strict, file_type)) {
+    if (!read_arguments(signature, args, nargs, kwnames, files, to_paths, strict, file_type)) {
       return nullptr;
     }
     Ref list(PyList_New(static_cast<Py_ssize_t>(files.size())));
@@ -156,8 +139,8 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 
 PyObject* data2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    const Signature& signature = data2textgrid_signature;
-    PyObject* bound[5];
+    const Signature& signature = signatures::data2textgrid;
+    PyObject* bound[kMostParameters];
     if (!bind_arguments(signature, args, nargs, kwnames, bound)) return nullptr;
     std::vector<textgrid::TierData> tiers;
     std::optional<double> tmin, tmax;
@@ -165,7 +148,7 @@ PyObject* data2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     if (!convert_argument(signature, bound, 0, tiers, to_tiers) ||
         !convert_argument(signature, bound, 1, tmin, to_optional_number) ||
         !convert_argument(signature, bound, 2, tmax, to_optional_number) ||
-        !convert_argument(signature, bound, 3, output_file, to_text) ||
+        !convert_argument(signature, bound, 3, output_file, to_path) ||
         !convert_argument(signature, bound, 4, file_type, to_text)) {
       return nullptr;
     }

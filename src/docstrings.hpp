@@ -1,4 +1,4 @@
-// The docstrings of the module and its functions. Each function's begins
+// The docstrings of the module and of all its functions. Each function's begins
 // with its text signature, "--" and an empty line, which CPython turns into
 // __text_signature__ so that inspect.signature lists the parameters.
 #pragma once
@@ -42,7 +42,9 @@ inline constexpr const char textgrid2vectors[] =
     "\n"
     "- TypeError or ValueError for arguments that do not bind or convert.\n"
     "- OSError \"Failed to read TextGrid file <file> because: <reason>\" when the file\n"
-    "  cannot be read, `file_type` is unknown, or reading or validation fails.\n"
+    "  cannot be read, `file_type` is unknown, or reading or validation fails; for an\n"
+    "  error of the system, its subclass (FileNotFoundError, PermissionError,\n"
+    "  IsADirectoryError, ...).\n"
     "- plinth.InternalError (derives from BaseException) when NumPy cannot be\n"
     "  loaded or memory runs out while an array is made.";
 
@@ -107,7 +109,9 @@ inline constexpr const char textgrid2data[] =
     "\n"
     "- TypeError or ValueError for arguments that do not bind or convert.\n"
     "- OSError \"Failed to read TextGrid file <file> because: <reason>\" when the file\n"
-    "  cannot be read, `file_type` is unknown, or reading or validation fails.";
+    "  cannot be read, `file_type` is unknown, or reading or validation fails; for an\n"
+    "  error of the system, its subclass (FileNotFoundError, PermissionError,\n"
+    "  IsADirectoryError, ...).";
 
 inline constexpr const char textgrids2data[] =
     "textgrids2data(files, strict, file_type)\n"
@@ -179,7 +183,8 @@ inline constexpr const char data2textgrid[] =
     "  for a record that is not of length 3.\n"
     "- OSError \"Failed to create TextGrid because: <reason>\" when the data do not\n"
     "  form a valid TextGrid; no file is touched then.\n"
-    "- OSError naming the file and the system's error when it cannot be written.";
+    "- OSError naming the file and the system's error when it cannot be written, as\n"
+    "  the subclass for that error (FileNotFoundError, PermissionError, ...).";
 
 inline constexpr const char vectors2textgrid[] =
     "vectors2textgrid(tmins, tmaxs, labels, tier_names, is_intervals, tmin, tmax, "
@@ -223,11 +228,89 @@ inline constexpr const char vectors2textgrid[] =
     "- TypeError for a value of the wrong type (\"argument 'is_intervals': ...\").\n"
     "- OSError \"Failed to create TextGrid because: <reason>\" when the columns differ\n"
     "  in length or do not form a valid TextGrid; no file is touched then.\n"
-    "- OSError naming the file and the system's error when it cannot be written.\n"
+    "- OSError naming the file and the system's error when it cannot be written, as\n"
+    "  the subclass for that error (FileNotFoundError, PermissionError, ...).\n"
     "\n"
     "## Notes\n"
     "\n"
     "All columns must have the same length. Entries with the same tier name (exact,\n"
     "case-sensitive) are grouped into one tier, whose kind the first of them decides.";
+
+inline constexpr const char textgrid2table[] =
+    "textgrid2table(file, strict=False, file_type='auto', *, encoding='utf-8')\n"
+    "--\n"
+    "\n"
+    "Read one TextGrid file into an Arrow table, one row per interval or point.\n"
+    "\n"
+    "The rows come tier by tier in file order and item by item within a tier, as in\n"
+    "`textgrid2vectors`, but no Python object is made per row: the columns are Arrow\n"
+    "buffers that pyarrow, polars, pandas (through pyarrow) and DuckDB take without\n"
+    "a copy, for example `polars.DataFrame(table)` or `pyarrow.table(table)`.\n"
+    "\n"
+    "## Arguments\n"
+    "\n"
+    "- `file` (str or os.PathLike): path of the TextGrid file.\n"
+    "- `strict` (bool, default False): if True, the finished TextGrid must pass the\n"
+    "  validation rules (sizes, time bounds, ordered and non-overlapping intervals);\n"
+    "  if False, the file is read leniently.\n"
+    "- `file_type` (str, default \"auto\"): \"long\", \"short\" or \"auto\" (the layout\n"
+    "  is detected from the text).\n"
+    "- `encoding` (str, keyword-only, default \"utf-8\"): how the bytes of a file\n"
+    "  without a UTF-16 byte-order mark become text; \"utf-8\" is the only one yet.\n"
+    "\n"
+    "## Returns\n"
+    "\n"
+    "A `plinth.Table` with the columns `tier` (dictionary-encoded utf8: int32 codes\n"
+    "and the file's tier names, each stored once), `is_interval` (bool), `tmin` and\n"
+    "`tmax` (float64, seconds) and `label` (utf8; large_utf8 when the labels pass\n"
+    "2 GiB). No column holds nulls. A file without items gives a table of no rows.\n"
+    "\n"
+    "## Errors\n"
+    "\n"
+    "- TypeError or ValueError for arguments that do not bind or convert (ValueError\n"
+    "  for an `encoding` other than \"utf-8\").\n"
+    "- OSError \"Failed to read TextGrid file <file> because: <reason>\" when the file\n"
+    "  cannot be read, `file_type` is unknown, or reading or validation fails; for an\n"
+    "  error of the system, its subclass (FileNotFoundError, PermissionError,\n"
+    "  IsADirectoryError, ...).";
+
+inline constexpr const char textgrids2table[] =
+    "textgrids2table(files, strict=False, file_type='auto', *, encoding='utf-8')\n"
+    "--\n"
+    "\n"
+    "Read many TextGrid files into one Arrow table, with file indices.\n"
+    "\n"
+    "The files are read on plinth's worker threads when there are enough of them;\n"
+    "each worker writes the rows of the files it read straight into the buffers of\n"
+    "its record batches (a group of consecutive files each), so a corpus reaches\n"
+    "pyarrow, polars, pandas or DuckDB without a Python object per row and without\n"
+    "joining the batches: consumers take chunked columns. Unlike\n"
+    "`textgrids2vectors`, the table tells a file that failed from an empty one.\n"
+    "\n"
+    "## Arguments\n"
+    "\n"
+    "- `files` (iterable of str or os.PathLike): paths of the TextGrid files (a\n"
+    "  list, a tuple, a generator, a pandas Series, a progress bar's wrapper, ...;\n"
+    "  a single path is refused).\n"
+    "- `strict` (bool, default False): strict reading, applied to every file.\n"
+    "- `file_type` (str, default \"auto\"): \"long\", \"short\" or \"auto\", applied to\n"
+    "  every file.\n"
+    "- `encoding` (str, keyword-only, default \"utf-8\"): as for `textgrid2table`,\n"
+    "  applied to every file.\n"
+    "\n"
+    "## Returns\n"
+    "\n"
+    "A `plinth.Table` with the columns of `textgrid2table` after a first column\n"
+    "`file_id` (uint32, the 0-based position of the row's file in the order\n"
+    "`files` gave them). Each record batch has its own tier dictionary, holding\n"
+    "every tier name of its files once. `Table.failed` maps the position of every file that could "
+    "not be read to\n"
+    "the message `textgrid2table` would raise for it; such files give no rows.\n"
+    "\n"
+    "## Errors\n"
+    "\n"
+    "- TypeError or ValueError for arguments that do not bind or convert (ValueError\n"
+    "  for an `encoding` other than \"utf-8\").\n"
+    "- No exception for a file that fails: it is listed in `Table.failed`.";
 
 }  // namespace plinth::docs

@@ -1,47 +1,110 @@
 #include "errors.hpp"
 
+#include <cerrno>
+
+#include "cached.hpp"
+#include "objects.hpp"
+
 namespace plinth {
 
 namespace {
-
-// Owned for the life of the process, like the module object.
-PyObject* internal_fault_type = nullptr;
 
 constexpr const char* kInternalFaultDoc =
     "A fatal internal fault of plinth (NumPy could not be loaded, or memory ran\n"
     "out while an array was made). It derives from BaseException, so that\n"
     "`except Exception` does not swallow it.";
 
-PyObject* raise_prefixed(std::string_view prefix, std::string_view path, std::string_view middle,
-                         const textgrid::Error& error) {
+// The subclass of OSError that the interpreter gives error number `os_errno`
+// (as OSError(errno, text) would pick it), or OSError itself for the numbers
+// without one and for failures that no system call reported (0).
+PyObject* os_error_type(int os_errno) {
+  switch (os_errno) {
+    case ENOENT: return PyExc_FileNotFoundError;
+    case ENOTDIR: return PyExc_NotADirectoryError;
+    case EISDIR: return PyExc_IsADirectoryError;
+    case EEXIST: return PyExc_FileExistsError;
+    case EACCES:
+    case EPERM: return PyExc_PermissionError;
+    case EINTR: return PyExc_InterruptedError;
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EALREADY:
+    case EINPROGRESS: return PyExc_BlockingIOError;
+    case EPIPE:
+    case ESHUTDOWN: return PyExc_BrokenPipeError;
+    case ECHILD: return PyExc_ChildProcessError;
+    case ECONNABORTED: return PyExc_ConnectionAbortedError;
+    case ECONNREFUSED: return PyExc_ConnectionRefusedError;
+    case ECONNRESET: return PyExc_ConnectionResetError;
+    case ESRCH: return PyExc_ProcessLookupError;
+    case ETIMEDOUT: return PyExc_TimeoutError;
+    default: return PyExc_OSError;
+  }
+}
+
+// Sets the OSError (or its subclass for `os_errno`) of one argument, `text`,
+// so that errno, strerror and filename are None; returns null.
+PyObject* raise_os_error_text(PyObject* text, int os_errno) {
+  PyObject* type = os_error_type(os_errno);  // borrowed
+  Ref exception(PyObject_CallOneArg(type, text));
+  if (!exception) return nullptr;
+  PyErr_SetObject(type, exception.get());
+  return nullptr;
+}
+
+// "<prefix><path><middle><message>" as a str: the path (bytes in the file
+// system's encoding, as the argument conversion made them) decoded back to
+// the str it was passed as, the core's message as its UTF-8; or null.
+PyObject* message_at(std::string_view prefix, std::string_view path, std::string_view middle,
+                     const textgrid::Error& error) {
   std::string message;
   message.reserve(prefix.size() + path.size() + middle.size() + error.message.size());
-  message.append(prefix).append(path).append(middle).append(error.message);
-  return raise_os_error(message);
+  message.append(prefix);
+  const std::size_t path_at = message.size();
+  message.append(path).append(middle).append(error.message);
+  const auto utf8 = [](std::string_view text) {
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  };
+  // An ASCII path (the common one) reads the same in every encoding.
+  if (is_ascii(path)) return utf8(message);
+  const std::string_view whole = message;
+  Ref head(utf8(whole.substr(0, path_at)));
+  Ref shown(PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+  Ref tail(utf8(whole.substr(path_at + path.size())));
+  if (!head || !shown || !tail) return nullptr;
+  Ref joined(PyUnicode_Concat(head.get(), shown.get()));
+  if (!joined) return nullptr;
+  return PyUnicode_Concat(joined.get(), tail.get());
+}
+
+PyObject* raise_prefixed(std::string_view prefix, std::string_view path, std::string_view middle,
+                         const textgrid::Error& error) {
+  Ref message(message_at(prefix, path, middle, error));
+  if (!message) return nullptr;
+  return raise_os_error_text(message.get(), error.os_errno);
 }
 
 }  // namespace
 
 bool init_internal_fault_type() {
-  if (internal_fault_type != nullptr) return true;
-  internal_fault_type = PyErr_NewExceptionWithDoc("plinth.InternalError", kInternalFaultDoc,
-                                                  PyExc_BaseException, nullptr);
-  return internal_fault_type != nullptr;
+  PyObject*& type = cached().internal_fault_type;
+  if (type != nullptr) return true;
+  type = PyErr_NewExceptionWithDoc("plinth.InternalError", kInternalFaultDoc, PyExc_BaseException,
+                                   nullptr);
+  return type != nullptr;
 }
 
 PyObject* internal_fault_type_object() noexcept {
-  return internal_fault_type;
+  return cached().internal_fault_type;
 }
 
-PyObject* raise_os_error(std::string_view message) {
+PyObject* raise_os_error(std::string_view message, int os_errno) {
   Ref text(
       PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (!text) return nullptr;
-  // An instance made from one argument, so errno/strerror/filename are None.
-  Ref exception(PyObject_CallOneArg(PyExc_OSError, text.get()));
-  if (!exception) return nullptr;
-  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
-  return nullptr;
+  return raise_os_error_text(text.get(), os_errno);
 }
 
 bool python_should_stop() {
@@ -55,12 +118,8 @@ PyObject* raise_read_error(std::string_view path, const textgrid::Error& error) 
 }
 
 PyObject* read_error_text(std::string_view path, const textgrid::Error& error) {
-  std::string message;
-  message.reserve(path.size() + error.message.size() + 40);
-  message.append("Failed to read TextGrid file ").append(path).append(" because: ");
-  message.append(error.message);
-  // Decoded as raise_os_error decodes, so the text equals the exception's.
-  return PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+  // Made as raise_read_error makes its message, so the two are equal.
+  return message_at("Failed to read TextGrid file ", path, " because: ", error);
 }
 
 PyObject* raise_create_error(const textgrid::Error& error) {
@@ -96,7 +155,8 @@ void raise_again(PyObject* exception) noexcept {
 }
 
 PyObject* raise_internal_fault(const char* message) noexcept {
-  PyObject* type = internal_fault_type != nullptr ? internal_fault_type : PyExc_SystemError;
+  PyObject* fault_type = cached().internal_fault_type;
+  PyObject* type = fault_type != nullptr ? fault_type : PyExc_SystemError;
   if (!PyErr_Occurred()) {
     PyErr_SetString(type, message);
     return nullptr;

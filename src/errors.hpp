@@ -23,8 +23,10 @@ bool init_internal_fault_type();
 PyObject* internal_fault_type_object() noexcept;
 
 // Sets OSError with `message` as its one argument (errno, strerror and
-// filename stay None) and returns null.
-PyObject* raise_os_error(std::string_view message);
+// filename stay None) and returns null. An error the system reported
+// (`os_errno` non-zero) raises the subclass that Python gives its number
+// (FileNotFoundError, PermissionError, ...), so callers can catch it by kind.
+PyObject* raise_os_error(std::string_view message, int os_errno = 0);
 
 // The core's stop hook for the thread that holds the interpreter lock (every
 // call does): runs the pending signal handlers and returns true once one of
@@ -34,6 +36,8 @@ PyObject* raise_os_error(std::string_view message);
 bool python_should_stop();
 
 // OSError "Failed to read TextGrid file <path> because: <message>"; null.
+// `path` is in the file system's encoding (to_path), shown as the str it
+// was passed as.
 // An error of a read that python_should_stop ended keeps the exception raised
 // there instead.
 PyObject* raise_read_error(std::string_view path, const textgrid::Error& error);

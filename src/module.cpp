@@ -1,14 +1,12 @@
 // The module object: single-phase initialisation, created once per process
 // and served to the first interpreter that imports it only.
-#include <atomic>
 #include <cstdint>
 
+#include "cached.hpp"
 #include "docstrings.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
 #include "ref.hpp"
-#include "table_docstrings.hpp"
-#include "table_functions.hpp"
 #include "table_object.hpp"
 
 namespace plinth {
@@ -27,55 +25,21 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
-// In registration order. The table lives as long as the functions made from it.
-PyMethodDef functions[] = {
-    {"textgrid2vectors",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrid2vectors)),
-     METH_FASTCALL | METH_KEYWORDS, docs::textgrid2vectors},
-    {"textgrids2vectors",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrids2vectors)),
-     METH_FASTCALL | METH_KEYWORDS, docs::textgrids2vectors},
-    {"textgrid2data", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrid2data)),
-     METH_FASTCALL | METH_KEYWORDS, docs::textgrid2data},
-    {"textgrids2data", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrids2data)),
-     METH_FASTCALL | METH_KEYWORDS, docs::textgrids2data},
-    {"data2textgrid", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(data2textgrid)),
-     METH_FASTCALL | METH_KEYWORDS, docs::data2textgrid},
-    {"vectors2textgrid",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(vectors2textgrid)),
-     METH_FASTCALL | METH_KEYWORDS, docs::vectors2textgrid},
-    // Arrow tables, after the six.
-    {"textgrid2table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrid2table)),
-     METH_FASTCALL | METH_KEYWORDS, docs::textgrid2table},
-    {"textgrids2table",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(textgrids2table)),
-     METH_FASTCALL | METH_KEYWORDS, docs::textgrids2table},
-};
-
-constexpr std::int64_t kNoInterpreter = -1;
-std::atomic<std::int64_t> first_interpreter{kNoInterpreter};
-
-// Created once, owned until the process ends.
-PyObject* module_object = nullptr;
-
 PyObject* create_module() {
-  if (!init_internal_fault_type() || !intern_data_signatures() || !intern_vector_signatures() ||
-      !intern_table_signatures()) {
-    return nullptr;
-  }
+  if (!init_internal_fault_type() || !intern_parameter_names()) return nullptr;
   Ref module(PyModule_Create(&module_definition));
   if (!module) return nullptr;
   PyObject* name = PyModule_GetNameObject(module.get());
   if (name == nullptr) return nullptr;
   Ref module_name(name);
-  for (PyMethodDef& definition : functions) {
+  for (PyMethodDef& definition : module_functions()) {
     Ref function(PyCFunction_NewEx(&definition, module.get(), module_name.get()));
     if (!function) return nullptr;
     if (PyModule_AddObjectRef(module.get(), definition.ml_name, function.get()) < 0) {
       return nullptr;
     }
   }
-  // After the functions, so that the six stay the head of the module's attributes.
+  // After the functions, so that they stay the head of the module's attributes.
   if (PyModule_AddObjectRef(module.get(), "InternalError", internal_fault_type_object()) < 0 ||
       PyModule_AddStringConstant(module.get(), "__version__", PLINTH_VERSION) < 0) {
     return nullptr;
@@ -87,18 +51,19 @@ PyObject* create_module() {
 PyObject* init_module() {
   const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
   if (id < 0) return nullptr;
-  std::int64_t expected = kNoInterpreter;
-  if (!first_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+  Cached& kept = cached();
+  std::int64_t expected = Cached::kNoInterpreter;
+  if (!kept.interpreter.compare_exchange_strong(expected, id) && expected != id) {
     PyErr_SetString(PyExc_ImportError,
                     "plinth does not support sub-interpreters: it serves only the first "
                     "interpreter of the process that imported it");
     return nullptr;
   }
-  if (module_object == nullptr) {
-    module_object = create_module();
-    if (module_object == nullptr) return nullptr;
+  if (kept.module == nullptr) {
+    kept.module = create_module();
+    if (kept.module == nullptr) return nullptr;
   }
-  return Py_NewRef(module_object);
+  return Py_NewRef(kept.module);
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <utility>
 #include <variant>
 
+#include "cached.hpp"
 #include "errors.hpp"
-#include "once.hpp"
 
 namespace plinth {
 
@@ -28,10 +28,6 @@ using DescrFromType = PyObject* (*)(int);
 using NewFromDescr = PyObject* (*)(PyTypeObject*, PyObject*, int, const Py_intptr_t*,
                                    const Py_intptr_t*, void*, int, PyObject*);
 using SetBaseObject = int (*)(PyObject*, PyObject*);
-
-// The C-API table, held (with its module) for the life of the process.
-std::atomic<void**> numpy_api{nullptr};
-std::mutex numpy_mutex;
 
 bool load_numpy_api() {
   Ref numpy(PyImport_ImportModule("numpy"));
@@ -55,13 +51,15 @@ bool load_numpy_api() {
   if (table == nullptr) return false;
   // The capsule keeps the table alive; the capsule lives as long as we do.
   capsule.release();
-  numpy_api.store(static_cast<void**>(table), std::memory_order_release);
+  cached().numpy_api.store(static_cast<void**>(table), std::memory_order_release);
   return true;
 }
 
 void** get_numpy_api() {
+  Cached& kept = cached();
   const bool ok = run_once(
-      numpy_mutex, [] { return numpy_api.load(std::memory_order_acquire) != nullptr; },
+      kept.numpy_mutex,
+      [&kept] { return kept.numpy_api.load(std::memory_order_acquire) != nullptr; },
       load_numpy_api);
   if (!ok) {
     // An interrupt that lands in the import (KeyboardInterrupt, SystemExit)
@@ -70,7 +68,7 @@ void** get_numpy_api() {
     raise_internal_fault("Failed to access NumPy array API capsule");
     return nullptr;
   }
-  return numpy_api.load(std::memory_order_acquire);
+  return kept.numpy_api.load(std::memory_order_acquire);
 }
 
 // The owner of one column buffer: the array's base object. Destroying it
@@ -103,25 +101,22 @@ PyType_Spec slice_container_spec = {
     slice_container_slots,
 };
 
-std::atomic<PyTypeObject*> slice_container_type{nullptr};
-std::mutex slice_container_mutex;
-
 PyTypeObject* get_slice_container_type() {
+  std::atomic<PyTypeObject*>& type = cached().array_owner_type;
   const bool ok = run_once(
-      slice_container_mutex,
-      [] { return slice_container_type.load(std::memory_order_acquire) != nullptr; },
-      [] {
-        PyObject* type = PyType_FromSpec(&slice_container_spec);
-        if (type == nullptr) return false;
-        slice_container_type.store(reinterpret_cast<PyTypeObject*>(type),
-                                   std::memory_order_release);
+      cached().array_owner_mutex,
+      [&type] { return type.load(std::memory_order_acquire) != nullptr; },
+      [&type] {
+        PyObject* made = PyType_FromSpec(&slice_container_spec);
+        if (made == nullptr) return false;
+        type.store(reinterpret_cast<PyTypeObject*>(made), std::memory_order_release);
         return true;
       });
   if (!ok) {
     raise_internal_fault("Failed to create slice container");
     return nullptr;
   }
-  return slice_container_type.load(std::memory_order_acquire);
+  return type.load(std::memory_order_acquire);
 }
 
 template <class T>

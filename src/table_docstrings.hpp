@@ -1,74 +1,8 @@
-// The docstrings of the two table functions and of plinth.Table, in the form
-// of the six functions' (text signature, "--", empty line, Markdown body).
+// The docstrings of plinth.Table and its methods, in the form of the
+// functions' (text signature, "--", empty line, Markdown body).
 #pragma once
 
 namespace plinth::docs {
-
-inline constexpr const char textgrid2table[] =
-    "textgrid2table(file, strict, file_type)\n"
-    "--\n"
-    "\n"
-    "Read one TextGrid file into an Arrow table, one row per interval or point.\n"
-    "\n"
-    "The rows come tier by tier in file order and item by item within a tier, as in\n"
-    "`textgrid2vectors`, but no Python object is made per row: the columns are Arrow\n"
-    "buffers that pyarrow, polars, pandas (through pyarrow) and DuckDB take without\n"
-    "a copy, for example `polars.DataFrame(table)` or `pyarrow.table(table)`.\n"
-    "\n"
-    "## Arguments\n"
-    "\n"
-    "- `file` (str): path of the TextGrid file.\n"
-    "- `strict` (bool): if True, the finished TextGrid must pass the validation\n"
-    "  rules (sizes, time bounds, ordered and non-overlapping intervals); if False,\n"
-    "  the file is read leniently.\n"
-    "- `file_type` (str): \"long\", \"short\" or \"auto\" (the layout is detected from\n"
-    "  the text).\n"
-    "\n"
-    "## Returns\n"
-    "\n"
-    "A `plinth.Table` with the columns `tier` (dictionary-encoded utf8: int32 codes\n"
-    "and the file's tier names, each stored once), `is_interval` (bool), `tmin` and\n"
-    "`tmax` (float64, seconds) and `label` (utf8; large_utf8 when the labels pass\n"
-    "2 GiB). No column holds nulls. A file without items gives a table of no rows.\n"
-    "\n"
-    "## Errors\n"
-    "\n"
-    "- TypeError or ValueError for arguments that do not bind or convert.\n"
-    "- OSError \"Failed to read TextGrid file <file> because: <reason>\" when the file\n"
-    "  cannot be read, `file_type` is unknown, or reading or validation fails.";
-
-inline constexpr const char textgrids2table[] =
-    "textgrids2table(files, strict, file_type)\n"
-    "--\n"
-    "\n"
-    "Read many TextGrid files into one Arrow table, with file indices.\n"
-    "\n"
-    "The files are read on plinth's worker threads when there are enough of them;\n"
-    "each worker writes the rows of the files it read straight into the buffers of\n"
-    "its record batches (a group of consecutive files each), so a corpus reaches\n"
-    "pyarrow, polars, pandas or DuckDB without a Python object per row and without\n"
-    "joining the batches: consumers take chunked columns. Unlike\n"
-    "`textgrids2vectors`, the table tells a file that failed from an empty one.\n"
-    "\n"
-    "## Arguments\n"
-    "\n"
-    "- `files` (sequence of str): paths of the TextGrid files (a list, a tuple, ...;\n"
-    "  a single str is refused).\n"
-    "- `strict` (bool): strict reading, applied to every file.\n"
-    "- `file_type` (str): \"long\", \"short\" or \"auto\", applied to every file.\n"
-    "\n"
-    "## Returns\n"
-    "\n"
-    "A `plinth.Table` with the columns of `textgrid2table` after a first column\n"
-    "`file_id` (uint32, the 0-based position of the row's file in `files`). Each\n"
-    "record batch has its own tier dictionary, holding every tier name of its files\n"
-    "once. `Table.failed` maps the position of every file that could not be read to\n"
-    "the message `textgrid2table` would raise for it; such files give no rows.\n"
-    "\n"
-    "## Errors\n"
-    "\n"
-    "- TypeError or ValueError for arguments that do not bind or convert.\n"
-    "- No exception for a file that fails: it is listed in `Table.failed`.";
 
 inline constexpr const char table[] =
     "A table of TextGrid rows in Arrow buffers, made by `textgrid2table` and\n"

@@ -1,5 +1,4 @@
-#include "table_functions.hpp"
-
+// textgrid2table and textgrids2table: TextGrids as an Arrow table (plinth.Table).
 #include <memory>
 #include <string>
 #include <utility>
@@ -8,22 +7,13 @@
 #include "arrow/arrow_table.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
+#include "functions.hpp"
 #include "read/read.hpp"
 #include "table_object.hpp"
 
 namespace plinth {
 
 namespace {
-
-Parameters<3> textgrid2table_parameters{{"file", "strict", "file_type"}};
-Parameters<3> textgrids2table_parameters{{"files", "strict", "file_type"}};
-
-const Signature textgrid2table_signature = textgrid2table_parameters.signature("textgrid2table");
-const Signature textgrids2table_signature = textgrids2table_parameters.signature("textgrids2table");
-
-bool to_texts(PyObject* value, std::vector<std::string>& out) {
-  return to_list(value, out, to_text);
-}
 
 // {position: message} for the files that failed, in position order.
 PyObject* failed_files(const std::vector<std::string>& files,
@@ -41,16 +31,13 @@ PyObject* failed_files(const std::vector<std::string>& files,
 
 }  // namespace
 
-bool intern_table_signatures() {
-  return intern_names(textgrid2table_signature) && intern_names(textgrids2table_signature);
-}
-
 PyObject* textgrid2table(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    std::string file, file_type;
+    std::string file, file_type = "auto";
     bool strict = false;
-    if (!read_arguments(textgrid2table_signature, args, nargs, kwnames, file, to_text, strict,
-                        file_type)) {
+    textgrid::Encoding encoding = textgrid::Encoding::Utf8;  // for the read's options
+    if (!read_arguments(signatures::textgrid2table, args, nargs, kwnames, file, to_path_like,
+                        strict, file_type, &encoding)) {
       return nullptr;
     }
     std::shared_ptr<textgrid::ArrowTable> table;
@@ -68,10 +55,11 @@ PyObject* textgrid2table(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 PyObject* textgrids2table(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     std::vector<std::string> files;
-    std::string file_type;
+    std::string file_type = "auto";
     bool strict = false;
-    if (!read_arguments(textgrids2table_signature, args, nargs, kwnames, files, to_texts, strict,
-                        file_type)) {
+    textgrid::Encoding encoding = textgrid::Encoding::Utf8;  // for the read's options
+    if (!read_arguments(signatures::textgrids2table, args, nargs, kwnames, files, to_path_likes,
+                        strict, file_type, &encoding)) {
       return nullptr;
     }
     auto table = std::make_shared<textgrid::ArrowTable>(

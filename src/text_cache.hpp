@@ -13,6 +13,7 @@
 #include <new>
 #include <string_view>
 
+#include "cached.hpp"
 #include "objects.hpp"
 
 namespace plinth {
@@ -109,10 +110,9 @@ class TextCache {
   std::size_t hits_ = 0;
 };
 
-// The cache of the build under way: one for the process, used with the
-// interpreter lock held (no two builds run at once) and emptied when the
-// lease ends, so that it holds no str between calls. Never freed: nothing
-// may be released after the interpreter has gone.
+// The cache of the build under way: one for the process (Cached::texts),
+// used with the interpreter lock held (no two builds run at once) and emptied
+// when the lease ends, so that it holds no str between calls.
 class TextCacheLease {
  public:
   TextCacheLease() : cache_(shared()) {}
@@ -124,8 +124,9 @@ class TextCacheLease {
 
  private:
   static TextCache& shared() {
-    static TextCache* const cache = new TextCache;
-    return *cache;
+    TextCache*& texts = cached().texts;
+    if (texts == nullptr) texts = new TextCache;
+    return *texts;
   }
 
   TextCache& cache_;

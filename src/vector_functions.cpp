@@ -22,18 +22,6 @@ namespace plinth {
 
 namespace {
 
-Parameters<3> textgrid2vectors_parameters{{"file", "strict", "file_type"}};
-Parameters<3> textgrids2vectors_parameters{{"files", "strict", "file_type"}};
-Parameters<9> vectors2textgrid_parameters{{"tmins", "tmaxs", "labels", "tier_names", "is_intervals",
-                                           "tmin", "tmax", "output_file", "file_type"}};
-
-const Signature textgrid2vectors_signature =
-    textgrid2vectors_parameters.signature("textgrid2vectors");
-const Signature textgrids2vectors_signature =
-    textgrids2vectors_parameters.signature("textgrids2vectors");
-const Signature vectors2textgrid_signature =
-    vectors2textgrid_parameters.signature("vectors2textgrid");
-
 bool to_texts(PyObject* value, std::vector<std::string>& out) {
   return to_list(value, out, to_text);
 }
@@ -216,17 +204,12 @@ class Columns {
 
 }  // namespace
 
-bool intern_vector_signatures() {
-  return intern_names(textgrid2vectors_signature) && intern_names(textgrids2vectors_signature) &&
-         intern_names(vectors2textgrid_signature);
-}
-
 PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    const Signature& signature = textgrid2vectors_signature;
+    const Signature& signature = signatures::textgrid2vectors;
     std::string file, file_type;
     bool strict = false;
-    if (!read_arguments(signature, args, nargs, kwnames, file, to_text, strict, file_type)) {
+    if (!read_arguments(signature, args, nargs, kwnames, file, to_path, strict, file_type)) {
       return nullptr;
     }
     const auto grid = textgrid::read_view_from_file(file, strict, file_type, python_should_stop);
@@ -240,11 +223,11 @@ PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 
 PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    const Signature& signature = textgrids2vectors_signature;
+    const Signature& signature = signatures::textgrids2vectors;
     std::vector<std::string> files;
     std::string file_type;
     bool strict = false;
-    if (!read_arguments(signature, args, nargs, kwnames, files, to_texts, strict, file_type)) {
+    if (!read_arguments(signature, args, nargs, kwnames, files, to_paths, strict, file_type)) {
       return nullptr;
     }
     const GcPause pause;
@@ -261,8 +244,8 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
 
 PyObject* vectors2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    const Signature& signature = vectors2textgrid_signature;
-    PyObject* bound[9];
+    const Signature& signature = signatures::vectors2textgrid;
+    PyObject* bound[kMostParameters];
     if (!bind_arguments(signature, args, nargs, kwnames, bound)) return nullptr;
     textgrid::TextGridVectors columns;
     std::optional<double> tmin, tmax;
@@ -274,7 +257,7 @@ PyObject* vectors2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
         !convert_argument(signature, bound, 4, columns.is_intervals, to_flags) ||
         !convert_argument(signature, bound, 5, tmin, to_optional_number) ||
         !convert_argument(signature, bound, 6, tmax, to_optional_number) ||
-        !convert_argument(signature, bound, 7, output_file, to_text) ||
+        !convert_argument(signature, bound, 7, output_file, to_path) ||
         !convert_argument(signature, bound, 8, file_type, to_text)) {
       return nullptr;
     }

@@ -129,6 +129,74 @@ def test_paths_that_are_not_readable_files(tmp_path, file_type):
     assert_batches_hide(missing, False, file_type)
 
 
+def test_file_names_that_are_not_utf8(tmp_path):
+    # os.listdir gives such a name as a str with surrogate escapes; every
+    # function reads and writes the file it names, as Python's open does.
+    good = write(tmp_path, long_file(1, 1))
+    folder = os.fsencode(tmp_path)
+    data_name, vectors_name, missing = (
+        os.fsdecode(folder + name) for name in (b"/caf\xe9.TextGrid", b"/\xff.TextGrid", b"/\xe9")
+    )
+    data = plinth.textgrid2data(good, True, "auto")
+    vectors = [list(column) for column in plinth.textgrid2vectors(good, True, "auto")]
+    plinth.data2textgrid(data[2], None, None, data_name, "long")
+    plinth.vectors2textgrid(*vectors, None, None, vectors_name, "short")
+    assert sorted(os.listdir(folder)) == [b"bad.TextGrid", b"caf\xe9.TextGrid", b"\xff.TextGrid"]
+    for name in (data_name, vectors_name):
+        assert plinth.textgrid2data(name, True, "auto") == data
+        assert [list(c) for c in plinth.textgrid2vectors(name, True, "auto")] == vectors
+        assert len(plinth.textgrid2table(name)) == len(plinth.textgrid2table(pathlib.Path(good)))
+    assert plinth.textgrids2data([data_name, vectors_name], True, "auto") == [data, data]
+    assert len(plinth.textgrids2vectors([data_name, vectors_name], True, "auto")[0]) == 2
+    # Messages show the path as it was passed.
+    message = (
+        f"Failed to read TextGrid file {missing} because: No such file or directory (os error 2)"
+    )
+    with pytest.raises(FileNotFoundError) as caught:
+        plinth.textgrid2vectors(missing, True, "auto")
+    assert str(caught.value) == message
+    assert plinth.textgrids2table([data_name, missing]).failed == {1: message}
+
+
+def _raised_kind(call):
+    """Runs `call`, which must raise OSError, and raises a plain OSError
+    naming the type it raised (so that as_nobody can report it)."""
+    try:
+        call()
+    except OSError as error:
+        assert (error.errno, error.strerror, error.filename) == (None, None, None)
+        raise OSError(type(error).__name__) from None
+    raise AssertionError("no OSError")
+
+
+@pytest.mark.parametrize(
+    "read", [plinth.textgrid2data, plinth.textgrid2vectors, plinth.textgrid2table]
+)
+def test_errors_of_the_system_raise_their_subclass_of_oserror(tmp_path, open_dir, read):
+    inside_file = write(tmp_path, "x") + "/child.TextGrid"
+    locked = write(open_dir, long_file(1, 1))
+    os.chmod(locked, 0)
+    cases = [
+        (str(tmp_path), "auto", "IsADirectoryError"),
+        (str(tmp_path / "missing.TextGrid"), "long", "FileNotFoundError"),
+        ("", "short", "FileNotFoundError"),
+        (inside_file, "auto", "NotADirectoryError"),
+        # Failures that no system call reported stay plain OSError.
+        (write(tmp_path, b""), "auto", "OSError"),
+        (str(tmp_path / "missing.TextGrid"), "LONG", "OSError"),
+    ]
+    for path, file_type, kind in cases:
+        with pytest.raises(OSError) as caught:
+            _raised_kind(lambda: read(path, False, file_type))
+        assert str(caught.value) == kind, path
+    denied = lambda: _raised_kind(lambda: read(locked, False, "auto"))  # noqa: E731
+    if os.geteuid() == 0:
+        assert as_nobody(denied, "read") == "PermissionError"
+    else:
+        with pytest.raises(OSError, match="^PermissionError$"):
+            denied()
+
+
 def test_unknown_file_type_opens_nothing(tmp_path):
     assert read_error(str(tmp_path / "missing"), False, "LONG") == "Unknown file type: LONG"
     assert_batches_hide(str(tmp_path / "missing"), False, "")

@@ -1,16 +1,17 @@
 """Binding of call arguments to parameters, with CPython's own wording."""
 
+import inspect
+
 import pytest
 
 import plinth
 
+# The functions whose parameters are all required and positional-or-keyword.
 PARAMETERS = {
     "textgrid2vectors": ["file", "strict", "file_type"],
     "textgrids2vectors": ["files", "strict", "file_type"],
     "textgrid2data": ["file", "strict", "file_type"],
     "textgrids2data": ["files", "strict", "file_type"],
-    "textgrid2table": ["file", "strict", "file_type"],
-    "textgrids2table": ["files", "strict", "file_type"],
     "data2textgrid": ["data", "tmin", "tmax", "output_file", "file_type"],
     "vectors2textgrid": [
         "tmins",
@@ -141,3 +142,45 @@ def test_binding_fails_before_conversion():
     # A wrong-typed argument does not matter when the call does not bind.
     with pytest.raises(TypeError, match="takes 3 positional arguments"):
         plinth.textgrid2data(1, 2, 3, 4)
+
+
+def _twin(function):
+    """A Python function with the builtin's text signature: its binding errors
+    are the interpreter's own."""
+    namespace = {}
+    exec(f"def {function.__name__}{function.__text_signature__}: pass", namespace)
+    return namespace[function.__name__]
+
+
+def _call_shapes(function):
+    """Calls that fail to bind in one way each. Too many positional arguments
+    come with valid keywords only, since plinth counts them first."""
+    parameters = list(inspect.signature(function).parameters.values())
+    positional = [p.name for p in parameters if p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD]
+    keyword_only = [p.name for p in parameters if p.kind is inspect.Parameter.KEYWORD_ONLY]
+    shapes = [((None,) * n, {}) for n in range(len(positional) + 3)]
+    shapes += [
+        ((None,) * len(positional), {"path": None}),
+        ((None,), {positional[0]: None}),
+        ((), {name: None for name in positional[1:]}),
+        ((), {"nope": None}),
+    ]
+    shapes += [((None,) * (len(positional) + 1), {name: None}) for name in keyword_only]
+    shapes += [((None,), {"path": None, **{name: None for name in keyword_only}})]
+    return shapes
+
+
+@pytest.mark.parametrize("name", [*PARAMETERS, "textgrid2table", "textgrids2table"])
+def test_binding_messages_are_the_interpreters(name):
+    function = getattr(plinth, name)
+    twin = _twin(function)
+    compared = 0
+    for args, kwargs in _call_shapes(function):
+        try:
+            twin(*args, **kwargs)
+        except TypeError as expected:
+            with pytest.raises(TypeError) as info:
+                function(*args, **kwargs)
+            assert str(info.value) == str(expected), (args, kwargs)
+            compared += 1
+    assert compared >= 6

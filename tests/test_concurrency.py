@@ -328,14 +328,18 @@ GOOD = ([("t", True, [(0.0, 1.0, "a")])], None, None)
 @pytest.mark.parametrize("layout", ["long", "short"])
 def test_write_errors_carry_the_system_text(tmp_path, layout):
     cases = [
-        ("/dev/full", "No space left on device (os error 28)"),
-        (str(tmp_path), "Is a directory (os error 21)"),
-        (str(tmp_path / "no" / "such.TextGrid"), "No such file or directory (os error 2)"),
-        (str(tmp_path / "file") + "/child", "Not a directory (os error 20)"),
-        ("", "No such file or directory (os error 2)"),
+        ("/dev/full", "No space left on device (os error 28)", OSError),
+        (str(tmp_path), "Is a directory (os error 21)", IsADirectoryError),
+        (
+            str(tmp_path / "no" / "such.TextGrid"),
+            "No such file or directory (os error 2)",
+            FileNotFoundError,
+        ),
+        (str(tmp_path / "file") + "/child", "Not a directory (os error 20)", NotADirectoryError),
+        ("", "No such file or directory (os error 2)", FileNotFoundError),
     ]
     (tmp_path / "file").write_text("x")
-    for path, text in cases:
+    for path, text, kind in cases:
         for write in (
             lambda: plinth.data2textgrid(*GOOD, path, layout),
             lambda: plinth.vectors2textgrid(
@@ -345,6 +349,7 @@ def test_write_errors_carry_the_system_text(tmp_path, layout):
             with pytest.raises(OSError) as caught:
                 write()
             assert str(caught.value).endswith(text), (path, str(caught.value))
+            assert type(caught.value) is kind and caught.value.errno is None
             assert not str(caught.value).startswith("Failed to create TextGrid because: ")
     assert not (tmp_path / "no").exists()
 
@@ -355,7 +360,7 @@ def test_write_without_permission(open_dir):
     os.chmod(folder, 0o555)
     target = str(folder / "out.TextGrid")
     if os.geteuid() != 0:
-        with pytest.raises(OSError, match=r"Permission denied \(os error 13\)$"):
+        with pytest.raises(PermissionError, match=r"Permission denied \(os error 13\)$"):
             plinth.data2textgrid(*GOOD, target, "long")
         return
     message = as_nobody(lambda: plinth.data2textgrid(*GOOD, target, "long"), "written")

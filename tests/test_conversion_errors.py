@@ -79,10 +79,23 @@ def test_text_refused(value, type_name):
     assert str(info.value.__cause__) == f"'{type_name}' object cannot be cast as 'str'"
 
 
-def test_text_with_lone_surrogate_raises_unicode_error_unprefixed():
+@pytest.mark.parametrize(
+    "call",
+    [
+        # A path may hold the escapes of bytes that are not UTF-8 (U+DC80 to
+        # U+DCFF), as os.fsencode takes them; any other lone surrogate is no name.
+        lambda out: plinth.textgrid2data("bad\ud800", True, "auto"),
+        lambda out: plinth.textgrids2table(["bad\udfff"]),
+        lambda out: _data2textgrid(out, data=[("t", True, [(0.0, 1.0, "bad\udc80")])]),
+        lambda out: _vectors2textgrid(out, tier_names=["bad\udc80"]),
+    ],
+)
+def test_text_with_lone_surrogate_raises_unicode_error_unprefixed(tmp_path, call):
+    out = tmp_path / "out.TextGrid"
     with pytest.raises(UnicodeEncodeError) as info:
-        plinth.textgrid2data("bad\udc80", True, "auto")
+        call(out)
     assert "argument" not in str(info.value)
+    assert not out.exists()
 
 
 @pytest.mark.parametrize(

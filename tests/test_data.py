@@ -85,7 +85,7 @@ def test_missing_file_message(missing_file):
     )
     assert info.value.args == (str(info.value),)
     assert (info.value.errno, info.value.strerror, info.value.filename) == (None, None, None)
-    assert type(info.value) is OSError
+    assert type(info.value) is FileNotFoundError
 
 
 def test_path_shown_exactly_as_passed(sample_file, tmp_path):

@@ -24,6 +24,9 @@ CALLS = textwrap.dedent("""\
         pass
     except plinth.InternalError as fault:
         reveal_type(fault)
+    import pathlib
+    plinth.textgrids2table(pathlib.Path(p) for p in ["a.TextGrid"])
+    plinth.textgrid2table("a.TextGrid", encoding="latin-1")
 """)
 
 
@@ -59,4 +62,6 @@ def test_layout_words_are_checked(tmp_path):
         "expected \"Literal['long', 'short']\"  [arg-type]",
         '8: note: Revealed type is "str"',
         '12: note: Revealed type is "plinth.InternalError"',
+        '15: error: Argument "encoding" to "textgrid2table" has incompatible type '
+        "\"Literal['latin-1']\"; expected \"Literal['utf-8']\"  [arg-type]",
     ], result.stdout + result.stderr

@@ -1,6 +1,7 @@
 """Python module for TextGrid file manipulation."""
 
-from collections.abc import Sequence
+import os
+from collections.abc import Iterable, Sequence
 from typing import Any, Literal, SupportsFloat, SupportsIndex, Union, final
 
 import numpy as np
@@ -10,6 +11,12 @@ import numpy.typing as npt
 # "long" would give the short layout, so only the two exact words type-check.
 _ReadType = Literal["long", "short", "auto"]
 _WriteType = Literal["long", "short"]
+
+# What the table functions accept as a path; the other functions take str.
+_PathLike = Union[str, os.PathLike[str], os.PathLike[bytes]]
+
+# The encodings the table functions read.
+_Encoding = Literal["utf-8"]
 
 # What the module accepts where it reads a number, a flag or a text.
 _Number = Union[SupportsFloat, SupportsIndex]
@@ -83,5 +90,17 @@ class Table:
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> Any: ...
     def __arrow_c_schema__(self) -> Any: ...
 
-def textgrid2table(file: str, strict: _Flag, file_type: _ReadType) -> Table: ...
-def textgrids2table(files: Sequence[str], strict: _Flag, file_type: _ReadType) -> Table: ...
+def textgrid2table(
+    file: _PathLike,
+    strict: _Flag = False,
+    file_type: _ReadType = "auto",
+    *,
+    encoding: _Encoding = "utf-8",
+) -> Table: ...
+def textgrids2table(
+    files: Iterable[_PathLike],
+    strict: _Flag = False,
+    file_type: _ReadType = "auto",
+    *,
+    encoding: _Encoding = "utf-8",
+) -> Table: ...

@@ -229,6 +229,13 @@ TEST(arrow_export, requested_schemas_of_the_same_fields_fit) {
             prefix + "field 'tier' cannot be given as 'i' (dictionary)");
   EXPECT_EQ(check(*two_batch_table(), Requested("+s", own)),
             prefix + "it has 5 fields, the table 6");
+  // Malformed structures are refused, never followed.
+  Requested no_children("+s", own);
+  no_children.root.children = nullptr;
+  EXPECT_EQ(check(*table, no_children), prefix + "it has 5 fields but no children");
+  Requested no_format("+s", own);
+  no_format.root.format = nullptr;
+  EXPECT_EQ(check(*table, no_format), prefix + "it is (none), not a struct ('+s')");
 }
 
 }  // namespace

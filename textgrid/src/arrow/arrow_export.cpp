@@ -258,6 +258,13 @@ Status check_requested_schema(const ArrowTable& table, const ArrowSchema& reques
     return refuse(
         std::string("it is ").append(quoted(requested.format)).append(", not a struct ('+s')"));
   }
+  // A consumer's structure is not to be trusted: its children are read only
+  // where it holds as many as it says.
+  if (requested.n_children > 0 && requested.children == nullptr) {
+    return refuse(std::string("it has ")
+                      .append(std::to_string(requested.n_children))
+                      .append(" fields but no children"));
+  }
   const std::vector<Field> fields = fields_of(table);
   if (requested.n_children != static_cast<std::int64_t>(fields.size())) {
     return refuse(std::string("it has ")
