@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "base/cpus.hpp"
-#include "parallel/parallel_map.hpp"
 
 namespace textgrid::detail {
 

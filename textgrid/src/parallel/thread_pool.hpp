@@ -7,6 +7,13 @@
 #include <cstddef>
 #include <functional>
 
+namespace textgrid {
+
+// The smallest number of elements in a piece of parallel work.
+inline constexpr std::size_t PARALLEL_MIN_LEN = 20;
+
+}  // namespace textgrid
+
 namespace textgrid::detail {
 
 // The work of one call over an index range: runs elements [begin, end) in
