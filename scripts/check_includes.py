@@ -4,7 +4,9 @@ The core's folders are floors, from the bottom: base, parallel, text, model,
 formats, read, and on top write and arrow side by side. A unit (x.hpp with
 its x.cpp) may include units of its own folder and of the floors below it,
 never of a floor above nor of a folder beside it; and no units include each
-other, round any number of arrows. Prints each offending arrow and exits 1.
+other, round any number of arrows. A hook header (x_testing.hpp) is for the
+tests and benchmarks: only the source that defines its hooks, in its own
+folder, includes it. Prints each offending arrow and exits 1.
 
 With --map, prints the folders and their units with line counts instead.
 """
@@ -14,6 +16,7 @@ import sys
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent / "textgrid" / "src"
+MODULE = Path(__file__).resolve().parent.parent / "src"
 FLOORS = {
     "base": 0,
     "parallel": 1,
@@ -46,10 +49,20 @@ def read_units() -> tuple[dict[str, set[str]], dict[str, int], list[str]]:
         lines[unit] = lines.get(unit, 0) + text.count("\n")
         targets = arrows.setdefault(unit, set())
         for included in INCLUDE.findall(text):
+            if included.endswith("_testing.hpp") and not (
+                file.suffix == ".cpp" and included.split("/")[0] == unit.split("/")[0]
+            ):
+                problems.append(f'{name}: includes "{included}", a header for the tests only')
             if not (ROOT / included).is_file():
                 problems.append(f'{name}: includes "{included}", not a file of the core')
             elif unit_of(included) != unit:
                 targets.add(unit_of(included))
+    for file in sorted(MODULE.glob("*.[ch]pp")):
+        for included in INCLUDE.findall(file.read_text(encoding="utf-8")):
+            if included.endswith("_testing.hpp"):
+                problems.append(
+                    f'src/{file.name}: includes "{included}", a header for the tests only'
+                )
     return arrows, lines, problems
 
 
