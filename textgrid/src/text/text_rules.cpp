@@ -21,37 +21,22 @@ bool closes_quoted_text(std::string_view s) {
 
 // Copies `s` with every pair of double quotes turned into one.
 std::string collapse_quotes(std::string_view s) {
-  std::size_t quote = s.find('"');
-  if (quote == npos) return std::string(s);
-  std::string out;
-  out.reserve(s.size());
-  std::size_t from = 0;
-  while (quote != npos) {
-    out.append(s, from, quote + 1 - from);
-    from = quote + 1;
-    if (from < s.size() && s[from] == '"') ++from;
-    quote = s.find('"', from);
-  }
-  out.append(s, from);
+  std::string out(s);
+  out.resize(collapse_quotes_in_place(out.data(), out.size()).size());
   return out;
 }
 
-}  // namespace
-
-std::string_view collapse_quotes_in_place(char* first, std::size_t size) {
-  const void* quote = std::memchr(first, '"', size);
-  if (quote == nullptr) return std::string_view(first, size);
-  char* out = static_cast<char*>(const_cast<void*>(quote)) + 1;
-  const char* in = out;
-  const char* const end = first + size;
-  if (in != end && *in == '"') ++in;
-  while (in != end) {
-    const char c = *in++;
-    *out++ = c;
-    if (c == '"' && in != end && *in == '"') ++in;
-  }
-  return std::string_view(first, static_cast<std::size_t>(out - first));
+// The bytes of a single-line value that hold its text: for Praat's quoted
+// form, those after the opening quote up to the closing one (to the end when
+// it is unclosed), else the value whole; `quoted` tells which.
+std::string_view inside_quotes(std::string_view value, bool& quoted) {
+  quoted = !value.empty() && value.front() == '"';
+  if (!quoted) return value;
+  const std::string_view rest = value.substr(1);
+  return closes_quoted_text(rest) ? rest.substr(0, rest.size() - 1) : rest;
 }
+
+}  // namespace
 
 std::optional<std::pair<std::string_view, std::string_view>> parse_kv(std::string_view line) {
   const std::size_t eq = line.find('=');
@@ -154,10 +139,9 @@ std::size_t LineCursor::find_closing_line(std::size_t from, std::size_t& line_en
 }
 
 std::string_view LineCursor::locate_text(std::string_view value, bool& quoted) {
-  quoted = !value.empty() && value.front() == '"';
-  if (!quoted) return value;
-  const std::string_view rest = value.substr(1);
-  if (closes_quoted_text(rest)) return rest.substr(0, rest.size() - 1);
+  const std::string_view rest = inside_quotes(value, quoted);
+  // Unquoted, or quoted and closed on its own line (the closing quote left out).
+  if (!quoted || rest.size() + 1 < value.size()) return rest;
   // Only a view into this text can run on over its lines.
   const std::less_equal<const char*> before_or_at;
   const bool in_text = before_or_at(text_.data(), value.data()) &&
@@ -191,18 +175,32 @@ std::string_view LineCursor::take_text_in_place(std::string_view value) {
   return collapse_quotes_in_place(writable_ + (raw.data() - text_.data()), raw.size());
 }
 
+std::string_view collapse_quotes_in_place(char* first, std::size_t size) {
+  const void* quote = std::memchr(first, '"', size);
+  if (quote == nullptr) return std::string_view(first, size);
+  char* out = static_cast<char*>(const_cast<void*>(quote)) + 1;
+  const char* in = out;
+  const char* const end = first + size;
+  if (in != end && *in == '"') ++in;
+  while (in != end) {
+    const char c = *in++;
+    *out++ = c;
+    if (c == '"' && in != end && *in == '"') ++in;
+  }
+  return std::string_view(first, static_cast<std::size_t>(out - first));
+}
+
 std::string unquote(std::string_view value) {
-  if (value.empty() || value.front() != '"') return std::string(value);
-  const std::string_view rest = value.substr(1);
-  if (closes_quoted_text(rest)) return collapse_quotes(rest.substr(0, rest.size() - 1));
-  return collapse_quotes(rest);
+  bool quoted = false;
+  const std::string_view text = inside_quotes(value, quoted);
+  return quoted ? collapse_quotes(text) : std::string(text);
 }
 
 std::string_view unquote_in_place(char* value, std::size_t size) {
-  if (size == 0 || value[0] != '"') return std::string_view(value, size);
-  const std::string_view rest(value + 1, size - 1);
-  const std::size_t keep = closes_quoted_text(rest) ? rest.size() - 1 : rest.size();
-  return collapse_quotes_in_place(value + 1, keep);
+  bool quoted = false;
+  const std::string_view text = inside_quotes(std::string_view(value, size), quoted);
+  if (!quoted) return text;
+  return collapse_quotes_in_place(value + 1, text.size());
 }
 
 }  // namespace textgrid
