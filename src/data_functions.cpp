@@ -100,10 +100,6 @@ bool to_tiers(PyObject* value, std::vector<textgrid::TierData>& out) {
   return to_list(value, out, to_tier);
 }
 
-bool to_texts(PyObject* value, std::vector<std::string>& out) {
-  return to_list(value, out, to_text);
-}
-
 }  // namespace
 
 bool intern_data_signatures() {

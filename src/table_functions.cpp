@@ -21,10 +21,6 @@ Parameters<3> textgrids2table_parameters{{"files", "strict", "file_type"}};
 const Signature textgrid2table_signature = textgrid2table_parameters.signature("textgrid2table");
 const Signature textgrids2table_signature = textgrids2table_parameters.signature("textgrids2table");
 
-bool to_texts(PyObject* value, std::vector<std::string>& out) {
-  return to_list(value, out, to_text);
-}
-
 // {position: message} for the files that failed, in position order.
 PyObject* failed_files(const std::vector<std::string>& files,
                        const std::vector<textgrid::FileFailure>& failed) {

@@ -34,10 +34,6 @@ const Signature textgrids2vectors_signature =
 const Signature vectors2textgrid_signature =
     vectors2textgrid_parameters.signature("vectors2textgrid");
 
-bool to_texts(PyObject* value, std::vector<std::string>& out) {
-  return to_list(value, out, to_text);
-}
-
 // The tier of each entry: a str each, stored as an index into the names. An
 // entry that holds the same object as an earlier one that stored its name, or
 // the same text as the entry before it, reuses that name instead of copying it
