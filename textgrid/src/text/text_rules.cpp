@@ -26,14 +26,25 @@ std::string collapse_quotes(std::string_view s) {
   return out;
 }
 
-// The bytes of a single-line value that hold its text: for Praat's quoted
+// How a value on one line holds its text: whole, or in Praat's quoted form
+// closed on that line, or quoted and left open there.
+enum class Quoting { none, closed, open };
+
+// The bytes of a value that hold its text on its own line: for the quoted
 // form, those after the opening quote up to the closing one (to the end when
-// it is unclosed), else the value whole; `quoted` tells which.
-std::string_view inside_quotes(std::string_view value, bool& quoted) {
-  quoted = !value.empty() && value.front() == '"';
-  if (!quoted) return value;
+// it is left open), else the value whole.
+std::string_view inside_quotes(std::string_view value, Quoting& quoting) {
+  if (value.empty() || value.front() != '"') {
+    quoting = Quoting::none;
+    return value;
+  }
   const std::string_view rest = value.substr(1);
-  return closes_quoted_text(rest) ? rest.substr(0, rest.size() - 1) : rest;
+  if (closes_quoted_text(rest)) {
+    quoting = Quoting::closed;
+    return rest.substr(0, rest.size() - 1);
+  }
+  quoting = Quoting::open;
+  return rest;
 }
 
 }  // namespace
@@ -139,9 +150,10 @@ std::size_t LineCursor::find_closing_line(std::size_t from, std::size_t& line_en
 }
 
 std::string_view LineCursor::locate_text(std::string_view value, bool& quoted) {
-  const std::string_view rest = inside_quotes(value, quoted);
-  // Unquoted, or quoted and closed on its own line (the closing quote left out).
-  if (!quoted || rest.size() + 1 < value.size()) return rest;
+  Quoting quoting = Quoting::none;
+  const std::string_view rest = inside_quotes(value, quoting);
+  quoted = quoting != Quoting::none;
+  if (quoting != Quoting::open) return rest;
   // Only a view into this text can run on over its lines.
   const std::less_equal<const char*> before_or_at;
   const bool in_text = before_or_at(text_.data(), value.data()) &&
@@ -191,15 +203,15 @@ std::string_view collapse_quotes_in_place(char* first, std::size_t size) {
 }
 
 std::string unquote(std::string_view value) {
-  bool quoted = false;
-  const std::string_view text = inside_quotes(value, quoted);
-  return quoted ? collapse_quotes(text) : std::string(text);
+  Quoting quoting = Quoting::none;
+  const std::string_view text = inside_quotes(value, quoting);
+  return quoting == Quoting::none ? std::string(text) : collapse_quotes(text);
 }
 
 std::string_view unquote_in_place(char* value, std::size_t size) {
-  bool quoted = false;
-  const std::string_view text = inside_quotes(std::string_view(value, size), quoted);
-  if (!quoted) return text;
+  Quoting quoting = Quoting::none;
+  const std::string_view text = inside_quotes(std::string_view(value, size), quoting);
+  if (quoting == Quoting::none) return text;
   return collapse_quotes_in_place(value + 1, text.size());
 }
 
