@@ -16,7 +16,7 @@
 
 #include "arrow/arrow_table.hpp"
 #include "parallel/parallel_map.hpp"
-#include "parallel/thread_pool.hpp"
+#include "parallel/pool_testing.hpp"
 #include "read/read.hpp"
 
 namespace {

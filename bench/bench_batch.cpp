@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "model/converter.hpp"
-#include "parallel/thread_pool.hpp"
+#include "parallel/pool_testing.hpp"
 #include "read/read.hpp"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "model/textgrid.hpp"
-#include "parallel/thread_pool.hpp"
+#include "parallel/pool_testing.hpp"
 
 namespace {
 

@@ -102,9 +102,12 @@ run_python_suite() {
 }
 
 # Fails when a C++ or Python file differs from the layout that .clang-format
-# and ruff's settings in pyproject.toml give it; `clang-format -i` and
-# `ruff format` put it right. ruff runs from a venv of its own.
+# and ruff's settings in pyproject.toml give it (`clang-format -i` and
+# `ruff format` put it right; ruff runs from a venv of its own), or when an
+# include arrow of the core runs against its folders' order or closes a loop
+# (scripts/check_includes.py names the arrow; --map shows the folders).
 check_layout() {
+  python3 scripts/check_includes.py
   git ls-files -z '*.cpp' '*.hpp' '*.h' | xargs -0 clang-format --dry-run --Werror
   make_venv .venv-layout python3 "ruff==0.17.6"
   .venv-layout/bin/ruff format --check --quiet .

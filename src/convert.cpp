@@ -223,6 +223,10 @@ PyObject* as_sequence(PyObject* value) {
   return PySequence_Fast(value, "object is not iterable");
 }
 
+bool to_texts(PyObject* value, std::vector<std::string>& out) {
+  return to_list(value, out, to_text);
+}
+
 bool argument_failed(const Signature& signature, Py_ssize_t index) {
   if (!PyErr_Occurred() || !PyErr_ExceptionMatches(PyExc_TypeError)) return false;
   Ref first(take_exception());

@@ -71,6 +71,9 @@ bool to_list(PyObject* value, std::vector<T>& out, Convert convert) {
   return true;
 }
 
+// list of text: every element a str, as UTF-8, in order.
+bool to_texts(PyObject* value, std::vector<std::string>& out);
+
 // A one-dimensional buffer of native doubles (format "d") or of bools
 // (format "?"), such as a NumPy float64 or bool array, read without making an
 // object per element. Returns false and leaves `out` alone when `value` has

@@ -22,10 +22,6 @@ namespace plinth {
 
 namespace {
 
-bool to_texts(PyObject* value, std::vector<std::string>& out) {
-  return to_list(value, out, to_text);
-}
-
 // The tier of each entry: a str each, stored as an index into the names. An
 // entry that holds the same object as an earlier one that stored its name, or
 // the same text as the entry before it, reuses that name instead of copying it

@@ -7,7 +7,7 @@
 
 #include "arrow/arrow_table.hpp"
 #include "model/converter.hpp"
-#include "parallel/thread_pool.hpp"
+#include "parallel/pool_testing.hpp"
 #include "read/read.hpp"
 #include "test_files.hpp"
 

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "parallel/thread_pool.hpp"
+#include "parallel/pool_testing.hpp"
 #include "read/read.hpp"
 #include "test_files.hpp"
 

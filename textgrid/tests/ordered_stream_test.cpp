@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "base/cpus.hpp"
-#include "parallel/thread_pool.hpp"
+#include "parallel/pool_testing.hpp"
 
 namespace textgrid {
 namespace {

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "base/cpus.hpp"
+#include "parallel/pool_testing.hpp"
 #include "parallel/thread_pool.hpp"
 
 namespace textgrid {

@@ -76,6 +76,8 @@ class unquote_single_line : public ::testing::TestWithParam<UnquoteCase> {};
 
 TEST_P(unquote_single_line, praat_doubled_quotes) {
   EXPECT_EQ(unquote(GetParam().value), GetParam().text);
+  std::string bytes = GetParam().value;
+  EXPECT_EQ(unquote_in_place(bytes.data(), bytes.size()), GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -19,7 +19,7 @@
 
 #include "base/cpus.hpp"
 #include "model/textgrid.hpp"
-#include "parallel/thread_pool.hpp"
+#include "parallel/pool_testing.hpp"
 #include "text/number_format.hpp"
 #include "write/file_output.hpp"
 

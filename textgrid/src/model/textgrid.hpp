@@ -1,6 +1,7 @@
-// The annotation records and their validation rules. Records are plain values:
-// a TextGrid owns its tiers, a Tier its items; nothing is shared, nothing is
-// mutated on read, so worker threads may read one tier's items at once.
+// The annotation records, plain values: a TextGrid owns its tiers, a Tier its
+// items; nothing is shared, nothing is mutated on read, so worker threads may
+// read one tier's items at once. Their validation rules, which the reader's
+// view shares, are in checks.hpp.
 #pragma once
 
 #include <cstddef>
@@ -11,14 +12,12 @@
 
 #include "base/error.hpp"
 #include "base/interrupt.hpp"
+#include "model/checks.hpp"
 
 namespace textgrid {
 
 struct TextGridData;
 struct TextGridVectors;
-
-// Every comparison between two times allows this much, in seconds.
-inline constexpr double kTimeTolerance = 0.000001;
 
 struct Item {
   double tmin = 0.0;
@@ -79,11 +78,5 @@ struct TextGrid {
   // copied, a tier's name once. Calling thread only. Cannot fail.
   TextGridVectors to_vectors() const;
 };
-
-// Fails with "Time bounds should be non-negative in <context>" when
-// tmin < 0 or tmax <= 0, else with "tmin should be less than tmax in
-// <context>" when tmax - tmin <= 0.000001. NaN never fails. Allocates only on
-// failure.
-Status assert_valid_time_bounds(double tmin, double tmax, std::string_view context);
 
 }  // namespace textgrid

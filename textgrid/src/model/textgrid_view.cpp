@@ -5,6 +5,14 @@
 
 namespace textgrid {
 
+Status TierView::assert_valid() const {
+  return detail::check_tier(*this);
+}
+
+Status TextGridView::assert_valid() const {
+  return detail::check_grid(*this);
+}
+
 TextGrid TextGridView::to_textgrid() const {
   TextGrid grid;
   grid.name = name;

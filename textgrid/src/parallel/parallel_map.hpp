@@ -13,9 +13,6 @@
 
 namespace textgrid {
 
-// The smallest number of elements in a piece of parallel work.
-inline constexpr std::size_t PARALLEL_MIN_LEN = 20;
-
 namespace detail {
 template <class F, class T>
 decltype(auto) invoke_element(F& fn, T& element, std::size_t index) {

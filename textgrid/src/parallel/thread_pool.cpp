@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "base/cpus.hpp"
-#include "parallel/parallel_map.hpp"
+#include "parallel/pool_testing.hpp"
 
 namespace textgrid::detail {
 

@@ -7,6 +7,13 @@
 #include <cstddef>
 #include <functional>
 
+namespace textgrid {
+
+// The smallest number of elements in a piece of parallel work.
+inline constexpr std::size_t PARALLEL_MIN_LEN = 20;
+
+}  // namespace textgrid
+
 namespace textgrid::detail {
 
 // The work of one call over an index range: runs elements [begin, end) in
@@ -65,19 +72,5 @@ bool may_split_reads();
 // available_cpus(); less when the system lets fewer threads start (0 when it
 // lets none: every call then runs on its calling thread).
 std::size_t thread_pool_workers();
-
-// Test and benchmark hook: stops and joins the current pool (it must be idle)
-// and starts a new one with `workers` threads (0: the default count).
-void reset_thread_pool_for_testing(std::size_t workers);
-
-// Test hook: pools started from now on fail to start any worker after the
-// first `starts`, as under a process limit. SIZE_MAX lifts the limit.
-void limit_thread_starts_for_testing(std::size_t starts);
-
-// Test hook: while set, every piece that is run (including a whole list that is
-// run uncut on the calling thread) is reported, from the thread that runs it,
-// before its elements. nullptr turns it off.
-using PieceObserver = void (*)(std::size_t begin, std::size_t end);
-void set_piece_observer_for_testing(PieceObserver observer);
 
 }  // namespace textgrid::detail

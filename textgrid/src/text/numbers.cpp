@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "text/eisel_lemire.hpp"
-#include "text/text_rules.hpp"
+#include "text/trim.hpp"
 
 namespace textgrid {
 

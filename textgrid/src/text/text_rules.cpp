@@ -10,43 +10,6 @@ namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
 
-inline unsigned char byte_at(std::string_view s, std::size_t i) {
-  return static_cast<unsigned char>(s[i]);
-}
-
-// Length of the White_Space character that begins `s`, or 0.
-std::size_t space_at_start(std::string_view s) {
-  if (s.empty()) return 0;
-  const unsigned char c = byte_at(s, 0);
-  if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
-  if (c < 0xC2 || s.size() < 2) return 0;
-  const unsigned char c1 = byte_at(s, 1);
-  if (c == 0xC2) return (c1 == 0x85 || c1 == 0xA0) ? 2 : 0;
-  if (s.size() < 3) return 0;
-  const unsigned char c2 = byte_at(s, 2);
-  if (c == 0xE1) return (c1 == 0x9A && c2 == 0x80) ? 3 : 0;
-  if (c == 0xE2) {
-    if (c1 == 0x80 && (c2 <= 0x8A || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF) && c2 >= 0x80) {
-      return 3;
-    }
-    return (c1 == 0x81 && c2 == 0x9F) ? 3 : 0;
-  }
-  if (c == 0xE3) return (c1 == 0x80 && c2 == 0x80) ? 3 : 0;
-  return 0;
-}
-
-// Length of the White_Space character that ends `s`, or 0.
-std::size_t space_at_end(std::string_view s) {
-  const std::size_t n = s.size();
-  if (n == 0) return 0;
-  const unsigned char c = byte_at(s, n - 1);
-  if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
-  if (c < 0x80 || n < 2) return 0;
-  if (byte_at(s, n - 2) == 0xC2) return (c == 0x85 || c == 0xA0) ? 2 : 0;
-  if (n < 3) return 0;
-  return space_at_start(s.substr(n - 3)) == 3 ? 3 : 0;
-}
-
 // Whether `s`, the text after an opening quote or a later line of a quoted
 // text, ends that text: in Praat's convention, when it ends in an odd number
 // of quotes (a pair inside the text stands for one quote).
@@ -58,49 +21,33 @@ bool closes_quoted_text(std::string_view s) {
 
 // Copies `s` with every pair of double quotes turned into one.
 std::string collapse_quotes(std::string_view s) {
-  std::size_t quote = s.find('"');
-  if (quote == npos) return std::string(s);
-  std::string out;
-  out.reserve(s.size());
-  std::size_t from = 0;
-  while (quote != npos) {
-    out.append(s, from, quote + 1 - from);
-    from = quote + 1;
-    if (from < s.size() && s[from] == '"') ++from;
-    quote = s.find('"', from);
-  }
-  out.append(s, from);
+  std::string out(s);
+  out.resize(collapse_quotes_in_place(out.data(), out.size()).size());
   return out;
 }
 
-}  // namespace
+// How a value on one line holds its text: whole, or in Praat's quoted form
+// closed on that line, or quoted and left open there.
+enum class Quoting { none, closed, open };
 
-std::string_view collapse_quotes_in_place(char* first, std::size_t size) {
-  const void* quote = std::memchr(first, '"', size);
-  if (quote == nullptr) return std::string_view(first, size);
-  char* out = static_cast<char*>(const_cast<void*>(quote)) + 1;
-  const char* in = out;
-  const char* const end = first + size;
-  if (in != end && *in == '"') ++in;
-  while (in != end) {
-    const char c = *in++;
-    *out++ = c;
-    if (c == '"' && in != end && *in == '"') ++in;
+// The bytes of a value that hold its text on its own line: for the quoted
+// form, those after the opening quote up to the closing one (to the end when
+// it is left open), else the value whole.
+std::string_view inside_quotes(std::string_view value, Quoting& quoting) {
+  if (value.empty() || value.front() != '"') {
+    quoting = Quoting::none;
+    return value;
   }
-  return std::string_view(first, static_cast<std::size_t>(out - first));
+  const std::string_view rest = value.substr(1);
+  if (closes_quoted_text(rest)) {
+    quoting = Quoting::closed;
+    return rest.substr(0, rest.size() - 1);
+  }
+  quoting = Quoting::open;
+  return rest;
 }
 
-std::string_view detail::trim_start_unicode(std::string_view s) {
-  // space_at_start knows the ASCII blanks too: no call back into trim_start,
-  // so alternating blanks cannot deepen the stack.
-  while (const std::size_t n = space_at_start(s)) s.remove_prefix(n);
-  return s;
-}
-
-std::string_view detail::trim_end_unicode(std::string_view s) {
-  while (const std::size_t n = space_at_end(s)) s.remove_suffix(n);
-  return s;
-}
+}  // namespace
 
 std::optional<std::pair<std::string_view, std::string_view>> parse_kv(std::string_view line) {
   const std::size_t eq = line.find('=');
@@ -203,10 +150,10 @@ std::size_t LineCursor::find_closing_line(std::size_t from, std::size_t& line_en
 }
 
 std::string_view LineCursor::locate_text(std::string_view value, bool& quoted) {
-  quoted = !value.empty() && value.front() == '"';
-  if (!quoted) return value;
-  const std::string_view rest = value.substr(1);
-  if (closes_quoted_text(rest)) return rest.substr(0, rest.size() - 1);
+  Quoting quoting = Quoting::none;
+  const std::string_view rest = inside_quotes(value, quoting);
+  quoted = quoting != Quoting::none;
+  if (quoting != Quoting::open) return rest;
   // Only a view into this text can run on over its lines.
   const std::less_equal<const char*> before_or_at;
   const bool in_text = before_or_at(text_.data(), value.data()) &&
@@ -240,18 +187,32 @@ std::string_view LineCursor::take_text_in_place(std::string_view value) {
   return collapse_quotes_in_place(writable_ + (raw.data() - text_.data()), raw.size());
 }
 
+std::string_view collapse_quotes_in_place(char* first, std::size_t size) {
+  const void* quote = std::memchr(first, '"', size);
+  if (quote == nullptr) return std::string_view(first, size);
+  char* out = static_cast<char*>(const_cast<void*>(quote)) + 1;
+  const char* in = out;
+  const char* const end = first + size;
+  if (in != end && *in == '"') ++in;
+  while (in != end) {
+    const char c = *in++;
+    *out++ = c;
+    if (c == '"' && in != end && *in == '"') ++in;
+  }
+  return std::string_view(first, static_cast<std::size_t>(out - first));
+}
+
 std::string unquote(std::string_view value) {
-  if (value.empty() || value.front() != '"') return std::string(value);
-  const std::string_view rest = value.substr(1);
-  if (closes_quoted_text(rest)) return collapse_quotes(rest.substr(0, rest.size() - 1));
-  return collapse_quotes(rest);
+  Quoting quoting = Quoting::none;
+  const std::string_view text = inside_quotes(value, quoting);
+  return quoting == Quoting::none ? std::string(text) : collapse_quotes(text);
 }
 
 std::string_view unquote_in_place(char* value, std::size_t size) {
-  if (size == 0 || value[0] != '"') return std::string_view(value, size);
-  const std::string_view rest(value + 1, size - 1);
-  const std::size_t keep = closes_quoted_text(rest) ? rest.size() - 1 : rest.size();
-  return collapse_quotes_in_place(value + 1, keep);
+  Quoting quoting = Quoting::none;
+  const std::string_view text = inside_quotes(std::string_view(value, size), quoting);
+  if (quoting == Quoting::none) return text;
+  return collapse_quotes_in_place(value + 1, text.size());
 }
 
 }  // namespace textgrid

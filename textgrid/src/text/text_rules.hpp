@@ -1,10 +1,10 @@
 // Lines and quoting, the text-reading rules that every reader shares: line
-// splitting and trimming, "key = value" lines, unquoting in Praat's
-// convention (texts over several lines included), the layout marker and the
-// name from the path. Everything here works on views into one text held
-// whole in memory. The whole-file read (text_input.hpp) and the number
-// conversions (numbers.hpp) are the other two rule units; this header brings
-// them along, so a reader needs one include.
+// splitting, "key = value" lines, unquoting in Praat's convention (texts over
+// several lines included), the layout marker and the name from the path.
+// Everything here works on views into one text held whole in memory. The
+// whole-file read (text_input.hpp), the trims (trim.hpp) and the number
+// conversions (numbers.hpp) are the other rule units; this header brings them
+// along, so a reader needs one include.
 #pragma once
 
 #include <bit>
@@ -19,22 +19,11 @@
 #include "base/error.hpp"
 #include "text/numbers.hpp"
 #include "text/text_input.hpp"
+#include "text/trim.hpp"
 
 namespace textgrid {
 
 namespace detail {
-// The slow paths of the trims, for a view that begins (ends) with a byte
-// outside ASCII.
-std::string_view trim_start_unicode(std::string_view s);
-std::string_view trim_end_unicode(std::string_view s);
-
-// Tab, line feed, vertical tab, form feed, carriage return and space, by
-// one shift of a mask.
-inline bool is_ascii_space(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u <= ' ' && ((0x100003E00ULL >> u) & 1) != 0;
-}
-
 // Returns the first byte at or after `p` that is not a space, or `end`:
 // indentation goes eight bytes at a time.
 inline const char* skip_spaces(const char* p, const char* end) {
@@ -53,32 +42,6 @@ inline const char* skip_spaces(const char* p, const char* end) {
   return p;
 }
 }  // namespace detail
-
-// Returns `s` without the Unicode White_Space characters at its start. No
-// allocation; any bytes are safe. Inline: every line and value passes here.
-inline std::string_view trim_start(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size() && detail::is_ascii_space(s[i])) ++i;
-  s.remove_prefix(i);
-  if (!s.empty() && static_cast<unsigned char>(s.front()) >= 0xC2) {
-    return detail::trim_start_unicode(s);
-  }
-  return s;
-}
-
-// Returns `s` without the Unicode White_Space characters at its end.
-inline std::string_view trim_end(std::string_view s) {
-  std::size_t n = s.size();
-  while (n > 0 && detail::is_ascii_space(s[n - 1])) --n;
-  s = s.substr(0, n);
-  if (n > 0 && static_cast<unsigned char>(s.back()) >= 0x80) return detail::trim_end_unicode(s);
-  return s;
-}
-
-// Returns `s` without the Unicode White_Space characters at both ends.
-inline std::string_view trim(std::string_view s) {
-  return trim_end(trim_start(s));
-}
 
 // Splits a line at its first "=" into the trimmed key and the trimmed value;
 // nothing when the line holds no "=". Views into `line`, no allocation.

@@ -17,20 +17,6 @@
 
 namespace textgrid {
 
-void append_quoted_body(std::string& out, std::string_view text) {
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t quote = text.find('"', start);
-    if (quote == std::string_view::npos) {
-      out.append(text.substr(start));
-      return;
-    }
-    out.append(text.substr(start, quote + 1 - start));
-    out += '"';
-    start = quote + 1;
-  }
-}
-
 namespace {
 
 // The item forms of the two layouts, each a fixed frame around an index (long
@@ -47,8 +33,24 @@ constexpr std::string_view kPointNumber{"]:\r\n            number = "};
 constexpr std::string_view kPointMark{" \r\n            mark = \""};
 constexpr std::size_t kCountBound = 20;  // any 64-bit count
 
+// The size of `text` once put_quoted has doubled its quotes.
 std::size_t quoted_size(std::string_view text) {
   return text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '"'));
+}
+
+// Writes `text` at `out` with every double quote doubled, as Praat writes a
+// quoted text, and returns the end; `out` has quoted_size(text) bytes of room.
+inline char* put_quoted(char* out, std::string_view text) {
+  while (const void* quote = std::memchr(text.data(), '"', text.size())) {
+    const std::size_t upto =
+        static_cast<std::size_t>(static_cast<const char*>(quote) - text.data()) + 1;
+    std::memcpy(out, text.data(), upto);
+    out += upto;
+    *out++ = '"';
+    text.remove_prefix(upto);
+  }
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
 }
 
 // A write position in a buffer that the bounds below have sized.
@@ -61,16 +63,7 @@ struct Cursor {
   }
   void time(double value) { at = put_time(at, value); }
   void count(std::size_t value) { at = std::to_chars(at, at + kCountBound, value).ptr; }
-  void quoted(std::string_view text) {
-    while (const void* quote = std::memchr(text.data(), '"', text.size())) {
-      const std::size_t upto =
-          static_cast<std::size_t>(static_cast<const char*>(quote) - text.data()) + 1;
-      put(text.substr(0, upto));
-      *at++ = '"';
-      text.remove_prefix(upto);
-    }
-    put(text);
-  }
+  void quoted(std::string_view text) { at = put_quoted(at, text); }
 };
 
 // The room the items need: their frames, labels and the bounds of their times.
@@ -371,6 +364,13 @@ std::vector<TierText> tier_texts(const TextGrid& grid, bool long_layout) {
 }
 
 }  // namespace
+
+void append_quoted_body(std::string& out, std::string_view text) {
+  const std::size_t from = out.size();
+  out.resize_and_overwrite(from + quoted_size(text), [&](char* data, std::size_t) {
+    return static_cast<std::size_t>(put_quoted(data + from, text) - data);
+  });
+}
 
 std::string Tier::to_long_textgrid_string(std::size_t position) const {
   std::vector<TierText> parts;
