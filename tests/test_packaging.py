@@ -62,7 +62,7 @@ def _build(kind: str, tmp_path_factory) -> pathlib.Path:
 def sdist_names(tmp_path_factory):
     with tarfile.open(_build("sdist", tmp_path_factory)) as archive:
         names = archive.getnames()
-    prefix = f"plinth-{plinth.__version__}/"
+    prefix = f"plinth_textgrid-{plinth.__version__}/"
     assert all(name.startswith(prefix) or name + "/" == prefix for name in names)
     return {name[len(prefix) :] for name in names if name.startswith(prefix)}
 
@@ -87,7 +87,7 @@ def test_sdist_holds_the_sources_and_tests_only(sdist_names):
 
 def test_wheel_holds_the_module_stubs_and_license(wheel_path):
     version = plinth.__version__
-    info = f"plinth-{version}.dist-info"
+    info = f"plinth_textgrid-{version}.dist-info"
     with zipfile.ZipFile(wheel_path) as archive:
         names = set(archive.namelist())
         metadata = email.parser.Parser().parsestr(archive.read(f"{info}/METADATA").decode())
@@ -102,7 +102,7 @@ def test_wheel_holds_the_module_stubs_and_license(wheel_path):
             f"{info}/licenses/LICENSE",
         }
         assert archive.read(f"{info}/licenses/LICENSE") == (ROOT / "LICENSE").read_bytes()
-    assert (metadata["Name"], metadata["Version"]) == ("plinth", version)
+    assert (metadata["Name"], metadata["Version"]) == ("plinth-textgrid", version)
     needs = [line for line in metadata.get_all("Requires-Dist") if "extra ==" not in line]
     assert needs == ["numpy>=1.21"]
     assert metadata["Description-Content-Type"] == "text/markdown"
