@@ -2,15 +2,17 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdint>
 #include <optional>
-#include <random>
 #include <vector>
 
 namespace textgrid {
@@ -144,6 +146,24 @@ Status write_in_place(const std::string& path, std::span<const std::string_view>
   // A failing close is not reported: the bytes are out.
 }
 
+// Numbers for the names of temporary files: splitmix64 from a seed of the
+// kernel's (or the clock's, if that fails). Not std::random_device nor the
+// standard engines: their library code would tie a wheel to a newer C library.
+std::uint64_t next_random() {
+  thread_local std::uint64_t state = [] {
+    std::uint64_t seed = 0;
+    if (::getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed)) {
+      seed =
+          static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+    return seed;
+  }();
+  std::uint64_t z = (state += 0x9e3779b97f4a7c15u);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
+  return z ^ (z >> 31);
+}
+
 // Creates a new temporary file beside `target`, named after it. Returns its
 // descriptor and sets `name`, or -1 with errno set.
 int create_temporary(const std::string& target, std::string& name) {
@@ -151,11 +171,10 @@ int create_temporary(const std::string& target, std::string& name) {
   const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   // Short enough for any file system's name limit whatever the target's.
   const std::string base = target.substr(slash == std::string::npos ? 0 : slash + 1, 200);
-  thread_local std::mt19937_64 random{std::random_device{}()};
   static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string suffix(8, '0');
-    for (char& c : suffix) c = kDigits[random() % 36];
+    for (char& c : suffix) c = kDigits[next_random() % 36];
     name = directory + "." + base + "." + suffix + ".tmp";
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
