@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace textgrid {
 
@@ -33,6 +34,18 @@ struct EncodedBatch {
 };
 static_assert(sizeof(TableBatch) == sizeof(EncodedBatch),
               "a member added to TableBatch must be encoded in table_bytes.cpp");
+
+// And those of ArrowTable; `failed` is left out (a pickled plinth.Table carries
+// its failures as the dict it shows).
+struct EncodedTable {
+  bool has_file_ids;
+  bool large_labels;
+  std::size_t file_count;
+  std::vector<TableBatch> batches;
+  std::vector<FileFailure> failed;
+};
+static_assert(sizeof(ArrowTable) == sizeof(EncodedTable),
+              "a member added to ArrowTable must be encoded in table_bytes.cpp");
 
 template <class Batch>
 auto buffers_of(Batch& batch) {
