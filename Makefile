@@ -1,5 +1,5 @@
 # Convenience targets; each is one of the project's scripts.
-.PHONY: demo test test-extended bench
+.PHONY: demo test test-extended bench wheels
 demo:
 	bash scripts/demo.sh
 test:
@@ -8,3 +8,5 @@ test-extended:
 	bash scripts/test-extended.sh
 bench:
 	bash bench/run.sh
+wheels:
+	bash scripts/build-wheels.sh

@@ -45,7 +45,7 @@ build_wheel() {
   mkdir -p "$out"
   "$venv/bin/python" -m pip wheel -q --disable-pip-version-check --no-build-isolation --no-deps \
     -w "$out" "$@" . >&2
-  ls "$out"/plinth-*.whl
+  ls "$out"/plinth_textgrid-*.whl
 }
 
 # Makes the test venv $1 with interpreter $2 and NumPy $3 and what the tests
@@ -71,7 +71,7 @@ prepare_python_suite() {
     echo "$log" >&2
     return 1
   fi
-  sdist=$(ls "$PWD/build/sdist/${venv#.}"/plinth-*.tar.gz)
+  sdist=$(ls "$PWD/build/sdist/${venv#.}"/plinth_textgrid-*.tar.gz)
 }
 
 # Runs the pytest suite (without the slow cases) from inside tests/, so the

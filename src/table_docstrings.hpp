@@ -13,7 +13,11 @@ inline constexpr const char table[] =
     "without a copy; pandas gets it through pyarrow (`pyarrow.table(t).to_pandas()`).\n"
     "It can be exported any number of times; the buffers live until the table and\n"
     "every consumer that took them have let go. `len(t)` is the number of rows.\n"
-    "Tables are made by plinth only, never by calling the type.";
+    "Tables are made by plinth only, never by calling the type.\n"
+    "\n"
+    "A table pickles with its buffers as bytes (no pyarrow needed on either side),\n"
+    "so multiprocessing and Dask can return it. `str(t)` and `print(t)` show its\n"
+    "counts, its schema and its first rows, as IPython and notebooks do.";
 
 inline constexpr const char arrow_c_stream[] =
     "__arrow_c_stream__($self, /, requested_schema=None)\n"
@@ -40,5 +44,31 @@ inline constexpr const char failed[] =
     "The files of `textgrids2table` that could not be read: a new dict from each\n"
     "one's position in `files` to the message `textgrid2table` would raise for it\n"
     "(empty for `textgrid2table`).";
+
+inline constexpr const char reduce[] =
+    "__reduce__($self, /)\n"
+    "--\n"
+    "\n"
+    "Return what pickle needs to make the table again: its buffers as one bytes\n"
+    "object and a copy of `failed`.";
+
+inline constexpr const char from_pickle[] =
+    "_from_pickle($type, data, failed, /)\n"
+    "--\n"
+    "\n"
+    "Make the table that `__reduce__` gave `data` and `failed` for (pickle calls\n"
+    "it). Bytes that `__reduce__` did not give raise ValueError.";
+
+inline constexpr const char repr_html[] =
+    "_repr_html_($self, /)\n"
+    "--\n"
+    "\n"
+    "Return the table's counts, schema and first rows as HTML, for notebooks.";
+
+inline constexpr const char repr_pretty[] =
+    "_repr_pretty_($self, printer, cycle, /)\n"
+    "--\n"
+    "\n"
+    "Give IPython's printer the text of `str(table)`.";
 
 }  // namespace plinth::docs

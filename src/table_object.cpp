@@ -2,9 +2,13 @@
 
 #include <cstddef>
 #include <new>
+#include <span>
+#include <string>
 #include <utility>
 
 #include "arrow/arrow_export.hpp"
+#include "arrow/table_bytes.hpp"
+#include "arrow/table_preview.hpp"
 #include "errors.hpp"
 #include "table_docstrings.hpp"
 
@@ -14,6 +18,7 @@ namespace {
 
 constexpr const char kSchemaCapsule[] = "arrow_schema";
 constexpr const char kStreamCapsule[] = "arrow_array_stream";
+constexpr std::size_t kPreviewRows = 5;
 
 struct TableObject {
   PyObject_HEAD
@@ -49,6 +54,112 @@ PyObject* table_repr(PyObject* self) {
   return PyUnicode_FromFormat("<plinth.Table: %zd rows, %zd batches, %zd failed>", table->rows,
                               static_cast<Py_ssize_t>(table->table->batches.size()),
                               PyDict_GET_SIZE(table->failed));
+}
+
+// True when a method of two arguments got two; else false with TypeError set.
+bool takes_two(const char* name, Py_ssize_t nargs) {
+  if (nargs == 2) return true;
+  PyErr_Format(PyExc_TypeError, "%s expected 2 arguments, got %zd", name, nargs);
+  return false;
+}
+
+// A buffer taken from an object, given back whatever happens.
+struct Buffer {
+  Py_buffer view{};
+  bool held = false;
+  Buffer() = default;
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  ~Buffer() {
+    if (held) PyBuffer_Release(&view);
+  }
+};
+
+// The table's counts, schema and first rows, as text or as HTML.
+PyObject* table_preview(PyObject* self, bool html) {
+  return guarded([&]() -> PyObject* {
+    const TableObject* table = as_table(self);
+    const textgrid::TablePreview preview = textgrid::preview_table(
+        table->table, static_cast<std::size_t>(PyDict_GET_SIZE(table->failed)), kPreviewRows);
+    const std::string text =
+        html ? textgrid::preview_html(preview) : textgrid::preview_text(preview);
+    // Labels are UTF-8 as read; bytes given to _from_pickle need not be.
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  });
+}
+
+PyObject* table_str(PyObject* self) {
+  return table_preview(self, false);
+}
+
+PyObject* table_repr_html(PyObject* self, PyObject*) {
+  return table_preview(self, true);
+}
+
+PyObject* table_repr_pretty(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  if (!takes_two("_repr_pretty_", nargs)) return nullptr;
+  Ref text(table_preview(self, false));
+  if (!text) return nullptr;
+  Ref done(PyObject_CallMethod(args[0], "text", "O", text.get()));
+  if (!done) return nullptr;
+  Py_RETURN_NONE;
+}
+
+// (Table._from_pickle, (bytes of the buffers, copy of failed)).
+PyObject* table_reduce(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    const TableObject* table = as_table(self);
+    const std::size_t size = textgrid::encoded_size(*table->table);
+    Ref data(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+    if (!data) return nullptr;
+    textgrid::encode_table(
+        *table->table,
+        std::span(reinterpret_cast<std::byte*>(PyBytes_AS_STRING(data.get())), size));
+    Ref failed(PyDict_Copy(table->failed));
+    if (!failed) return nullptr;
+    Ref make(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_from_pickle"));
+    if (!make) return nullptr;
+    return Py_BuildValue("(O(OO))", make.get(), data.get(), failed.get());
+  });
+}
+
+// True when `failed` maps positions below `files` to messages; else false
+// with TypeError set.
+bool check_failed(PyObject* failed, std::size_t files) {
+  bool fits = PyDict_Check(failed);
+  Py_ssize_t at = 0;
+  PyObject* position = nullptr;  // borrowed
+  PyObject* message = nullptr;   // borrowed
+  while (fits && PyDict_Next(failed, &at, &position, &message)) {
+    const std::size_t value = PyLong_Check(position) ? PyLong_AsSize_t(position) : files;
+    if (value == static_cast<std::size_t>(-1)) PyErr_Clear();
+    fits = value < files && PyUnicode_Check(message);
+  }
+  if (!fits) {
+    PyErr_SetString(PyExc_TypeError,
+                    "Table._from_pickle: failed must map file positions to messages");
+  }
+  return fits;
+}
+
+PyObject* table_from_pickle(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  return guarded([&]() -> PyObject* {
+    if (!takes_two("_from_pickle", nargs)) return nullptr;
+    Buffer data;
+    if (PyObject_GetBuffer(args[0], &data.view, PyBUF_SIMPLE) < 0) return nullptr;
+    data.held = true;
+    auto decoded = textgrid::decode_table(std::span(static_cast<const std::byte*>(data.view.buf),
+                                                    static_cast<std::size_t>(data.view.len)));
+    if (!decoded) {
+      PyErr_Format(PyExc_ValueError, "Table._from_pickle: %s", decoded.error().message.c_str());
+      return nullptr;
+    }
+    if (!check_failed(args[1], decoded->file_count)) return nullptr;
+    Ref failed(PyDict_Copy(args[1]));
+    if (!failed) return nullptr;
+    return new_table(std::make_shared<const textgrid::ArrowTable>(std::move(*decoded)),
+                     std::move(failed));
+  });
 }
 
 PyObject* table_failed(PyObject* self, void*) {
@@ -137,6 +248,13 @@ PyMethodDef table_methods[] = {
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_arrow_c_stream)),
      METH_VARARGS | METH_KEYWORDS, docs::arrow_c_stream},
     {"__arrow_c_schema__", table_arrow_c_schema, METH_NOARGS, docs::arrow_c_schema},
+    {"__reduce__", table_reduce, METH_NOARGS, docs::reduce},
+    {"_from_pickle", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_from_pickle)),
+     METH_FASTCALL | METH_CLASS, docs::from_pickle},
+    {"_repr_html_", table_repr_html, METH_NOARGS, docs::repr_html},
+    {"_repr_pretty_",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_repr_pretty)), METH_FASTCALL,
+     docs::repr_pretty},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -149,6 +267,7 @@ PyType_Slot table_slots[] = {
     {Py_tp_doc, const_cast<char*>(docs::table)},
     {Py_tp_dealloc, reinterpret_cast<void*>(table_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(table_repr)},
+    {Py_tp_str, reinterpret_cast<void*>(table_str)},
     {Py_tp_methods, table_methods},
     {Py_tp_getset, table_getset},
     {Py_sq_length, reinterpret_cast<void*>(table_length)},

@@ -135,4 +135,4 @@ def test_version_is_the_installed_distribution_version():
     from importlib.metadata import version
 
     assert isinstance(plinth.__version__, str)
-    assert plinth.__version__ == version("plinth")
+    assert plinth.__version__ == version("plinth-textgrid")

@@ -62,7 +62,7 @@ def _build(kind: str, tmp_path_factory) -> pathlib.Path:
 def sdist_names(tmp_path_factory):
     with tarfile.open(_build("sdist", tmp_path_factory)) as archive:
         names = archive.getnames()
-    prefix = f"plinth-{plinth.__version__}/"
+    prefix = f"plinth_textgrid-{plinth.__version__}/"
     assert all(name.startswith(prefix) or name + "/" == prefix for name in names)
     return {name[len(prefix) :] for name in names if name.startswith(prefix)}
 
@@ -87,7 +87,7 @@ def test_sdist_holds_the_sources_and_tests_only(sdist_names):
 
 def test_wheel_holds_the_module_stubs_and_license(wheel_path):
     version = plinth.__version__
-    info = f"plinth-{version}.dist-info"
+    info = f"plinth_textgrid-{version}.dist-info"
     with zipfile.ZipFile(wheel_path) as archive:
         names = set(archive.namelist())
         metadata = email.parser.Parser().parsestr(archive.read(f"{info}/METADATA").decode())
@@ -102,7 +102,7 @@ def test_wheel_holds_the_module_stubs_and_license(wheel_path):
             f"{info}/licenses/LICENSE",
         }
         assert archive.read(f"{info}/licenses/LICENSE") == (ROOT / "LICENSE").read_bytes()
-    assert (metadata["Name"], metadata["Version"]) == ("plinth", version)
+    assert (metadata["Name"], metadata["Version"]) == ("plinth-textgrid", version)
     needs = [line for line in metadata.get_all("Requires-Dist") if "extra ==" not in line]
     assert needs == ["numpy>=1.21"]
     assert metadata["Description-Content-Type"] == "text/markdown"
@@ -121,3 +121,57 @@ def test_module_exports_its_entry_point_only(wheel_path, tmp_path):
         text=True,
     ).stdout
     assert [line.split()[-1] for line in listing.splitlines()] == ["PyInit_plinth"]
+
+
+def test_wheel_installs_and_reads_in_a_fresh_venv_without_a_compiler(wheel_path, tmp_path):
+    """The wheel as a user without a compiler gets it: pip installs it into a new
+    venv (this interpreter's pip, told which venv) with an empty PATH, and the
+    module imports from there and reads a sample as the module under test does."""
+    if importlib.util.find_spec("pip") is None:
+        pytest.skip("pip is not installed here")
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(venv)], check=True)
+    empty = tmp_path / "bin"
+    empty.mkdir()
+    env = {"PATH": str(empty), "HOME": str(tmp_path), "PIP_NO_INDEX": "1"}
+    assert not [
+        name for name in ("cc", "c++", "gcc", "g++") if shutil.which(name, path=env["PATH"])
+    ]
+    subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "pip",
+            "--python",
+            str(venv / "bin" / "python"),
+            "install",
+            "-q",
+            "--no-deps",
+            "--disable-pip-version-check",
+            str(wheel_path),
+        ],
+        check=True,
+        env=env,
+        cwd=tmp_path,
+    )
+    sample = str(ROOT / "tests" / "data" / "praat_utf8_long.TextGrid")
+    script = (
+        "import importlib.metadata, plinth, sys\n"
+        "print(plinth.__file__)\n"
+        "print(importlib.metadata.version('plinth-textgrid'))\n"
+        f"print(plinth.textgrid2data({sample!r}, True, 'auto'))\n"
+        "print('numpy' in sys.modules)\n"
+    )
+    run = subprocess.run(
+        [str(venv / "bin" / "python"), "-I", "-c", script],
+        check=True,
+        capture_output=True,
+        text=True,
+        env=env,
+        cwd=tmp_path,
+    )
+    where, version, data, numpy_loaded = run.stdout.splitlines()
+    assert pathlib.Path(where).is_relative_to(venv)
+    assert version == plinth.__version__
+    assert data == str(plinth.textgrid2data(sample, True, "auto"))
+    assert numpy_loaded == "False"  # the structured functions run without NumPy

@@ -41,7 +41,7 @@ def _corpus_loop(paths):
 TOOLS = [
     Tool(
         name="plinth textgrid2data",
-        dist="plinth",
+        dist="plinth-textgrid",
         pure_python=False,
         read=lambda path, layout: plinth.textgrid2data(path, STRICT, FILE_TYPE),
         read_corpus=lambda paths: plinth.textgrids2data(paths, STRICT, FILE_TYPE),
@@ -51,7 +51,7 @@ TOOLS = [
     ),
     Tool(
         name="plinth textgrid2vectors",
-        dist="plinth",
+        dist="plinth-textgrid",
         pure_python=False,
         read=lambda path, layout: plinth.textgrid2vectors(path, STRICT, FILE_TYPE),
         read_corpus=lambda paths: plinth.textgrids2vectors(paths, STRICT, FILE_TYPE),
@@ -62,7 +62,7 @@ TOOLS = [
     ),
     Tool(
         name="plinth textgrid2data, one call per file",
-        dist="plinth",
+        dist="plinth-textgrid",
         pure_python=False,
         read_corpus=_corpus_loop,
         count=_count_data,

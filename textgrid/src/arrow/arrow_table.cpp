@@ -274,6 +274,7 @@ ArrowTable table_from_textgrid(const TextGrid& grid, const TableLimits& limits) 
 
 ArrowTable table_from_textgrid(const TextGridView& grid, const TableLimits& limits) {
   ArrowTable table;
+  table.file_count = 1;
   if (size_of(grid).rows == 0) return table;
   const GridRef one[] = {GridRef{0, &grid}};
   table.batches.push_back(make_batch(one, false, limits.utf8_bytes));
@@ -310,6 +311,7 @@ ArrowTable read_table(const std::vector<std::string>& files, bool strict,
 
   ArrowTable table;
   table.has_file_ids = true;
+  table.file_count = files.size();
   for (Piece& piece : pieces) {
     for (TableBatch& batch : piece.batches) table.batches.push_back(std::move(batch));
     for (FileFailure& failure : piece.failed) table.failed.push_back(std::move(failure));

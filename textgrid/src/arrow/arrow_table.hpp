@@ -81,6 +81,7 @@ struct FileFailure {
 struct ArrowTable {
   bool has_file_ids = false;
   bool large_labels = false;
+  std::size_t file_count = 0;  // the files read, those that failed included
   std::vector<TableBatch> batches;
   std::vector<FileFailure> failed;
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <sys/xattr.h>
@@ -11,8 +12,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <mutex>
-#include <random>
 #include <string_view>
 #include <unordered_map>
 
@@ -133,17 +135,34 @@ void copy_extended_attributes(const std::string& source, int fd) {
 }
 #endif
 
+// Numbers for the names of temporary files: splitmix64 from a seed of the
+// kernel's (or the clock's, if that fails). Not std::random_device nor the
+// standard engines: their library code would tie a wheel to a newer C library.
+std::uint64_t next_random() {
+  thread_local std::uint64_t state = [] {
+    std::uint64_t seed = 0;
+    if (::getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed)) {
+      seed =
+          static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+    return seed;
+  }();
+  std::uint64_t z = (state += 0x9e3779b97f4a7c15u);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
+  return z ^ (z >> 31);
+}
+
 }  // namespace
 
 int create_temporary(const std::string& target, std::string& name) {
   const auto [folder, base] = split(target);
   std::string start = folder;
   start.append(prefix_of(base)).append(std::to_string(::getpid())).append(1, '-');
-  thread_local std::mt19937_64 random{std::random_device{}()};
   static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string suffix(kRandomDigits, '0');
-    for (char& c : suffix) c = kDigits[random() % 36];
+    for (char& c : suffix) c = kDigits[next_random() % 36];
     name = start;
     name.append(suffix).append(kEnd);
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
