@@ -148,19 +148,19 @@ class Bytes {
     if (!need(std::uint64_t{characters} * 2, what, tier, item)) return false;
     out.clear();
     out.reserve(characters);
+    const auto* const begin = reinterpret_cast<const unsigned char*>(data_.data());
+    const auto* const end = begin + data_.size();
     for (std::uint32_t c = 0; c < characters; ++c) {
-      if (!need(2, what, tier, item)) return false;
-      const std::size_t at = pos_;
-      std::uint32_t unit = unsigned_at(2);
-      if (unit >= 0xD800 && unit <= 0xDBFF) {
-        if (!need(2, what, tier, item)) return false;
-        const std::uint32_t low = unsigned_at(2);
-        if (low < 0xDC00 || low > 0xDFFF) return bad_utf16(at, what, tier, item);
-        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-      } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-        return bad_utf16(at, what, tier, item);
+      const auto* p = begin + pos_;
+      switch (append_utf16_char(out, p, end, true)) {
+        case kUtf16Ok: pos_ = static_cast<std::size_t>(p - begin); continue;
+        case kUtf16Unpaired: return bad_utf16(pos_, what, tier, item);
+        case kUtf16Short:
+          // A high surrogate whose partner is missing is passed before the
+          // message names what is left.
+          if (left() >= 2) skip(2);
+          return need(2, what, tier, item);
       }
-      append_utf8(out, unit);
     }
     return true;
   }
@@ -174,17 +174,8 @@ class Bytes {
 
  private:
   void latin1(std::string& out, std::size_t length) {
-    const std::string_view raw = data_.substr(pos_, length);
+    out = decode_8bit(data_.substr(pos_, length), Encoding::Latin1);
     pos_ += length;
-    // Praat writes only ASCII in this form: copy it whole when it is so.
-    std::size_t ascii = 0;
-    while (ascii < raw.size() && static_cast<unsigned char>(raw[ascii]) < 0x80) ++ascii;
-    out.assign(raw.substr(0, ascii));
-    if (ascii == raw.size()) return;
-    out.reserve(ascii + 2 * (raw.size() - ascii));
-    for (std::size_t k = ascii; k < raw.size(); ++k) {
-      append_utf8(out, static_cast<unsigned char>(raw[k]));
-    }
   }
 
   bool bad_utf16(std::size_t at, Value what, std::size_t tier, std::size_t item) {
