@@ -47,13 +47,14 @@ TEST(trim, removes_every_white_space_character_and_nothing_else) {
   EXPECT_EQ(trim_end("  a  "), "  a");
 }
 
-TEST(line_cursor, splits_after_line_feeds_only) {
+TEST(line_cursor, splits_at_every_line_end) {
   EXPECT_TRUE(lines_of("").empty());
   EXPECT_EQ(lines_of("a\nb\n"), (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(lines_of("a\r\nb"), (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(lines_of("a\n\n  \t\nb"), (std::vector<std::string>{"a", "", "", "b"}));
   EXPECT_EQ(lines_of("\n"), (std::vector<std::string>{""}));
-  EXPECT_EQ(lines_of("a\rb\rc"), (std::vector<std::string>{"a\rb\rc"}));
+  EXPECT_EQ(lines_of("a\rb\r\rc\r"), (std::vector<std::string>{"a", "b", "", "c"}));
+  EXPECT_EQ(lines_of("a\r\r\nb"), (std::vector<std::string>{"a", "", "b"}));
   EXPECT_EQ(lines_of("  x = 1 \r\n"), (std::vector<std::string>{"x = 1"}));
 }
 

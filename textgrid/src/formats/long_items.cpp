@@ -18,9 +18,9 @@ ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
       case 'i':
       case 'p': {
         if (!detail::is_item_heading(p, end)) return item;
-        const char* newline = detail::find_either<'\n', '\n'>(p + 8, end);
+        const char* newline = detail::find_line_end(p + 8, end);
         if (newline == end) return item;
-        lines.took_line(newline + 1);
+        lines.took_line(detail::after_line_end(newline, end));
         item = &tier.items.emplace_back();
         continue;
       }

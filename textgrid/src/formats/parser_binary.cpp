@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "formats/values.hpp"
 #include "text/text_rules.hpp"
 
 namespace textgrid {
@@ -17,50 +18,6 @@ enum class Section {
   InTier,      // a tier's name, times and item count
   InItem,      // one interval or point
 };
-
-// The values of the layout, for the messages.
-enum class Value {
-  ObjectClass,
-  GridStart,
-  GridEnd,
-  Exists,
-  TierCount,
-  TierClass,
-  TierName,
-  TierStart,
-  TierEnd,
-  ItemCount,
-  ItemStart,
-  ItemEnd,
-  ItemText,
-  PointTime,
-  PointMark,
-};
-
-// `tier` and `item` count from 1, as Praat numbers them.
-std::string describe(Value what, std::size_t tier, std::size_t item) {
-  const std::string of_tier = " of tier " + std::to_string(tier);
-  const std::string of_interval = " of interval " + std::to_string(item) + of_tier;
-  const std::string of_point = " of point " + std::to_string(item) + of_tier;
-  switch (what) {
-    case Value::ObjectClass: return "the object class";
-    case Value::GridStart: return "the start time of the TextGrid";
-    case Value::GridEnd: return "the end time of the TextGrid";
-    case Value::Exists: return "the tiers' <exists> flag";
-    case Value::TierCount: return "the number of tiers";
-    case Value::TierClass: return "the class" + of_tier;
-    case Value::TierName: return "the name" + of_tier;
-    case Value::TierStart: return "the start time" + of_tier;
-    case Value::TierEnd: return "the end time" + of_tier;
-    case Value::ItemCount: return "the number of items" + of_tier;
-    case Value::ItemStart: return "the start time" + of_interval;
-    case Value::ItemEnd: return "the end time" + of_interval;
-    case Value::ItemText: return "the text" + of_interval;
-    case Value::PointTime: return "the time" + of_point;
-    case Value::PointMark: return "the mark" + of_point;
-  }
-  return {};
-}
 
 // The fewest bytes that a tier (class length, name length, two times, the
 // item count), an interval (two times, text length) and a point (time, mark
@@ -220,7 +177,7 @@ Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool str
         if (!in.real(grid.tmin, Value::GridStart)) return in.failure();
         if (!in.real(grid.tmax, Value::GridEnd)) return in.failure();
         std::uint32_t exists = 0;
-        if (!in.byte(exists, Value::Exists)) return in.failure();
+        if (!in.byte(exists, Value::ExistsFlag)) return in.failure();
         std::uint32_t tiers = 0;
         if (exists != 0 && !in.count(tiers, kMinTierBytes, Value::TierCount)) return in.failure();
         grid.size = tiers;
@@ -238,7 +195,7 @@ Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool str
           }
           return grid;
         }
-        const std::size_t t = grid.tiers.size() + 1;
+        const std::size_t t = grid.tiers.size();
         std::string kind;
         if (!in.short_string(kind, Value::TierClass, t)) return in.failure();
         bool is_interval = true;
@@ -252,7 +209,7 @@ Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool str
         break;
       }
       case Section::InTier: {
-        const std::size_t t = grid.tiers.size();
+        const std::size_t t = grid.tiers.size() - 1;
         Tier& tier = grid.tiers.back();
         if (!in.string(tier.name, Value::TierName, t)) return in.failure();
         if (!in.real(tier.tmin, Value::TierStart, t)) return in.failure();
@@ -266,9 +223,9 @@ Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool str
         break;
       }
       case Section::InItem: {
-        const std::size_t t = grid.tiers.size();
+        const std::size_t t = grid.tiers.size() - 1;
         Tier& tier = grid.tiers.back();
-        const std::size_t i = tier.items.size() + 1;
+        const std::size_t i = tier.items.size();
         Item& item = tier.items.emplace_back();
         if (tier.is_interval) {
           if (!in.real(item.tmin, Value::ItemStart, t, i)) return in.failure();
