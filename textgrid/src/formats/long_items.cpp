@@ -6,7 +6,7 @@
 
 namespace textgrid {
 
-ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
+ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop, int& slot) {
   const char* const end = lines.text_end();
   ItemView* item = &tier.items.back();
   for (;;) {
@@ -22,6 +22,7 @@ ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
         if (newline == end) return item;
         lines.took_line(detail::after_line_end(newline, end));
         item = &tier.items.emplace_back();
+        slot = 0;
         continue;
       }
       case 'x':
@@ -59,6 +60,7 @@ ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
       default: return item;
     }
     lines.took_line(after);
+    ++slot;
   }
 }
 

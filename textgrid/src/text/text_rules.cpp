@@ -192,6 +192,20 @@ bool has_long_layout_marker(std::string_view text) {
   return false;
 }
 
+bool has_long_layout_header(std::string_view text) {
+  LineCursor lines(text);
+  std::string_view line;
+  for (int header = 0; header < 2; ++header) {
+    if (!lines.next(line)) return false;
+  }
+  while (lines.next(line)) {
+    if (line.empty()) continue;
+    const auto pair = parse_kv(line);
+    return pair && pair->first == "xmin";
+  }
+  return false;
+}
+
 std::size_t LineCursor::find_closing_line(std::size_t from, std::size_t& line_end) {
   if (scan_from_ != npos && scan_from_ <= from && (closer_ == npos || closer_ >= from)) {
     line_end = closer_end_;

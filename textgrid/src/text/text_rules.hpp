@@ -110,6 +110,12 @@ bool is_tier_list_marker(std::string_view line);
 // before the marker.
 bool has_long_layout_marker(std::string_view text);
 
+// Returns whether the first line of `text` with a value after its first two
+// (the file type and the object class) is the long layout's "xmin = ...": a
+// long-layout text without tiers need not hold the tier-list marker. No
+// allocation.
+bool has_long_layout_header(std::string_view text);
+
 // Walks the lines of a text: cut at every line end (a line feed, a carriage
 // return and a line feed, or a carriage return alone, as old Mac files have
 // them), a final piece without a line end kept when not empty.
