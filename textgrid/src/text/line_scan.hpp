@@ -58,6 +58,46 @@ inline const char* find_either(const char* p, const char* end) {
   return p;
 }
 
+// Returns the first byte at or after `p` that is a double quote or below
+// 0x0E (a line end, a tab or another control byte), or `end`: the bytes that
+// may close or break off a text on its line, found with two tests a word.
+inline const char* find_quote_or_control(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    const std::uint64_t x = word ^ (kOnes * '"');
+    const std::uint64_t found = (((x - kOnes) & ~x) | ((word - kOnes * 0x0E) & ~word)) & kHigh;
+    if (found != 0 && std::endian::native == std::endian::little) {
+      return p + (std::countr_zero(found) >> 3);
+    }
+    if (found != 0) break;
+    p += 8;
+  }
+  while (p != end && *p != '"' && static_cast<unsigned char>(*p) >= 0x0E) ++p;
+  return p;
+}
+
+// Returns the first byte at or after `p` below 0x0E (a line end, a tab or
+// another control byte), or `end`; one test a word.
+inline const char* find_control(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    const std::uint64_t found = (word - kOnes * 0x0E) & ~word & kHigh;
+    if (found != 0 && std::endian::native == std::endian::little) {
+      return p + (std::countr_zero(found) >> 3);
+    }
+    if (found != 0) break;
+    p += 8;
+  }
+  while (p != end && static_cast<unsigned char>(*p) >= 0x0E) ++p;
+  return p;
+}
+
 // A line ends at a line feed, a carriage return and a line feed, or a
 // carriage return alone. Returns the first line end at or after `p`, or `end`.
 inline const char* find_line_end(const char* p, const char* end) {
@@ -89,7 +129,7 @@ inline const char* number_line(const char* p, const char* end, double& value) {
 // the quotes and returns the byte after the line end.
 inline const char* text_line(const char* p, const char* end, std::string_view& text) {
   const char* const open = p + 1;
-  const char* const close = find_either<'"', '\n', '\r'>(open, end);
+  const char* const close = find_quote_or_control(open, end);
   if (close == end || *close != '"' || close + 1 == end || close[1] == '"') return nullptr;
   const char* const after = after_blanks_and_newline(close + 1, end);
   if (after != nullptr) text = std::string_view(open, static_cast<std::size_t>(close - open));
