@@ -58,6 +58,9 @@ TEST(chronological_reader, token_forms_do_not_matter) {
   auto crlf = parse(replace_all(kPraatChronological, "\n", "\r\n"), true);
   ASSERT_TRUE(crlf) << crlf.error().message;
   EXPECT_EQ(dump(*crlf), replace_all(kPraatChronologicalDump, "two\n", "two\r\n"));
+  auto cr = parse(replace_all(kPraatChronological, "\n", "\r"), true);  // old Mac line ends
+  ASSERT_TRUE(cr) << cr.error().message;
+  EXPECT_EQ(dump(*cr), replace_all(kPraatChronologicalDump, "two\n", "two\r"));
   const std::vector<std::string> forms = {
       "\xEF\xBB\xBF" + kPraatChronological,
       kPraatChronological.substr(0, kPraatChronological.size() - 1),  // no final line feed

@@ -95,6 +95,13 @@ TEST(long_reader, line_forms_do_not_matter) {
                               "]:\n            ", "]\n            "),
                   "item []:", "item[]:"),
       replace_all(replace_all(kPraatLong, "item [", "item\t ["), "s [", "s\t["),
+      // Old Mac line ends.
+      replace_all(kPraatLong, "\n", "\r"),
+      replace_all(kPraatLong, " \n", "\r"),
+      // A point's values under the keys of Praat 4 and the textgrid package,
+      // or any key the layout lacks, taken by their place in the item.
+      replace_all(replace_all(kPraatLong, "number = ", "time = "), "mark = ", "text = "),
+      replace_all(replace_all(kPraatLong, "number = ", "value = "), "mark = ", "label = "),
   };
   for (const auto& text : forms) {
     auto grid = parse(text, true);

@@ -240,6 +240,18 @@ TEST(long_layout_marker, only_at_start_of_line_after_blanks) {
   EXPECT_FALSE(has_long_layout_marker("item [\n]\nitem"));
 }
 
+TEST(long_layout_header, first_value_line_is_xmin) {
+  const std::string head = "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n";
+  EXPECT_TRUE(has_long_layout_header(head + "xmin = 0\nxmax = 1\ntiers? <exists>\nsize = 0\n"));
+  EXPECT_TRUE(has_long_layout_header(head + "  xmin=0"));
+  EXPECT_TRUE(has_long_layout_header("a\rb\r\rxmin = 0\r"));
+  EXPECT_FALSE(has_long_layout_header(head + "0\n1\n<exists>\n0\n"));
+  EXPECT_FALSE(has_long_layout_header(head + "xmax = 1\nxmin = 0\n"));
+  EXPECT_FALSE(
+      has_long_layout_header("xmin = 0\nxmax = 1\n"));  // the first two lines are the header
+  EXPECT_FALSE(has_long_layout_header(""));
+}
+
 TEST(headings, word_then_blanks_or_tabs_then_bracket) {
   EXPECT_EQ(heading_of("item [1]:", "item"), "1]:");
   EXPECT_EQ(heading_of("item[1]:", "item"), "1]:");
