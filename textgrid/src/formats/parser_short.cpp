@@ -54,13 +54,24 @@ class Positions {
   [[gnu::always_inline]] bool take(std::string_view& line, Value what, std::size_t tier = 0,
                                    std::size_t item = 0) {
     if (lines_.next(line)) [[likely]] {
-      if (!watch_ || lines_.line_number() < 3 || !more_than_one_value(line)) [[likely]]
+      if (!watch_ || !free_form_line(line)) [[likely]]
         return true;
       free_form_ = true;
       return false;
     }
     record_end(what, tier, item);
     return false;
+  }
+
+  // Whether the line just taken shows Praat's free text form: a value line
+  // with more than one value, or the object class line ("Object class =
+  // "TextGrid"", the words before the class aside) with values after it.
+  bool free_form_line(std::string_view line) const {
+    const std::size_t number = lines_.line_number();
+    if (number > 2) return more_than_one_value(line);
+    const std::size_t quote = line.find('"');
+    return number == 2 && quote != std::string_view::npos &&
+           more_than_one_value(line.substr(quote));
   }
 
   // The text of a value on the line just taken, over several lines if quoted
