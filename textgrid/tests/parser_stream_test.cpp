@@ -48,7 +48,7 @@ TEST(stream_reader, reads_the_free_text_form_keys_and_all) {
   // Praat finds each value past the words before it, keys included; numbers
   // are read from as much of a token as is one.
   const std::string keyed = replace_all(
-      replace_all(kManual, "0 2.3 ! time domain of TextGrid", "xmin = 0.0abc xmax = 2.3"),
+      replace_all(kManual, "0 2.3 ! time domain of TextGrid", "xmin = 0.0abc x!y xmax = 2.3!"),
       "\"TextTier\" \"bell\"", "class = \"TextTier\" name = \"bell\"");
   auto cr = parse_stream(replace_all(keyed, "\n", "\r"), "g", true);
   ASSERT_TRUE(cr) << cr.error().message;

@@ -76,7 +76,7 @@ class Values {
   bool real(double& out, Value what, std::size_t tier = 0, std::size_t item = 0) {
     std::string_view token;
     if (!seek(Kind::Number, what, tier, item)) return false;
-    tokens_.word(token, what, tier, item);
+    tokens_.word<false>(token, what, tier, item);
     out = leading_real(token);
     return true;
   }
@@ -84,7 +84,7 @@ class Values {
   bool count(std::uint64_t& out, Value what, std::size_t tier = 0) {
     std::string_view token;
     if (!seek(Kind::Number, what, tier, 0)) return false;
-    tokens_.word(token, what, tier, 0);
+    tokens_.word<false>(token, what, tier, 0);
     out = leading_count(token);
     return true;
   }
@@ -97,7 +97,7 @@ class Values {
   bool exists(bool& out) {
     std::string_view token;
     if (!seek(Kind::Flag, Value::Exists, 0, 0)) return false;
-    tokens_.word(token, Value::Exists);
+    tokens_.word<false>(token, Value::Exists);
     if (token != "<exists>" && token != "<absent>") return found(token, Value::Exists, 0, 0);
     out = token == "<exists>";
     return true;
@@ -124,7 +124,7 @@ class Values {
         tokens_.text(token, what, tier, item);
         return found("a text", what, tier, item);
       }
-      tokens_.word(token, what, tier, item);
+      tokens_.word<false>(token, what, tier, item);
       if (kind != Kind::Word) return found(token, what, tier, item);
     }
   }

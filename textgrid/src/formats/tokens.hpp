@@ -30,6 +30,14 @@ inline constexpr std::array<bool, 256> kWordStops = [] {
   return stops;
 }();
 
+// kWordStops without "!": Praat's own reading, in which "!" begins a comment
+// only where a token would begin ("a!b" is one word).
+inline constexpr std::array<bool, 256> kWordStopsPraat = [] {
+  std::array<bool, 256> stops = kWordStops;
+  stops['!'] = false;
+  return stops;
+}();
+
 // The bytes that more() must look past or at closely before a token: the
 // ASCII blanks, "!" and every byte outside ASCII.
 inline constexpr std::array<bool, 256> kTokenSkips = [] {
@@ -81,9 +89,13 @@ class Tokens {
   // the skipping, and is then read as a tier number that is out of range.
   bool more_numbers();
 
-  // Takes a number or a word: the token up to a blank or a comment.
+  // Takes a number or a word: the token up to a blank or a comment (with
+  // `kBangEnds` false, up to a blank only, as Praat reads).
+  template <bool kBangEnds = true>
   [[gnu::always_inline]] bool word(std::string_view& token, Value what, std::size_t tier = 0,
                                    std::size_t item = 0) {
+    constexpr const std::array<bool, 256>& stops =
+        kBangEnds ? detail::kWordStops : detail::kWordStopsPraat;
     if (!more()) [[unlikely]]
       return end_of_file(what, tier, item);
     const char* const base = text_.data();
@@ -109,12 +121,11 @@ class Tokens {
         p += 8;
       }
       if (!flagged) {
-        while (p != end && !detail::kWordStops[static_cast<unsigned char>(*p)]) ++p;
+        while (p != end && !stops[static_cast<unsigned char>(*p)]) ++p;
       }
       if (p == end) break;
       const auto c = static_cast<unsigned char>(*p);
-      if (detail::kWordStops[c] &&
-          (c < 0x80 || is_unicode_space(static_cast<std::size_t>(p - base)))) {
+      if (stops[c] && (c < 0x80 || is_unicode_space(static_cast<std::size_t>(p - base)))) {
         break;
       }
       ++p;
