@@ -164,6 +164,26 @@ TEST(long_reader, heading_is_its_word_then_blanks_then_bracket) {
             "Interval or point heading before any tier heading on line 2");
 }
 
+// A second stretch begins inside a tier whose class it has not seen: values
+// taken by their place there are read again by the first stretch alone.
+TEST(long_reader, values_by_place_read_alike_in_two_stretches) {
+  std::string text = replace_all(kPraatLong, "points: size = 1", "points: size = 40");
+  std::string points;
+  for (int i = 0; i < 40; ++i) {
+    points += "        points [" + std::to_string(i + 1) +
+              "]:\n            time = " + std::to_string(i) + " \n            mark = \"p\" \n";
+  }
+  const std::size_t first_point = text.find("        points [1]:");
+  text = text.substr(0, first_point) + points;
+  auto one = parse_long_view(text, "g", true);
+  ASSERT_TRUE(one) << one.error().message;
+  const std::size_t split = text.find("        points [21]:");
+  auto two = detail::parse_long_view_in_two(text, "g", true, split);
+  ASSERT_TRUE(two) << two.error().message;
+  EXPECT_EQ(dump(two->to_textgrid()), dump(one->to_textgrid()));
+  EXPECT_EQ(one->tiers.at(1).items.at(39).tmin, 39);
+}
+
 TEST(long_reader, keys_belong_to_their_section) {
   auto grid = parse(
       "xmin = 1\nxmax = 9\nsize = 1\nitem []:\nxmin = 5\nsize = 7\n"
