@@ -65,7 +65,7 @@ bool is_chronological_text(std::string_view text) {
   text = without_mark(text);
   if (!text.starts_with(kChronologicalHeader)) return false;
   const std::string_view after = text.substr(kChronologicalHeader.size());
-  return trim(after.substr(0, after.find_first_of("\r\n"))).empty();
+  return trim(after.substr(0, detail::line_end_offset(after, 0))).empty();
 }
 
 Result<TextGridView> parse_chronological_view(std::string owned, std::string name, bool strict) {

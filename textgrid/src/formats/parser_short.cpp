@@ -279,7 +279,7 @@ Result<TextGridView> parse_short_or_stream_view(std::string text, std::string na
   grid.name = std::move(name);
   // Praat reads its text files only under its own first line.
   const std::string_view first_line =
-      std::string_view(*grid.text).substr(0, grid.text->find_first_of("\r\n"));
+      std::string_view(*grid.text).substr(0, detail::line_end_offset(*grid.text, 0));
   const bool praat_text = first_line.find("\"ooTextFile\"") != std::string_view::npos;
   auto read = read_short(grid, strict, praat_text);
   if (!read) return std::unexpected(std::move(read.error()));

@@ -22,25 +22,12 @@ void Tokens::skip_line() {
   line_ = stop == end ? 1 : 2;
 }
 
-bool Tokens::more_numbers() {
-  while (more()) {
-    const char c = text_[pos_];
-    if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == '"' || c == '<') {
-      return true;
-    }
-    std::string_view skipped;
-    word(skipped, Value::ItemStart);
-  }
-  return false;
-}
-
 bool Tokens::text_slow(std::string_view& out, Value what, std::size_t tier, std::size_t item) {
   if (text_[pos_] != '"') return word(out, what, tier, item);
   const std::size_t close = find_closer(pos_ + 1);
   std::size_t end = close + 1;
   if (close == npos) {
-    const std::size_t line_end = text_.find_first_of("\r\n", pos_);
-    end = line_end == npos ? text_.size() : line_end;
+    end = detail::line_end_offset(text_, pos_);
   }
   const std::string_view quoted = text_.substr(pos_, end - pos_);
   // Lines are counted before the text is collapsed over its own bytes.
@@ -69,8 +56,7 @@ bool Tokens::more_slow() {
     } else if (is_ascii_space(c)) {
       ++at;
     } else if (c == '!') {
-      const std::size_t line_end = text_.find_first_of("\r\n", at);
-      at = line_end == npos ? size : line_end;
+      at = detail::line_end_offset(text_, at);
     } else if (static_cast<unsigned char>(c) >= 0x80) {
       // The other Unicode White_Space characters separate tokens too.
       const std::string_view rest = text_.substr(at);

@@ -87,7 +87,17 @@ class Tokens {
   // due: its own comment line before a record ("! name:") runs on to further
   // lines when the tier name holds a line break. A quoted text or "<" stops
   // the skipping, and is then read as a tier number that is out of range.
-  bool more_numbers();
+  bool more_numbers() {
+    while (more()) {
+      const char c = text_[pos_];
+      if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == '"' || c == '<') {
+        return true;
+      }
+      std::string_view skipped;
+      word(skipped, Value::ItemStart);
+    }
+    return false;
+  }
 
   // Takes a number or a word: the token up to a blank or a comment (with
   // `kBangEnds` false, up to a blank only, as Praat reads).
@@ -145,12 +155,13 @@ class Tokens {
     if (!more()) [[unlikely]]
       return end_of_file(what, tier, item);
     if (text_[pos_] == '"') {
-      // The common case: a lone quote closes the text on its own line; it is
-      // the closer that find_closer would return, and nothing is collapsed.
+      // The common case: a lone quote closes the text on its own line, before
+      // any control byte; it is the closer that find_closer would return, and
+      // nothing is collapsed.
       const char* const base = text_.data();
       const char* const from = base + pos_ + 1;
       const char* const end = base + text_.size();
-      const char* const p = detail::find_either<'"', '\n', '\r'>(from, end);
+      const char* const p = detail::find_quote_or_control(from, end);
       if (p != end && *p == '"' && (p + 1 == end || p[1] != '"')) {
         out = std::string_view(from, static_cast<std::size_t>(p - from));
         pos_ = static_cast<std::size_t>(p + 1 - base);

@@ -104,6 +104,13 @@ inline const char* find_line_end(const char* p, const char* end) {
   return find_either<'\n', '\r'>(p, end);
 }
 
+// Returns the offset in `text` of the first line end at or after `from`, or
+// the text's size.
+inline std::size_t line_end_offset(std::string_view text, std::size_t from) {
+  const char* const end = text.data() + text.size();
+  return static_cast<std::size_t>(find_line_end(text.data() + from, end) - text.data());
+}
+
 // Returns the byte after the line end at `p` (a byte that is '\n' or '\r').
 inline const char* after_line_end(const char* p, const char* end) {
   return *p == '\r' && end - p >= 2 && p[1] == '\n' ? p + 2 : p + 1;

@@ -148,6 +148,14 @@ std::optional<std::string> decode_utf16(std::string_view bytes, bool big_endian)
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + 2;
   const auto* const end = reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size());
   while (p != end) {
+    // Most of a TextGrid is ASCII: such a unit is one byte, without a call.
+    const unsigned char high = big_endian ? p[0] : p[1];
+    const unsigned char low = big_endian ? p[1] : p[0];
+    if (high == 0 && low < 0x80) {
+      out.push_back(static_cast<char>(low));
+      p += 2;
+      continue;
+    }
     if (append_utf16_char(out, p, end, big_endian) != kUtf16Ok) return std::nullopt;
   }
   return out;

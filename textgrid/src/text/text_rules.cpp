@@ -130,12 +130,6 @@ bool is_blank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// Returns the offset of the line end at or after `at`, or the text's size.
-std::size_t line_end_at(std::string_view text, std::size_t at) {
-  const char* const end = text.data() + text.size();
-  return static_cast<std::size_t>(detail::find_line_end(text.data() + at, end) - text.data());
-}
-
 // Returns the offset of the first line at or after `from` (a line start) that
 // begins, after its blanks, with the tier-list marker; npos when none.
 std::size_t find_marker_line(std::string_view text, std::size_t from) {
@@ -145,11 +139,11 @@ std::size_t find_marker_line(std::string_view text, std::size_t from) {
     const std::size_t before = at <= from ? npos : text.find_last_of("\r\n", at - 1);
     const std::size_t line_start = before == npos || before < from ? from : before + 1;
     if (trim_start(text.substr(line_start, at - line_start)).empty()) {
-      const std::size_t line_end = line_end_at(text, at);
+      const std::size_t line_end = detail::line_end_offset(text, at);
       if (is_tier_list_marker(text.substr(at, line_end - at))) return line_start;
     }
     // A later marker on the same line cannot begin it either.
-    at = line_end_at(text, at);
+    at = detail::line_end_offset(text, at);
     if (at == text.size()) break;
   }
   return npos;
