@@ -131,7 +131,7 @@ class Bytes {
 
  private:
   void latin1(std::string& out, std::size_t length) {
-    out = decode_8bit(data_.substr(pos_, length), Encoding::Latin1);
+    assign_8bit(out, data_.substr(pos_, length), Encoding::Latin1);
     pos_ += length;
   }
 

@@ -297,9 +297,8 @@ std::size_t first_invalid_utf8(std::string_view s) {
   return s.size();
 }
 
-std::string decode_8bit(std::string_view bytes, Encoding encoding) {
-  std::string out;
-  out.reserve(bytes.size() + bytes.size() / 4);
+void detail::append_8bit(std::string& out, std::string_view bytes, Encoding encoding) {
+  out.reserve(out.size() + 2 * bytes.size());
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
     if (b < 0x80) {
@@ -310,6 +309,11 @@ std::string decode_8bit(std::string_view bytes, Encoding encoding) {
       append_utf8(out, b);
     }
   }
+}
+
+std::string decode_8bit(std::string_view bytes, Encoding encoding) {
+  std::string out;
+  assign_8bit(out, bytes, encoding);
   return out;
 }
 

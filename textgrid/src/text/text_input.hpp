@@ -42,6 +42,21 @@ Result<std::string> decode_text(std::string bytes, Encoding encoding = Encoding:
 // browsers read them. Allocates.
 std::string decode_8bit(std::string_view bytes, Encoding encoding);
 
+namespace detail {
+// Appends the 8-bit `bytes` to `out` as decode_8bit reads them.
+void append_8bit(std::string& out, std::string_view bytes, Encoding encoding);
+}  // namespace detail
+
+// decode_8bit into `out`, whose bytes it replaces: no allocation for ASCII
+// that fits the string's own buffer. Inline: ASCII, most of any text, is
+// copied whole without a call.
+inline void assign_8bit(std::string& out, std::string_view bytes, Encoding encoding) {
+  std::size_t ascii = 0;
+  while (ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) < 0x80) ++ascii;
+  out.assign(bytes.substr(0, ascii));
+  if (ascii != bytes.size()) detail::append_8bit(out, bytes.substr(ascii), encoding);
+}
+
 // Reads one character of big- or little-endian UTF-16 at `p` (a unit, or a
 // surrogate pair), appends it to `out` in UTF-8 and moves `p` past it.
 // Returns kUtf16Ok; kUtf16Unpaired for a surrogate without its partner (`p`
