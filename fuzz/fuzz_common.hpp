@@ -182,4 +182,16 @@ class MemoryFile {
   std::string path_;
 };
 
+// `text` with old Mac line ends, each line feed a carriage return; empty when
+// the text has carriage returns or quotes of its own, whose bytes would then
+// differ between the two and not only its line ends.
+inline std::string with_cr_line_ends(std::string_view text) {
+  if (text.find_first_of("\r\"") != std::string_view::npos) return {};
+  std::string out(text);
+  for (char& c : out) {
+    if (c == '\n') c = '\r';
+  }
+  return out;
+}
+
 }  // namespace plinth_fuzz

@@ -1,6 +1,7 @@
 // The whole read by path with "auto" on any bytes (the binary magic, UTF-8
-// and UTF-16 checks, the chronological header, the layout marker, all four
-// readers): no crash, and the same result as calling the reader chosen.
+// and UTF-16 checks, the chronological header, the layout marker and header,
+// the free text form, all five readers): no crash, and the same result as
+// calling the reader chosen.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "formats/parser_binary.hpp"
 #include "formats/parser_chronological.hpp"
+#include "formats/parser_short.hpp"
 #include "fuzz_common.hpp"
 #include "read/read.hpp"
 #include "text/text_rules.hpp"
@@ -32,9 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           plinth_fuzz::same_result(chosen, textgrid::read_from_file_chronological(path, strict)));
       continue;
     }
-    const bool long_layout = textgrid::has_long_layout_marker(*decoded);
-    const auto named = textgrid::read_from_file(path, strict, long_layout ? "long" : "short");
-    FUZZ_CHECK(plinth_fuzz::same_result(chosen, named));
+    if (textgrid::has_long_layout_marker(*decoded) || textgrid::has_long_layout_header(*decoded)) {
+      FUZZ_CHECK(plinth_fuzz::same_result(chosen, textgrid::read_from_file(path, strict, "long")));
+      continue;
+    }
+    // The short reader, or the free text form's for a text in that form.
+    auto view = textgrid::parse_short_or_stream_view(*decoded, textgrid::file_stem(path), strict);
+    const auto read = view ? textgrid::Result<textgrid::TextGrid>(view->to_textgrid())
+                           : std::unexpected(view.error());
+    FUZZ_CHECK(plinth_fuzz::same_result(chosen, read));
   }
   return 0;
 }

@@ -358,11 +358,11 @@ NEW_LAYOUTS = {
     ),
     "chronological: ends inside a record": (
         CHRONOLOGICAL + '0 1\n1\n"IntervalTier" "a" 0 1\n1 0 1\n',
-        "Unexpected end of file after line 5: expected the text of interval 1 of tier 1",
+        "Unexpected end of file after line 5: expected the text of item 0 of tier 0",
     ),
     "chronological: more tiers declared than written": (
         CHRONOLOGICAL + '0 1\n18446744073709551615\n"TextTier" "a" 0 1\n',
-        "Unexpected end of file after line 4: expected the class of tier 2",
+        "Unexpected end of file after line 4: expected the class of tier 1",
     ),
     "chronological: a count of 2^64 reads as 0": (
         CHRONOLOGICAL + "0 1\n18446744073709551616\n",
@@ -394,7 +394,7 @@ NEW_LAYOUTS = {
     ),
     "binary: item count beyond the data": (
         BINARY_GRID + struct.pack(">I", 1) + binary_tier("IntervalTier", 3) + bytes(53),
-        "Count too large at byte 74: the number of items of tier 1 is 3, more than the 53 bytes after it can hold",
+        "Count too large at byte 74: the number of items of tier 0 is 3, more than the 53 bytes after it can hold",
     ),
     "binary: text longer than the data": (
         BINARY_GRID
@@ -402,7 +402,7 @@ NEW_LAYOUTS = {
         + binary_tier("TextTier", 1)
         + be_real(0.5)
         + b"\x00\x09abc",
-        "Unexpected end of file at byte 84: the mark of point 1 of tier 1 needs 9 bytes, but only 3 remain",
+        "Unexpected end of file at byte 84: the mark of item 0 of tier 0 needs 9 bytes, but only 3 remain",
     ),
     "binary: unpaired surrogate": (
         BINARY_GRID
@@ -410,7 +410,7 @@ NEW_LAYOUTS = {
         + binary_tier("TextTier", 1)
         + be_real(0.5)
         + b"\xff\xff\x00\x01\xdc\x00",
-        "Unpaired UTF-16 surrogate at byte 86 in the mark of point 1 of tier 1",
+        "Unpaired UTF-16 surrogate at byte 86 in the mark of item 0 of tier 0",
     ),
     "binary: unknown tier class": (
         BINARY_GRID + struct.pack(">I", 1) + b"\x05Sound" + bytes(30),

@@ -711,3 +711,94 @@ def test_plinth_refuses_latin1_files_that_praat_writes_on_request(tmp_path):
     assert str(error.value) == (
         f"Failed to read TextGrid file {path} because: stream did not contain valid UTF-8"
     )
+
+
+# Forms that Praat reads but no longer writes (or writes only on other systems),
+# each pinned by the smallest file that shows it.
+
+OLD_HEADER = 'File type = "ooTextFile"\nObject class = "TextGrid"\n\n'
+OLD_FORMS = {
+    # Praat 4 and the textgrid package write a point's time under "time".
+    "point time under another key": OLD_HEADER
+    + "xmin = 0\nxmax = 2\ntiers? <exists>\nsize = 1\nitem []:\n    item [1]:\n"
+    '        class = "TextTier"\n        name = "p"\n        xmin = 0\n        xmax = 2\n'
+    "        points: size = 1\n        points [1]:\n            time = 0.25\n"
+    '            text = "a"\n',
+    # Corpus converters leave out "item []:" when there are no tiers.
+    "long layout without tiers": OLD_HEADER + "xmin = 0\nxmax = 2.5\ntiers? <exists>\nsize = 0\n",
+    # The free text form of Praat's manual: several values a line, "!" comments.
+    "free text form": '"ooTextFile"\n"TextGrid"\n0 2.3 ! time domain of TextGrid\n<exists>\n'
+    '2 tiers\n"IntervalTier" "Mary" ! type and name of tier 1\n0 2.3 ! time domain of tier 1\n'
+    '1 interval coming\n0 2.3 "hi" ! interval 1\n"TextTier" "bell" 0 2.3 1 0.9 "ding"\n',
+    "free text form on two lines": '"ooTextFile"\n"TextGrid" 0 1 <exists> 1 "IntervalTier" "a" '
+    '0 1 1 0 1 "x"\n',
+    "free text form with one value a line": '"ooTextFile"\n"TextGrid"\n0 ! start\n1 ! end\n'
+    "<exists>\n0\n",
+}
+
+
+@pytest.mark.parametrize("name", sorted(OLD_FORMS))
+def test_forms_praat_reads_but_no_longer_writes(tmp_path, name):
+    path = str(tmp_path / "old.TextGrid")
+    with open(path, "w", encoding="utf-8", newline="") as f:
+        f.write(OLD_FORMS[name])
+    assert read_four_ways(path, True) == praat_contents(parselmouth.read(path))
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ('0 "x" 2.3\n', "Found a text on line 3 where the end time of the TextGrid should be"),
+        (
+            '0 1 <exists> 1 "IntervalTier" "a" 0 1 2 0 1 "x"\n',
+            "Unexpected end of file after line 3: expected the start time of item 1 of tier 0",
+        ),
+    ],
+)
+def test_free_text_form_refused_where_praat_refuses_it(tmp_path, text, message):
+    path = str(tmp_path / "free.TextGrid")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write('"ooTextFile"\n"TextGrid"\n' + text)
+    with pytest.raises(parselmouth.PraatError):
+        parselmouth.read(path)
+    with pytest.raises(OSError) as error:
+        plinth.textgrid2data(path, False, "auto")
+    assert str(error.value) == f"Failed to read TextGrid file {path} because: {message}"
+
+
+@pytest.mark.parametrize("encoding", ["utf-8", "utf-16-be", "utf-16-le"])
+@pytest.mark.parametrize("layout", ["long", "short", "chronological"])
+def test_lone_cr_line_ends_read_as_praat_reads_them(tmp_path, layout, encoding):
+    """Old Mac line ends, in Praat's own file: Praat saves them there and reads them back."""
+    path = str(tmp_path / "cr.TextGrid")
+    call("Text writing preferences", "UTF-8")
+    try:
+        call(praat_build(*PRAAT_CASES["non_ascii"]), SAVE[layout], path)
+    finally:
+        call("Text writing preferences", PRAAT_DEFAULT_ENCODING)
+    with open(path, encoding="utf-8", newline="") as f:
+        text = f.read().replace("\n", "\r")
+    mark = b"" if encoding == "utf-8" else "\ufeff".encode(encoding)
+    with open(path, "wb") as f:
+        f.write(mark + text.encode(encoding))
+    expected = praat_contents(parselmouth.read(path))
+    assert expected == PRAAT_CASES["non_ascii"]
+    for file_type in ["auto"] + ([layout] if layout != "chronological" else []):
+        assert plinth.textgrid2data(path, True, file_type) == expected, file_type
+
+
+def test_praat_reads_8bit_files_as_latin1(tmp_path):
+    """Praat's reading of a file that is not UTF-8, which plinth's "praat" encoding
+    follows: ISO Latin-1 for every byte, 0x80 to 0x9F as the C1 controls (not as
+    Windows-1252's letters)."""
+    path = str(tmp_path / "8bit.TextGrid")
+    body = bytes(range(0x80, 0x100))
+    with open(path, "wb") as f:
+        f.write(
+            OLD_HEADER.encode()
+            + b"xmin = 0\nxmax = 1\ntiers? <exists>\nsize = 1\nitem []:\n    item [1]:\n"
+            + b'        class = "TextTier"\n        name = "'
+            + body
+            + b'"\n        xmin = 0\n        xmax = 1\n        points: size = 0\n'
+        )
+    assert call(parselmouth.read(path), "Get tier name", 1) == body.decode("latin-1")

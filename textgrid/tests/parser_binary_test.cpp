@@ -144,21 +144,21 @@ INSTANTIATE_TEST_SUITE_P(
                  "after it can hold"},
         BadInput{kTiers + count(1) + w8("IntervalTier") + w16("w") + real(0) + real(1) + count(1) +
                      std::string(17, '\0'),
-                 "Count too large at byte 74: the number of items of tier 1 is 1, more than the "
+                 "Count too large at byte 74: the number of items of tier 0 is 1, more than the "
                  "17 bytes after it can hold"},
         BadInput{kTiers + count(1) + w8("TextTier") + w16("w") + real(0) + real(1) + count(2) +
                      real(0.5) + w16("a") + std::string(9, '\0'),
-                 "Unexpected end of file at byte 93: the mark of point 2 of tier 1 needs 2 "
+                 "Unexpected end of file at byte 93: the mark of item 1 of tier 0 needs 2 "
                  "bytes, but only 1 remain"},
         BadInput{kTiers + count(1) + w8("TextTier") + w16("w") + real(0) + real(1) + count(1) +
                      real(0.5) + w16_units(9, {0x41, 0x42}) + std::string(6, '\0'),
-                 "Unexpected end of file at byte 86: the mark of point 1 of tier 1 needs 18 "
+                 "Unexpected end of file at byte 86: the mark of item 0 of tier 0 needs 18 "
                  "bytes, but only 10 remain"},
         BadInput{kTiers + count(1) + w8("TextTier") + w16("w") + real(0) + real(1) + count(1) +
                      real(0.5) + w16_units(2, {0xD83D, 0x0041}) + std::string(8, '\0'),
-                 "Unpaired UTF-16 surrogate at byte 86 in the mark of point 1 of tier 1"},
+                 "Unpaired UTF-16 surrogate at byte 86 in the mark of item 0 of tier 0"},
         BadInput{kTiers + count(1) + w16_units(1, {0x41}) + std::string(20, '\0'),
-                 "Unexpected end of file at byte 43: the class of tier 1 needs 255 bytes, but "
+                 "Unexpected end of file at byte 43: the class of tier 0 needs 255 bytes, but "
                  "only 25 remain"},
         BadInput{kTiers + count(1) + w8("\xE9x") + std::string(30, '\0'),
                  "Unknown tier class: \"\u00e9x\""}));

@@ -58,6 +58,9 @@ TEST(chronological_reader, token_forms_do_not_matter) {
   auto crlf = parse(replace_all(kPraatChronological, "\n", "\r\n"), true);
   ASSERT_TRUE(crlf) << crlf.error().message;
   EXPECT_EQ(dump(*crlf), replace_all(kPraatChronologicalDump, "two\n", "two\r\n"));
+  auto cr = parse(replace_all(kPraatChronological, "\n", "\r"), true);  // old Mac line ends
+  ASSERT_TRUE(cr) << cr.error().message;
+  EXPECT_EQ(dump(*cr), replace_all(kPraatChronologicalDump, "two\n", "two\r"));
   const std::vector<std::string> forms = {
       "\xEF\xBB\xBF" + kPraatChronological,
       kPraatChronological.substr(0, kPraatChronological.size() - 1),  // no final line feed
@@ -138,11 +141,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"",
                  "Unexpected end of file after line 1: expected the start time of the TextGrid"},
         BadInput{"0 1\n2\n\"IntervalTier\" \"a\" 0 1\n\"TextTier\" \"b\"\n",
-                 "Unexpected end of file after line 5: expected the start time of tier 2"},
+                 "Unexpected end of file after line 5: expected the start time of tier 1"},
         BadInput{"0 1\n1\n\"TextTier\" \"a\" 0 1\n1 0.5 \"p\"\n1\n",
-                 "Unexpected end of file after line 6: expected the time of point 2 of tier 1"},
+                 "Unexpected end of file after line 6: expected the time of item 1 of tier 0"},
         BadInput{"0 1\n1\n\"TextTier\" \"a\" 0 1\n1 0.5 ! no mark\n",
-                 "Unexpected end of file after line 5: expected the mark of point 1 of tier 1"},
+                 "Unexpected end of file after line 5: expected the mark of item 0 of tier 0"},
         BadInput{"0 1\n1\n\"IntervalTier\" \"a\" 0 1\n0 0 1 \"x\"\n",
                  "Tier number 0 on line 5 is out of range: the TextGrid has 1 tiers"},
         BadInput{"0 1\n0\n1 0 1 \"x\"\n",

@@ -95,6 +95,13 @@ TEST(long_reader, line_forms_do_not_matter) {
                               "]:\n            ", "]\n            "),
                   "item []:", "item[]:"),
       replace_all(replace_all(kPraatLong, "item [", "item\t ["), "s [", "s\t["),
+      // Old Mac line ends.
+      replace_all(kPraatLong, "\n", "\r"),
+      replace_all(kPraatLong, " \n", "\r"),
+      // A point's values under the keys of Praat 4 and the textgrid package,
+      // or any key the layout lacks, taken by their place in the item.
+      replace_all(replace_all(kPraatLong, "number = ", "time = "), "mark = ", "text = "),
+      replace_all(replace_all(kPraatLong, "number = ", "value = "), "mark = ", "label = "),
   };
   for (const auto& text : forms) {
     auto grid = parse(text, true);
@@ -155,6 +162,26 @@ TEST(long_reader, heading_is_its_word_then_blanks_then_bracket) {
             "Interval or point heading before any tier heading on line 1");
   EXPECT_EQ(error_of(parse("item[]:\n  points\t[1]\n")),
             "Interval or point heading before any tier heading on line 2");
+}
+
+// A second stretch begins inside a tier whose class it has not seen: values
+// taken by their place there are read again by the first stretch alone.
+TEST(long_reader, values_by_place_read_alike_in_two_stretches) {
+  std::string text = replace_all(kPraatLong, "points: size = 1", "points: size = 40");
+  std::string points;
+  for (int i = 0; i < 40; ++i) {
+    points += "        points [" + std::to_string(i + 1) +
+              "]:\n            time = " + std::to_string(i) + " \n            mark = \"p\" \n";
+  }
+  const std::size_t first_point = text.find("        points [1]:");
+  text = text.substr(0, first_point) + points;
+  auto one = parse_long_view(text, "g", true);
+  ASSERT_TRUE(one) << one.error().message;
+  const std::size_t split = text.find("        points [21]:");
+  auto two = detail::parse_long_view_in_two(text, "g", true, split);
+  ASSERT_TRUE(two) << two.error().message;
+  EXPECT_EQ(dump(two->to_textgrid()), dump(one->to_textgrid()));
+  EXPECT_EQ(one->tiers.at(1).items.at(39).tmin, 39);
 }
 
 TEST(long_reader, keys_belong_to_their_section) {

@@ -59,7 +59,7 @@ Result<TextGrid> parse(const std::string& text, bool strict = false) {
 
 TEST(short_reader, praat_layout_in_every_line_form) {
   for (const auto& text :
-       {kPraatShort, replace_all(kPraatShort, "\n", "\r\n"),
+       {kPraatShort, replace_all(kPraatShort, "\n", "\r\n"), replace_all(kPraatShort, "\n", "\r"),
         replace_all(kPraatShort, "\n", " \t\r\n"), kPraatShort.substr(0, kPraatShort.size() - 1),
         replace_all(kPraatShort, "<exists>", "anything at all"),
         replace_all(kPraatShort, "\"IntervalTier\"", "IntervalTier"),

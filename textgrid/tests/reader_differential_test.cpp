@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -50,11 +51,42 @@ std::string outcome(const Result<TextGrid>& read) {
 
 // Reads `text` with both long readers and both short readers, lenient and
 // strict; returns the first disagreement, or "" when there is none.
+// The reference readers end lines at line feeds only: a carriage return
+// alone, which the readers now take as a line end as Praat does, is where
+// they no longer read a text as it is meant.
+bool has_lone_cr(std::string_view text) {
+  for (std::size_t at = text.find('\r'); at != std::string_view::npos;
+       at = text.find('\r', at + 1)) {
+    if (at + 1 == text.size() || text[at + 1] != '\n') return true;
+  }
+  return false;
+}
+
+// The reference's long reader skips a key it does not know; the reader takes
+// one in an item by its place among the item's values, as Praat takes every
+// value. A text with a line whose key the layout does not have is where the
+// two part.
+bool has_unknown_key(std::string_view text) {
+  static const std::vector<std::string_view> known = {
+      "File type",       "Object class", "xmin",   "xmax", "size", "class", "name",
+      "intervals: size", "points: size", "number", "text", "mark", "tiers?"};
+  reference::LineCursor lines(text);
+  std::string_view line;
+  while (lines.next(line)) {
+    const auto pair = reference::parse_kv(line);
+    if (pair && std::find(known.begin(), known.end(), pair->first) == known.end()) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string disagreement(const std::string& text) {
+  if (has_lone_cr(text)) return "";
   for (const bool strict : {false, true}) {
     const std::string long_new = outcome(parse_long(text, "n", strict));
     const std::string long_old = outcome(reference::parse_long(text, "n", strict));
-    if (long_new != long_old)
+    if (long_new != long_old && !has_unknown_key(text))
       return "long, strict " + std::to_string(strict) + ":\n" + long_new + "\nreference:\n" +
              long_old;
     // A large text is read as two stretches from an item heading on: split
@@ -392,10 +424,28 @@ std::string chronological_text(std::mt19937_64& rng) {
   return out;
 }
 
+// The reference's messages count tiers and items from 1 and call an item an
+// interval or a point; the reader's count from 0, as all messages do.
+std::string counted_from_zero(const std::string& message) {
+  static const std::regex number(R"((interval|point|item|tier) (\d+))");
+  std::string out;
+  std::size_t from = 0;
+  for (auto it = std::sregex_iterator(message.begin(), message.end(), number);
+       it != std::sregex_iterator(); ++it) {
+    const auto& m = *it;
+    out.append(message, from, static_cast<std::size_t>(m.position(0)) - from);
+    out += (m[1] == "tier" ? "tier " : "item ") + std::to_string(std::stoull(m[2]) - 1);
+    from = static_cast<std::size_t>(m.position(0) + m.length(0));
+  }
+  return out + message.substr(from);
+}
+
 std::string chronological_disagreement(const std::string& text) {
+  if (has_lone_cr(text)) return "";
   for (const bool strict : {false, true}) {
     const std::string now = outcome(parse_chronological(text, "n", strict));
     const std::string then = outcome(reference::parse_chronological(text, "n", strict));
+    if (now.starts_with("error") && now != then && now == counted_from_zero(then)) continue;
     if (now != then)
       return "strict " + std::to_string(strict) + ":\n" + now + "\nreference:\n" + then;
   }

@@ -47,13 +47,14 @@ TEST(trim, removes_every_white_space_character_and_nothing_else) {
   EXPECT_EQ(trim_end("  a  "), "  a");
 }
 
-TEST(line_cursor, splits_after_line_feeds_only) {
+TEST(line_cursor, splits_at_every_line_end) {
   EXPECT_TRUE(lines_of("").empty());
   EXPECT_EQ(lines_of("a\nb\n"), (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(lines_of("a\r\nb"), (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(lines_of("a\n\n  \t\nb"), (std::vector<std::string>{"a", "", "", "b"}));
   EXPECT_EQ(lines_of("\n"), (std::vector<std::string>{""}));
-  EXPECT_EQ(lines_of("a\rb\rc"), (std::vector<std::string>{"a\rb\rc"}));
+  EXPECT_EQ(lines_of("a\rb\r\rc\r"), (std::vector<std::string>{"a", "b", "", "c"}));
+  EXPECT_EQ(lines_of("a\r\r\nb"), (std::vector<std::string>{"a", "", "b"}));
   EXPECT_EQ(lines_of("  x = 1 \r\n"), (std::vector<std::string>{"x = 1"}));
 }
 
@@ -239,6 +240,18 @@ TEST(long_layout_marker, only_at_start_of_line_after_blanks) {
   EXPECT_FALSE(has_long_layout_marker("item[1]:\nitem [x]\nitemize []\nitem\n[]"));
   EXPECT_TRUE(has_long_layout_marker("item []x"));  // the marker begins the line
   EXPECT_FALSE(has_long_layout_marker("item [\n]\nitem"));
+}
+
+TEST(long_layout_header, first_value_line_is_xmin) {
+  const std::string head = "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n";
+  EXPECT_TRUE(has_long_layout_header(head + "xmin = 0\nxmax = 1\ntiers? <exists>\nsize = 0\n"));
+  EXPECT_TRUE(has_long_layout_header(head + "  xmin=0"));
+  EXPECT_TRUE(has_long_layout_header("a\rb\r\rxmin = 0\r"));
+  EXPECT_FALSE(has_long_layout_header(head + "0\n1\n<exists>\n0\n"));
+  EXPECT_FALSE(has_long_layout_header(head + "xmax = 1\nxmin = 0\n"));
+  EXPECT_FALSE(
+      has_long_layout_header("xmin = 0\nxmax = 1\n"));  // the first two lines are the header
+  EXPECT_FALSE(has_long_layout_header(""));
 }
 
 TEST(headings, word_then_blanks_or_tabs_then_bracket) {

@@ -2,7 +2,9 @@
 // prints, logs or throws for an expected failure; it returns one of these.
 #pragma once
 
+#include <cstddef>
 #include <expected>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -23,9 +25,16 @@ enum class ErrorKind {
 };
 
 struct Error {
+  Error() = default;
+  Error(ErrorKind error_kind, std::string text, int errnum = 0)
+      : kind(error_kind), message(std::move(text)), os_errno(errnum) {}
+
   ErrorKind kind = ErrorKind::Other;
   std::string message;
   int os_errno = 0;  // the error number for operating-system errors, else 0
+  // For bytes that are not valid UTF-8: the offset of the first invalid one,
+  // which a caller may name beside the message.
+  std::optional<std::size_t> invalid_byte;
 
   // Displaying an error yields its message alone, never the kind.
   const std::string& what() const noexcept { return message; }

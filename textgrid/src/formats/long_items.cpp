@@ -6,7 +6,9 @@
 
 namespace textgrid {
 
-ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
+namespace {
+
+ItemView* read_items_counting(LineCursor& lines, TierView& tier, const char* stop, int& values) {
   const char* const end = lines.text_end();
   ItemView* item = &tier.items.back();
   for (;;) {
@@ -18,10 +20,15 @@ ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
       case 'i':
       case 'p': {
         if (!detail::is_item_heading(p, end)) return item;
-        const char* newline = detail::find_either<'\n', '\n'>(p + 8, end);
+        // Headings hold no control bytes but their line end.
+        const char* newline = detail::find_control(p + 8, end);
+        if (newline != end && *newline != '\n' && *newline != '\r') {
+          newline = detail::find_line_end(newline, end);
+        }
         if (newline == end) return item;
-        lines.took_line(newline + 1);
+        lines.took_line(detail::after_line_end(newline, end));
         item = &tier.items.emplace_back();
+        values = 0;
         continue;
       }
       case 'x':
@@ -59,7 +66,18 @@ ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop) {
       default: return item;
     }
     lines.took_line(after);
+    ++values;
   }
+}
+
+}  // namespace
+
+ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop, int& slot) {
+  // Counted in a local, which stays in a register.
+  int values = slot;
+  ItemView* const item = read_items_counting(lines, tier, stop, values);
+  slot = values;
+  return item;
 }
 
 }  // namespace textgrid

@@ -17,8 +17,8 @@ namespace textgrid {
 // line of any other shape (another key, a text over several lines or with
 // doubled quotes, a blank outside ASCII, the next tier), which the reader's
 // full rules then take and would have read alike, and at the line that
-// begins at `stop` (nullptr: none). Returns the tier's last item. Writes
-// nothing into the text.
-ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop);
+// begins at `stop` (nullptr: none). Returns the tier's last item, and in
+// `slot` how many values of it were read. Writes nothing into the text.
+ItemView* read_items(LineCursor& lines, TierView& tier, const char* stop, int& slot);
 
 }  // namespace textgrid

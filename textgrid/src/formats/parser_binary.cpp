@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "formats/values.hpp"
 #include "text/text_rules.hpp"
 
 namespace textgrid {
@@ -17,50 +18,6 @@ enum class Section {
   InTier,      // a tier's name, times and item count
   InItem,      // one interval or point
 };
-
-// The values of the layout, for the messages.
-enum class Value {
-  ObjectClass,
-  GridStart,
-  GridEnd,
-  Exists,
-  TierCount,
-  TierClass,
-  TierName,
-  TierStart,
-  TierEnd,
-  ItemCount,
-  ItemStart,
-  ItemEnd,
-  ItemText,
-  PointTime,
-  PointMark,
-};
-
-// `tier` and `item` count from 1, as Praat numbers them.
-std::string describe(Value what, std::size_t tier, std::size_t item) {
-  const std::string of_tier = " of tier " + std::to_string(tier);
-  const std::string of_interval = " of interval " + std::to_string(item) + of_tier;
-  const std::string of_point = " of point " + std::to_string(item) + of_tier;
-  switch (what) {
-    case Value::ObjectClass: return "the object class";
-    case Value::GridStart: return "the start time of the TextGrid";
-    case Value::GridEnd: return "the end time of the TextGrid";
-    case Value::Exists: return "the tiers' <exists> flag";
-    case Value::TierCount: return "the number of tiers";
-    case Value::TierClass: return "the class" + of_tier;
-    case Value::TierName: return "the name" + of_tier;
-    case Value::TierStart: return "the start time" + of_tier;
-    case Value::TierEnd: return "the end time" + of_tier;
-    case Value::ItemCount: return "the number of items" + of_tier;
-    case Value::ItemStart: return "the start time" + of_interval;
-    case Value::ItemEnd: return "the end time" + of_interval;
-    case Value::ItemText: return "the text" + of_interval;
-    case Value::PointTime: return "the time" + of_point;
-    case Value::PointMark: return "the mark" + of_point;
-  }
-  return {};
-}
 
 // The fewest bytes that a tier (class length, name length, two times, the
 // item count), an interval (two times, text length) and a point (time, mark
@@ -148,19 +105,19 @@ class Bytes {
     if (!need(std::uint64_t{characters} * 2, what, tier, item)) return false;
     out.clear();
     out.reserve(characters);
+    const auto* const begin = reinterpret_cast<const unsigned char*>(data_.data());
+    const auto* const end = begin + data_.size();
     for (std::uint32_t c = 0; c < characters; ++c) {
-      if (!need(2, what, tier, item)) return false;
-      const std::size_t at = pos_;
-      std::uint32_t unit = unsigned_at(2);
-      if (unit >= 0xD800 && unit <= 0xDBFF) {
-        if (!need(2, what, tier, item)) return false;
-        const std::uint32_t low = unsigned_at(2);
-        if (low < 0xDC00 || low > 0xDFFF) return bad_utf16(at, what, tier, item);
-        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-      } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-        return bad_utf16(at, what, tier, item);
+      const auto* p = begin + pos_;
+      switch (append_utf16_char(out, p, end, true)) {
+        case kUtf16Ok: pos_ = static_cast<std::size_t>(p - begin); continue;
+        case kUtf16Unpaired: return bad_utf16(pos_, what, tier, item);
+        case kUtf16Short:
+          // A high surrogate whose partner is missing is passed before the
+          // message names what is left.
+          if (left() >= 2) skip(2);
+          return need(2, what, tier, item);
       }
-      append_utf8(out, unit);
     }
     return true;
   }
@@ -174,17 +131,8 @@ class Bytes {
 
  private:
   void latin1(std::string& out, std::size_t length) {
-    const std::string_view raw = data_.substr(pos_, length);
+    assign_8bit(out, data_.substr(pos_, length), Encoding::Latin1);
     pos_ += length;
-    // Praat writes only ASCII in this form: copy it whole when it is so.
-    std::size_t ascii = 0;
-    while (ascii < raw.size() && static_cast<unsigned char>(raw[ascii]) < 0x80) ++ascii;
-    out.assign(raw.substr(0, ascii));
-    if (ascii == raw.size()) return;
-    out.reserve(ascii + 2 * (raw.size() - ascii));
-    for (std::size_t k = ascii; k < raw.size(); ++k) {
-      append_utf8(out, static_cast<unsigned char>(raw[k]));
-    }
   }
 
   bool bad_utf16(std::size_t at, Value what, std::size_t tier, std::size_t item) {
@@ -229,7 +177,7 @@ Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool str
         if (!in.real(grid.tmin, Value::GridStart)) return in.failure();
         if (!in.real(grid.tmax, Value::GridEnd)) return in.failure();
         std::uint32_t exists = 0;
-        if (!in.byte(exists, Value::Exists)) return in.failure();
+        if (!in.byte(exists, Value::ExistsFlag)) return in.failure();
         std::uint32_t tiers = 0;
         if (exists != 0 && !in.count(tiers, kMinTierBytes, Value::TierCount)) return in.failure();
         grid.size = tiers;
@@ -247,7 +195,7 @@ Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool str
           }
           return grid;
         }
-        const std::size_t t = grid.tiers.size() + 1;
+        const std::size_t t = grid.tiers.size();
         std::string kind;
         if (!in.short_string(kind, Value::TierClass, t)) return in.failure();
         bool is_interval = true;
@@ -261,7 +209,7 @@ Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool str
         break;
       }
       case Section::InTier: {
-        const std::size_t t = grid.tiers.size();
+        const std::size_t t = grid.tiers.size() - 1;
         Tier& tier = grid.tiers.back();
         if (!in.string(tier.name, Value::TierName, t)) return in.failure();
         if (!in.real(tier.tmin, Value::TierStart, t)) return in.failure();
@@ -275,9 +223,9 @@ Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool str
         break;
       }
       case Section::InItem: {
-        const std::size_t t = grid.tiers.size();
+        const std::size_t t = grid.tiers.size() - 1;
         Tier& tier = grid.tiers.back();
-        const std::size_t i = tier.items.size() + 1;
+        const std::size_t i = tier.items.size();
         Item& item = tier.items.emplace_back();
         if (tier.is_interval) {
           if (!in.real(item.tmin, Value::ItemStart, t, i)) return in.failure();

@@ -42,6 +42,14 @@ bool begins(std::string_view s, const char (&word)[N]) {
   return s.size() >= N - 1 && std::memcmp(s.data(), word, N - 1) == 0;
 }
 
+// The keys that the layout has for a TextGrid, a tier or an item besides an
+// item's own: in an item, a line with one of them is out of place, and
+// skipped as every unrecognised line is.
+bool is_layout_key(std::string_view key) {
+  return is(key, "size") || is(key, "name") || is(key, "class") || is(key, "intervals: size") ||
+         is(key, "points: size") || is(key, "File type") || is(key, "Object class");
+}
+
 // Only lines that begin with "i" or "p" can be headings, so most lines are
 // told apart by one byte; the full rule (heading_of) decides the rest.
 Heading heading_of_line(std::string_view line) {
@@ -118,12 +126,34 @@ struct LongReading {
     return raw;
   }
 
+  // A value under a key that no current writer uses ("time" for a point's
+  // time, as Praat 4 wrote it): taken, as Praat reads every value, by its
+  // place among the item's values: a point's time and mark, an interval's
+  // start, end and text.
+  void take_in_place(int at, std::string_view value) {
+    // The second stretch's stand-in tier does not know its class.
+    if (tier == stand_in) guessed = true;
+    const int text_slot = tier->is_interval ? 2 : 1;
+    if (at == text_slot) {
+      item->text = take_text(value, tier->items.size() - 1);
+    } else if (at == 0 && !tier->is_interval) {
+      item->tmin = item->tmax = parse_trimmed_real(value);
+    } else if (at == 0) {
+      item->tmin = parse_trimmed_real(value);
+    } else if (at == 1 && tier->is_interval) {
+      item->tmax = parse_trimmed_real(value);
+    }
+  }
+
   LineCursor lines;
   ReserveBudget budget;
   std::vector<TierView>& tiers;
   Section section = Section::InHeader;
-  TierView* tier = nullptr;  // the last tier
-  ItemView* item = nullptr;  // the last item of the last tier
+  TierView* tier = nullptr;      // the last tier
+  ItemView* item = nullptr;      // the last item of the last tier
+  int slot = 0;                  // the values of the last item read so far
+  TierView* stand_in = nullptr;  // the tier that the second of two stretches begins in
+  bool guessed = false;          // take_in_place had to guess the stand-in's class
   double tmin = 0.0, tmax = 0.0;
   std::uint64_t size = 0;
   bool shared = false;
@@ -149,7 +179,8 @@ Result<LongReading::Outcome> LongReading::run(const char* stop) {
                           std::to_string(lines.line_number()));
         }
         tier->items.emplace_back();
-        item = read_items(lines, *tier, stop);
+        slot = 0;
+        item = read_items(lines, *tier, stop, slot);
         section = Section::InItem;
         continue;
       case Heading::None: break;
@@ -213,7 +244,10 @@ Result<LongReading::Outcome> LongReading::run(const char* stop) {
           item->tmin = item->tmax = parse_trimmed_real(value);
         } else if (is(key, "text") || is(key, "mark")) {
           item->text = take_text(value, tier->items.size() - 1);
+        } else if (!is_layout_key(key)) {
+          take_in_place(slot, value);
         }
+        ++slot;
         break;
     }
   }
@@ -262,7 +296,7 @@ Result<LongReading> read_in_two(std::string& text, std::vector<TierView>& tiers,
   first.shared = true;
   LongReading second(text, from, 0, later_tiers);
   second.shared = true;
-  second.tier = &later_tiers.emplace_back();
+  second.tier = second.stand_in = &later_tiers.emplace_back();
   second.tier->items.reserve((text.size() - from) / 96);  // about the bytes of an interval
   second.section = Section::InTier;
   Result<LongReading::Outcome> first_outcome = LongReading::Outcome::End;
@@ -270,7 +304,7 @@ Result<LongReading> read_in_two(std::string& text, std::vector<TierView>& tiers,
   run_two([&] { first_outcome = first.run(stop); }, [&] { second_outcome = second.run(nullptr); });
   if (!first_outcome) return std::unexpected(std::move(first_outcome.error()));
   if (*first_outcome == LongReading::Outcome::End) return first;
-  if (first.tier == nullptr) {
+  if (first.tier == nullptr || (second_outcome && second.guessed)) {
     // The reading on the calling thread alone from here on.
     first.shared = false;
     auto rest = first.run(nullptr);

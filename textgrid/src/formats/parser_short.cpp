@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <memory>
 #include <utility>
+#include <vector>
 
+#include "formats/parser_stream.hpp"
+#include "formats/values.hpp"
 #include "text/line_scan.hpp"
 #include "text/text_rules.hpp"
 
@@ -20,66 +23,76 @@ enum class Section {
   InItem,      // the lines of one interval or point
 };
 
-// The values of the layout, for the message when one lies past the end.
-enum class Value {
-  Header,
-  GridStart,
-  GridEnd,
-  Exists,
-  TierCount,
-  TierClass,
-  TierName,
-  TierStart,
-  TierEnd,
-  ItemCount,
-  ItemStart,
-  ItemEnd,
-  ItemText,
-  PointTime,
-  PointMark,
-};
-
-std::string describe(Value what, std::size_t tier, std::size_t item) {
-  const std::string of_tier = " of tier " + std::to_string(tier);
-  const std::string of_item = " of item " + std::to_string(item) + of_tier;
-  switch (what) {
-    case Value::Header: return "the header";
-    case Value::GridStart: return "the start time of the TextGrid";
-    case Value::GridEnd: return "the end time of the TextGrid";
-    case Value::Exists: return "the tiers' <exists> line";
-    case Value::TierCount: return "the number of tiers";
-    case Value::TierClass: return "the class" + of_tier;
-    case Value::TierName: return "the name" + of_tier;
-    case Value::TierStart: return "the start time" + of_tier;
-    case Value::TierEnd: return "the end time" + of_tier;
-    case Value::ItemCount: return "the number of items" + of_tier;
-    case Value::ItemStart: return "the start time" + of_item;
-    case Value::ItemEnd: return "the end time" + of_item;
-    case Value::ItemText: return "the text" + of_item;
-    case Value::PointTime: return "the time" + of_item;
-    case Value::PointMark: return "the mark" + of_item;
+// Whether a trimmed line holds more than one of Praat's values, or a "!"
+// comment: what Praat's free text form may have and the short layout never
+// has. A quoted text ends where Praat ends it, at the first quote that is not
+// doubled; one that runs on over the next lines is one value.
+bool more_than_one_value(std::string_view line) {
+  std::size_t at = 0;
+  if (line.starts_with('"')) {
+    for (at = 1;;) {
+      const std::size_t quote = line.find('"', at);
+      if (quote == std::string_view::npos) return false;
+      at = quote;
+      while (at < line.size() && line[at] == '"') ++at;
+      if ((at - quote) % 2 == 1) return at < line.size();
+    }
   }
-  return {};
+  return line.find_first_of(" \t!") != std::string_view::npos;
 }
 
 // Hands out the lines in order; running past the last one records an error
-// that names the line and the value expected there.
+// that names the line and the value expected there. Watching for Praat's
+// free text form, a line with more than one value stops the reading as well,
+// and texts with doubled quotes are collapsed only at the end, so that a
+// stopped reading leaves the text as it was.
 class Positions {
  public:
-  Positions(char* text, std::size_t size) : lines_(text, size) {}
+  Positions(char* text, std::size_t size, bool watch) : lines_(text, size), watch_(watch) {}
 
   // Inline, with the message built out of line: every value passes here.
   [[gnu::always_inline]] bool take(std::string_view& line, Value what, std::size_t tier = 0,
                                    std::size_t item = 0) {
-    if (lines_.next(line)) [[likely]]
-      return true;
+    if (lines_.next(line)) [[likely]] {
+      if (!watch_ || !free_form_line(line)) [[likely]]
+        return true;
+      free_form_ = true;
+      return false;
+    }
     record_end(what, tier, item);
     return false;
   }
 
+  // Whether the line just taken shows Praat's free text form: a value line
+  // with more than one value, or the object class line ("Object class =
+  // "TextGrid"", the words before the class aside) with values after it.
+  bool free_form_line(std::string_view line) const {
+    const std::size_t number = lines_.line_number();
+    if (number > 2) return more_than_one_value(line);
+    const std::size_t quote = line.find('"');
+    return number == 2 && quote != std::string_view::npos &&
+           more_than_one_value(line.substr(quote));
+  }
+
   // The text of a value on the line just taken, over several lines if quoted
-  // so; a view into the text.
-  std::string_view text(std::string_view value) { return lines_.take_text_in_place(value); }
+  // so; a view into the text. `item` is npos for the tier's name.
+  std::string_view text(std::string_view value, std::size_t tier, std::size_t item) {
+    if (!watch_) return lines_.take_text_in_place(value);
+    bool quoted = false;
+    const std::string_view raw = lines_.locate_text(value, quoted);
+    if (quoted && raw.find('"') != std::string_view::npos) pending_.push_back({tier, item});
+    return raw;
+  }
+
+  // Collapses the texts that watching left as they stood.
+  void collapse(TextGridView& grid) {
+    for (const auto& [t, i] : pending_) {
+      TierView& tier = grid.tiers[t];
+      std::string_view& view = i == std::string_view::npos ? tier.name : tier.items[i].text;
+      view = collapse_quotes_in_place(grid.text->data() + (view.data() - grid.text->data()),
+                                      view.size());
+    }
+  }
 
   // Offset in the text of the next line.
   std::size_t offset() const { return lines_.offset(); }
@@ -87,7 +100,12 @@ class Positions {
   // The cursor, for lines read straight from the text.
   LineCursor& cursor() { return lines_; }
 
-  std::unexpected<Error> failure() { return std::unexpected(std::move(failure_)); }
+  // What the reading returns once take() said no: false for a line with
+  // more than one value, else the failure.
+  Result<bool> stopped() {
+    if (free_form_) return false;
+    return std::unexpected(std::move(failure_));
+  }
 
  private:
   [[gnu::noinline]] void record_end(Value what, std::size_t tier, std::size_t item) {
@@ -98,6 +116,9 @@ class Positions {
   }
 
   LineCursor lines_;
+  bool watch_;
+  bool free_form_ = false;
+  std::vector<std::pair<std::size_t, std::size_t>> pending_;
   Error failure_;
 };
 
@@ -137,14 +158,11 @@ std::uint64_t read_items(LineCursor& lines, TierView& tier, std::uint64_t most) 
   return read;
 }
 
-}  // namespace
-
-Result<TextGridView> parse_short_view(std::string owned, std::string name, bool strict) {
-  TextGridView grid;
-  grid.text = std::make_unique<std::string>(std::move(owned));
-  grid.name = std::move(name);
+// Reads grid.text into `grid`; true once read, false (the text unchanged)
+// when `watch` saw a line with more than one value.
+Result<bool> read_short(TextGridView& grid, bool strict, bool watch) {
   std::string& text = *grid.text;
-  Positions lines(text.data(), text.size());
+  Positions lines(text.data(), text.size(), watch);
   // What all tiers reserve together stays within what the text can hold.
   std::size_t reserve_left = text.size() / 4;
   Section section = Section::InHeader;
@@ -157,14 +175,14 @@ Result<TextGridView> parse_short_view(std::string owned, std::string name, bool 
         // Lines 1 to 3 and 6 (file type, object class, blank, <exists>) are
         // not looked at.
         for (int skipped = 0; skipped < 3; ++skipped) {
-          if (!lines.take(line, Value::Header)) return lines.failure();
+          if (!lines.take(line, Value::Header)) return lines.stopped();
         }
-        if (!lines.take(line, Value::GridStart)) return lines.failure();
+        if (!lines.take(line, Value::GridStart)) return lines.stopped();
         grid.tmin = parse_trimmed_real(line);
-        if (!lines.take(line, Value::GridEnd)) return lines.failure();
+        if (!lines.take(line, Value::GridEnd)) return lines.stopped();
         grid.tmax = parse_trimmed_real(line);
-        if (!lines.take(line, Value::Exists)) return lines.failure();
-        if (!lines.take(line, Value::TierCount)) return lines.failure();
+        if (!lines.take(line, Value::Exists)) return lines.stopped();
+        if (!lines.take(line, Value::TierCount)) return lines.stopped();
         grid.size = parse_trimmed_count(line);
         section = Section::InTierList;
         break;
@@ -172,14 +190,15 @@ Result<TextGridView> parse_short_view(std::string owned, std::string name, bool 
       case Section::InTierList: {
         if (grid.tiers.size() == grid.size) {
           // Lines after the last tier are ignored.
+          lines.collapse(grid);
           if (strict) {
             if (auto valid = grid.assert_valid(); !valid) {
               return std::unexpected(std::move(valid.error()));
             }
           }
-          return grid;
+          return true;
         }
-        if (!lines.take(line, Value::TierClass, grid.tiers.size())) return lines.failure();
+        if (!lines.take(line, Value::TierClass, grid.tiers.size())) return lines.stopped();
         const std::string kind = unquote(line);
         bool is_interval = true;
         if (kind == "TextTier") {
@@ -194,13 +213,13 @@ Result<TextGridView> parse_short_view(std::string owned, std::string name, bool 
       case Section::InTier: {
         const std::size_t t = grid.tiers.size() - 1;
         TierView& tier = grid.tiers.back();
-        if (!lines.take(line, Value::TierName, t)) return lines.failure();
-        tier.name = lines.text(line);
-        if (!lines.take(line, Value::TierStart, t)) return lines.failure();
+        if (!lines.take(line, Value::TierName, t)) return lines.stopped();
+        tier.name = lines.text(line, t, std::string_view::npos);
+        if (!lines.take(line, Value::TierStart, t)) return lines.stopped();
         tier.tmin = parse_trimmed_real(line);
-        if (!lines.take(line, Value::TierEnd, t)) return lines.failure();
+        if (!lines.take(line, Value::TierEnd, t)) return lines.stopped();
         tier.tmax = parse_trimmed_real(line);
-        if (!lines.take(line, Value::ItemCount, t)) return lines.failure();
+        if (!lines.take(line, Value::ItemCount, t)) return lines.stopped();
         tier.size = parse_trimmed_count(line);
         // An item takes at least two lines of one byte each: reserve no more
         // than the text can hold, whatever the count claims.
@@ -224,23 +243,48 @@ Result<TextGridView> parse_short_view(std::string owned, std::string name, bool 
         const std::size_t i = tier.items.size();
         ItemView& item = tier.items.emplace_back();
         if (tier.is_interval) {
-          if (!lines.take(line, Value::ItemStart, t, i)) return lines.failure();
+          if (!lines.take(line, Value::ItemStart, t, i)) return lines.stopped();
           item.tmin = parse_trimmed_real(line);
-          if (!lines.take(line, Value::ItemEnd, t, i)) return lines.failure();
+          if (!lines.take(line, Value::ItemEnd, t, i)) return lines.stopped();
           item.tmax = parse_trimmed_real(line);
-          if (!lines.take(line, Value::ItemText, t, i)) return lines.failure();
-          item.text = lines.text(line);
+          if (!lines.take(line, Value::ItemText, t, i)) return lines.stopped();
+          item.text = lines.text(line, t, i);
         } else {
-          if (!lines.take(line, Value::PointTime, t, i)) return lines.failure();
+          if (!lines.take(line, Value::PointTime, t, i)) return lines.stopped();
           item.tmin = item.tmax = parse_trimmed_real(line);
-          if (!lines.take(line, Value::PointMark, t, i)) return lines.failure();
-          item.text = lines.text(line);
+          if (!lines.take(line, Value::PointMark, t, i)) return lines.stopped();
+          item.text = lines.text(line, t, i);
         }
         if (--items_left == 0) section = Section::InTierList;
         break;
       }
     }
   }
+}
+
+}  // namespace
+
+Result<TextGridView> parse_short_view(std::string text, std::string name, bool strict) {
+  TextGridView grid;
+  grid.text = std::make_unique<std::string>(std::move(text));
+  grid.name = std::move(name);
+  auto read = read_short(grid, strict, false);
+  if (!read) return std::unexpected(std::move(read.error()));
+  return grid;
+}
+
+Result<TextGridView> parse_short_or_stream_view(std::string text, std::string name, bool strict) {
+  TextGridView grid;
+  grid.text = std::make_unique<std::string>(std::move(text));
+  grid.name = std::move(name);
+  // Praat reads its text files only under its own first line.
+  const std::string_view first_line =
+      std::string_view(*grid.text).substr(0, detail::line_end_offset(*grid.text, 0));
+  const bool praat_text = first_line.find("\"ooTextFile\"") != std::string_view::npos;
+  auto read = read_short(grid, strict, praat_text);
+  if (!read) return std::unexpected(std::move(read.error()));
+  if (*read) return grid;
+  return parse_stream_view(std::move(*grid.text), std::move(grid.name), strict);
 }
 
 Result<TextGrid> parse_short(std::string_view text, std::string name, bool strict) {

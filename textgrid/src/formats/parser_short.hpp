@@ -25,6 +25,13 @@ Result<TextGrid> read_from_file_short(const std::string& path, bool strict,
 // bounds, whatever the bytes. Allocates per tier, never per item.
 Result<TextGridView> parse_short_view(std::string text, std::string name, bool strict);
 
+// parse_short_view as "auto" reads a text without another layout's marks: a
+// text whose first line is Praat's ("ooTextFile" in quotes) and another line
+// of which, past the second, holds more than one value or a "!" comment,
+// where the short layout has one value a line, is Praat's free text form and
+// goes, unchanged, to parse_stream_view instead.
+Result<TextGridView> parse_short_or_stream_view(std::string text, std::string name, bool strict);
+
 // parse_short_view, then the owning TextGrid (a copy of the text first).
 Result<TextGrid> parse_short(std::string_view text, std::string name, bool strict);
 

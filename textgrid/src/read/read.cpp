@@ -12,7 +12,9 @@ namespace textgrid {
 
 namespace {
 
-enum class Layout { Long, Short, Chronological, Binary };
+// ShortOrStream: the short reader, or the free text form's when the text
+// turns out to be in it (parse_short_or_stream_view).
+enum class Layout { Long, Short, ShortOrStream, Chronological, Binary };
 
 // A file read whole, and the layout its reader is chosen for: the text, or
 // the bytes as stored for the binary layout.
@@ -40,8 +42,10 @@ Result<Input> read_input(const std::string& path, std::string_view file_type,
   auto text = decode_text(std::move(*bytes));
   if (!text) return std::unexpected(std::move(text.error()));
   if (is_chronological_text(*text)) return Input{Layout::Chronological, std::move(*text)};
-  if (has_long_layout_marker(*text)) return Input{Layout::Long, std::move(*text)};
-  return Input{Layout::Short, std::move(*text)};
+  if (has_long_layout_marker(*text) || has_long_layout_header(*text)) {
+    return Input{Layout::Long, std::move(*text)};
+  }
+  return Input{Layout::ShortOrStream, std::move(*text)};
 }
 
 Result<TextGridView> as_view(Result<TextGrid> grid) {
@@ -65,6 +69,8 @@ Result<TextGridView> read_view_from_file(const std::string& path, bool strict,
   switch (input->layout) {
     case Layout::Long: return parse_long_view(std::move(bytes), file_stem(path), strict);
     case Layout::Short: return parse_short_view(std::move(bytes), file_stem(path), strict);
+    case Layout::ShortOrStream:
+      return parse_short_or_stream_view(std::move(bytes), file_stem(path), strict);
     case Layout::Chronological:
       return parse_chronological_view(std::move(bytes), file_stem(path), strict);
     case Layout::Binary: return as_view(parse_binary(bytes, file_stem(path), strict));
@@ -82,6 +88,8 @@ Result<TextGrid> read_from_file(const std::string& path, bool strict, std::strin
       return as_textgrid(parse_long_view(std::move(bytes), file_stem(path), strict));
     case Layout::Short:
       return as_textgrid(parse_short_view(std::move(bytes), file_stem(path), strict));
+    case Layout::ShortOrStream:
+      return as_textgrid(parse_short_or_stream_view(std::move(bytes), file_stem(path), strict));
     case Layout::Chronological:
       return as_textgrid(parse_chronological_view(std::move(bytes), file_stem(path), strict));
     case Layout::Binary: return parse_binary(bytes, file_stem(path), strict);

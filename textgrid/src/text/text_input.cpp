@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -142,27 +143,30 @@ Result<std::string> read_bytes(const std::string& path, const ShouldStop& should
 // count or an unpaired surrogate.
 std::optional<std::string> decode_utf16(std::string_view bytes, bool big_endian) {
   if (bytes.size() % 2 != 0) return std::nullopt;
-  const auto unit_at = [&](std::size_t i) -> std::uint32_t {
-    const auto a = static_cast<unsigned char>(bytes[i]);
-    const auto b = static_cast<unsigned char>(bytes[i + 1]);
-    return big_endian ? (std::uint32_t{a} << 8 | b) : (std::uint32_t{b} << 8 | a);
-  };
   std::string out;
   out.reserve(bytes.size() / 2 + bytes.size() / 8);
-  for (std::size_t i = 2; i < bytes.size(); i += 2) {
-    std::uint32_t unit = unit_at(i);
-    if (unit >= 0xDC00 && unit <= 0xDFFF) return std::nullopt;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (i + 2 >= bytes.size()) return std::nullopt;
-      const std::uint32_t low = unit_at(i + 2);
-      if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-      i += 2;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + 2;
+  const auto* const end = reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size());
+  while (p != end) {
+    // Most of a TextGrid is ASCII: such a unit is one byte, without a call.
+    const unsigned char high = big_endian ? p[0] : p[1];
+    const unsigned char low = big_endian ? p[1] : p[0];
+    if (high == 0 && low < 0x80) {
+      out.push_back(static_cast<char>(low));
+      p += 2;
+      continue;
     }
-    append_utf8(out, unit);
+    if (append_utf16_char(out, p, end, big_endian) != kUtf16Ok) return std::nullopt;
   }
   return out;
 }
+
+// Windows-1252's characters for the bytes 0x80 to 0x9F; its five unassigned
+// bytes keep the C1 control of their own number.
+constexpr std::uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 inline unsigned char byte_at(std::string_view s, std::size_t i) {
   return static_cast<unsigned char>(s[i]);
@@ -276,7 +280,44 @@ bool is_valid_utf8_in_two(std::string_view s) {
 
 }  // namespace
 
-Result<std::string> decode_text(std::string bytes) {
+std::size_t first_invalid_utf8(std::string_view s) {
+  // is_valid_utf8 on ever longer prefixes would do; one scalar walk is enough
+  // for a path taken once per refused file.
+  std::size_t at = 0;
+  while (at < s.size()) {
+    const unsigned char c = byte_at(s, at);
+    if (c < 0x80) {
+      ++at;
+      continue;
+    }
+    const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    if (!is_valid_utf8(s.substr(at, std::min(length, s.size() - at)))) return at;
+    at += length;
+  }
+  return s.size();
+}
+
+void detail::append_8bit(std::string& out, std::string_view bytes, Encoding encoding) {
+  out.reserve(out.size() + 2 * bytes.size());
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) {
+      out.push_back(c);
+    } else if (b < 0xA0 && encoding == Encoding::Cp1252) {
+      append_utf8(out, kCp1252High[b - 0x80]);
+    } else {
+      append_utf8(out, b);
+    }
+  }
+}
+
+std::string decode_8bit(std::string_view bytes, Encoding encoding) {
+  std::string out;
+  assign_8bit(out, bytes, encoding);
+  return out;
+}
+
+Result<std::string> decode_text(std::string bytes, Encoding encoding) {
   if (bytes.size() >= 2) {
     const unsigned char b0 = byte_at(bytes, 0);
     const unsigned char b1 = byte_at(bytes, 1);
@@ -288,8 +329,14 @@ Result<std::string> decode_text(std::string bytes) {
       return std::move(*text);
     }
   }
+  if (encoding == Encoding::Latin1 || encoding == Encoding::Cp1252) {
+    return decode_8bit(bytes, encoding);
+  }
   if (!is_valid_utf8_in_two(bytes)) {
-    return fail(ErrorKind::InvalidData, "stream did not contain valid UTF-8");
+    if (encoding == Encoding::Praat) return decode_8bit(bytes, Encoding::Latin1);
+    Error error(ErrorKind::InvalidData, "stream did not contain valid UTF-8");
+    error.invalid_byte = first_invalid_utf8(bytes);
+    return std::unexpected(std::move(error));
   }
   return bytes;
 }

@@ -49,6 +49,14 @@ std::string_view inside_quotes(std::string_view value, Quoting& quoting) {
 
 }  // namespace
 
+std::size_t count_line_ends(std::string_view s) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\n' || (s[i] == '\r' && (i + 1 == s.size() || s[i + 1] != '\n'))) ++count;
+  }
+  return count;
+}
+
 std::optional<std::pair<std::string_view, std::string_view>> parse_kv(std::string_view line) {
   const std::size_t eq = line.find('=');
   if (eq == npos) return std::nullopt;
@@ -75,15 +83,15 @@ std::size_t find_marker_line(std::string_view text, std::size_t from) {
   constexpr std::string_view word = "item";
   std::size_t at = from;
   while ((at = text.find(word, at)) != npos) {
-    const std::size_t newline = at <= from ? npos : text.rfind('\n', at - 1);
-    const std::size_t line_start = newline == npos || newline < from ? from : newline + 1;
+    const std::size_t before = at <= from ? npos : text.find_last_of("\r\n", at - 1);
+    const std::size_t line_start = before == npos || before < from ? from : before + 1;
     if (trim_start(text.substr(line_start, at - line_start)).empty()) {
-      const std::size_t line_end = std::min(text.find('\n', at), text.size());
+      const std::size_t line_end = detail::line_end_offset(text, at);
       if (is_tier_list_marker(text.substr(at, line_end - at))) return line_start;
     }
     // A later marker on the same line cannot begin it either.
-    at = text.find('\n', at);
-    if (at == npos) break;
+    at = detail::line_end_offset(text, at);
+    if (at == text.size()) break;
   }
   return npos;
 }
@@ -125,6 +133,20 @@ bool has_long_layout_marker(std::string_view text) {
   return false;
 }
 
+bool has_long_layout_header(std::string_view text) {
+  LineCursor lines(text);
+  std::string_view line;
+  for (int header = 0; header < 2; ++header) {
+    if (!lines.next(line)) return false;
+  }
+  while (lines.next(line)) {
+    if (line.empty()) continue;
+    const auto pair = parse_kv(line);
+    return pair && pair->first == "xmin";
+  }
+  return false;
+}
+
 std::size_t LineCursor::find_closing_line(std::size_t from, std::size_t& line_end) {
   if (scan_from_ != npos && scan_from_ <= from && (closer_ == npos || closer_ >= from)) {
     line_end = closer_end_;
@@ -132,12 +154,15 @@ std::size_t LineCursor::find_closing_line(std::size_t from, std::size_t& line_en
   }
   scan_from_ = from;
   closer_ = npos;
+  const char* const end = text_.data() + text_.size();
   std::size_t p = from;
   while (p < text_.size()) {
-    const std::size_t newline = text_.find('\n', p);
-    const std::size_t end = newline == npos ? text_.size() : newline;
-    const std::size_t next = newline == npos ? text_.size() : newline + 1;
-    const std::string_view line = trim_end(text_.substr(p, end - p));
+    const char* const stop = detail::find_line_end(text_.data() + p, end);
+    const auto line_stop = static_cast<std::size_t>(stop - text_.data());
+    const std::size_t next =
+        stop == end ? text_.size()
+                    : static_cast<std::size_t>(detail::after_line_end(stop, end) - text_.data());
+    const std::string_view line = trim_end(text_.substr(p, line_stop - p));
     if (closes_quoted_text(line)) {
       closer_ = p + line.size() - 1;
       closer_end_ = next;
@@ -165,11 +190,10 @@ std::string_view LineCursor::locate_text(std::string_view value, bool& quoted) {
   if (close == npos) return rest;
   const auto start = static_cast<std::size_t>(rest.data() - text_.data());
   // Count the lines that the text used up, so that line numbers stay true.
-  const auto used = static_cast<std::size_t>(
-      std::count(text_.begin() + static_cast<std::ptrdiff_t>(pos_),
-                 text_.begin() + static_cast<std::ptrdiff_t>(line_end), '\n'));
-  const bool unterminated_last = line_end == text_.size() && text_.back() != '\n';
-  line_number_ += used + (unterminated_last ? 1 : 0);
+  const std::string_view used = text_.substr(pos_, line_end - pos_);
+  const bool unterminated_last =
+      line_end == text_.size() && text_.back() != '\n' && text_.back() != '\r';
+  line_number_ += count_line_ends(used) + (unterminated_last ? 1 : 0);
   pos_ = line_end;
   return text_.substr(start, close - start);
 }

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "base/error.hpp"
+#include "text/line_scan.hpp"
 #include "text/numbers.hpp"
 #include "text/text_input.hpp"
 #include "text/trim.hpp"
@@ -47,6 +48,10 @@ inline const char* skip_spaces(const char* p, const char* end) {
 // nothing when the line holds no "=". Views into `line`, no allocation.
 std::optional<std::pair<std::string_view, std::string_view>> parse_kv(std::string_view line);
 
+// Returns how many line ends (LineCursor's) `s` holds: a carriage return and
+// a line feed count once. No allocation.
+std::size_t count_line_ends(std::string_view s);
+
 // Returns the stem of the path's last component: the whole name if it holds
 // no "." after its first character, else the part before its last ".".
 std::string file_stem(std::string_view path);
@@ -68,8 +73,15 @@ bool is_tier_list_marker(std::string_view line);
 // before the marker.
 bool has_long_layout_marker(std::string_view text);
 
-// Walks the lines of a text: cut after every line feed (a carriage return
-// before it dropped), a final piece without a line feed kept when not empty.
+// Returns whether the first line of `text` with a value after its first two
+// (the file type and the object class) is the long layout's "xmin = ...": a
+// long-layout text without tiers need not hold the tier-list marker. No
+// allocation.
+bool has_long_layout_header(std::string_view text);
+
+// Walks the lines of a text: cut at every line end (a line feed, a carriage
+// return and a line feed, or a carriage return alone, as old Mac files have
+// them), a final piece without a line end kept when not empty.
 // Lines are views into the text; the text must outlive the cursor.
 class LineCursor {
  public:
@@ -88,10 +100,8 @@ class LineCursor {
     const char* const base = text_.data();
     const char* const end = base + size;
     const char* first = detail::skip_spaces(base + pos_, end);
-    const auto* newline =
-        static_cast<const char*>(std::memchr(first, '\n', static_cast<std::size_t>(end - first)));
-    const char* const stop = newline != nullptr ? newline : end;
-    pos_ = newline != nullptr ? static_cast<std::size_t>(newline + 1 - base) : size;
+    const char* const stop = detail::find_line_end(first, end);
+    pos_ = stop != end ? static_cast<std::size_t>(detail::after_line_end(stop, end) - base) : size;
     ++line_number_;
     while (first != stop && detail::is_ascii_space(*first)) ++first;
     const char* last = stop;
