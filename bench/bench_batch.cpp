@@ -14,7 +14,7 @@
 
 #include "model/converter.hpp"
 #include "parallel/thread_pool.hpp"
-#include "read/read.hpp"
+#include "read/batch.hpp"
 
 namespace {
 

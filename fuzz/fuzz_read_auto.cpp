@@ -10,6 +10,7 @@
 #include "formats/parser_chronological.hpp"
 #include "fuzz_common.hpp"
 #include "read/read.hpp"
+#include "text/text_input.hpp"
 #include "text/text_rules.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -20,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const bool strict : {false, true}) {
     const auto chosen = textgrid::read_from_file(path, strict, "auto");
     if (textgrid::is_binary_file(bytes)) {
-      FUZZ_CHECK(plinth_fuzz::same_result(chosen, textgrid::read_from_file_binary(path, strict)));
+      FUZZ_CHECK(plinth_fuzz::same_result(
+          chosen, textgrid::parse_binary(bytes, textgrid::file_stem(path), {.strict = strict})));
       continue;
     }
     if (!decoded) {
@@ -28,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     if (textgrid::is_chronological_text(*decoded)) {
-      FUZZ_CHECK(
-          plinth_fuzz::same_result(chosen, textgrid::read_from_file_chronological(path, strict)));
+      FUZZ_CHECK(plinth_fuzz::same_result(
+          chosen, textgrid::parse_chronological(*decoded, textgrid::file_stem(path), strict)));
       continue;
     }
     const bool long_layout = textgrid::has_long_layout_marker(*decoded);

@@ -6,12 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "batch_reading.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
+#include "model/converter.hpp"
 #include "objects.hpp"
 #include "read/read.hpp"
+#include "reading.hpp"
 #include "text_cache.hpp"
 
 namespace plinth {
@@ -119,7 +120,9 @@ PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     if (!read_arguments(signature, args, nargs, kwnames, file, to_text, strict, file_type)) {
       return nullptr;
     }
-    const auto grid = textgrid::read_view_from_file(file, strict, file_type, python_should_stop);
+    const auto options = file_options(file, strict, file_type);
+    if (!options) return nullptr;
+    const auto grid = textgrid::read_file(file, *options);
     if (!grid) return raise_read_error(file, grid.error());
     const GcPause pause;
     return build_textgrid(*grid);
@@ -135,14 +138,16 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     if (!read_arguments(signature, args, nargs, kwnames, files, to_texts, strict, file_type)) {
       return nullptr;
     }
+    const auto options = batch_options(strict, file_type);
+    if (!options) return nullptr;
     Ref list(PyList_New(static_cast<Py_ssize_t>(files.size())));
     if (!list) return nullptr;
     // Other threads run while files are read, and one could reach the list
     // through the collector (gc.get_objects) while slots are still empty.
     PyObject_GC_UnTrack(list.get());
     const GcPause pause;
-    const bool built = build_in_order(
-        files, strict, file_type, [&](std::size_t i, const textgrid::TextGridView& view) {
+    const bool built =
+        build_in_order(files, *options, [&](std::size_t i, const textgrid::TextGridView& view) {
           PyObject* grid = build_textgrid(view);
           if (grid == nullptr) return false;
           PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), grid);  // steals

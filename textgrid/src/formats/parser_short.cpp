@@ -139,7 +139,8 @@ std::uint64_t read_items(LineCursor& lines, TierView& tier, std::uint64_t most) 
 
 }  // namespace
 
-Result<TextGridView> parse_short_view(std::string owned, std::string name, bool strict) {
+Result<TextGridView> parse_short_view(std::string owned, std::string name,
+                                      const ReadOptions& options) {
   TextGridView grid;
   grid.text = std::make_unique<std::string>(std::move(owned));
   grid.name = std::move(name);
@@ -172,7 +173,7 @@ Result<TextGridView> parse_short_view(std::string owned, std::string name, bool 
       case Section::InTierList: {
         if (grid.tiers.size() == grid.size) {
           // Lines after the last tier are ignored.
-          if (strict) {
+          if (options.strict) {
             if (auto valid = grid.assert_valid(); !valid) {
               return std::unexpected(std::move(valid.error()));
             }
@@ -244,16 +245,7 @@ Result<TextGridView> parse_short_view(std::string owned, std::string name, bool 
 }
 
 Result<TextGrid> parse_short(std::string_view text, std::string name, bool strict) {
-  auto view = parse_short_view(std::string(text), std::move(name), strict);
-  if (!view) return std::unexpected(std::move(view.error()));
-  return view->to_textgrid();
-}
-
-Result<TextGrid> read_from_file_short(const std::string& path, bool strict,
-                                      const ShouldStop& should_stop) {
-  auto text = read_text_file(path, should_stop);
-  if (!text) return std::unexpected(std::move(text.error()));
-  auto view = parse_short_view(std::move(*text), file_stem(path), strict);
+  auto view = parse_short_view(std::string(text), std::move(name), {.strict = strict});
   if (!view) return std::unexpected(std::move(view.error()));
   return view->to_textgrid();
 }

@@ -322,21 +322,6 @@ std::size_t thread_pool_workers() {
   return current_pool().workers();
 }
 
-namespace {
-thread_local int t_one_thread_reads = 0;
-}  // namespace
-
-OneThreadReads::OneThreadReads() {
-  ++t_one_thread_reads;
-}
-OneThreadReads::~OneThreadReads() {
-  --t_one_thread_reads;
-}
-
-bool may_split_reads() {
-  return t_worker_of == nullptr && t_one_thread_reads == 0;
-}
-
 void reset_thread_pool_for_testing(std::size_t workers) {
   std::lock_guard lock(g_start_mutex);
   install_fork_handlers();

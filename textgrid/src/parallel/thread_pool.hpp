@@ -45,21 +45,6 @@ void run_beside(std::size_t helpers, RangeWork work,
 // after fork(), until its first parallel call).
 bool thread_pool_started();
 
-// While one lives, reads on its thread count as one of many read side by
-// side (a batch): a large file is then read on that thread alone.
-class OneThreadReads {
- public:
-  OneThreadReads();
-  ~OneThreadReads();
-  OneThreadReads(const OneThreadReads&) = delete;
-  OneThreadReads& operator=(const OneThreadReads&) = delete;
-};
-
-// Whether a read on the calling thread may hand half of a large file to the
-// pool: not on a worker (its pool is busy with other files), not within a
-// OneThreadReads.
-bool may_split_reads();
-
 // Returns the worker count of the pool, starting it if needed. The count is
 // PLINTH_NUM_THREADS when that holds a positive number at pool start, else
 // available_cpus(); less when the system lets fewer threads start (0 when it

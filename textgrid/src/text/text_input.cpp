@@ -15,7 +15,6 @@
 #include <optional>
 
 #include "parallel/parallel_map.hpp"
-#include "parallel/thread_pool.hpp"
 
 namespace textgrid {
 
@@ -74,7 +73,8 @@ std::size_t read_in_two(int fd, char* data, std::size_t size) {
   return ::lseek(fd, static_cast<off_t>(in_place), SEEK_SET) < 0 ? 0 : in_place;
 }
 
-Result<std::string> read_bytes(const std::string& path, const ShouldStop& should_stop) {
+Result<std::string> read_bytes(const std::string& path, const ReadOptions& options) {
+  const ShouldStop& should_stop = options.should_stop;
   if (path.find('\0') != std::string::npos) {
     return fail(ErrorKind::InvalidInput, "file name contained an unexpected NUL byte");
   }
@@ -102,7 +102,7 @@ Result<std::string> read_bytes(const std::string& path, const ShouldStop& should
   for (;;) {
     bytes.resize_and_overwrite(capacity, [&](char* data, std::size_t size) {
       prefer_huge_pages(data + used, size - used);
-      if (!waits && used == 0 && size - 1 >= kSplitBytes && detail::may_split_reads()) {
+      if (!waits && used == 0 && size - 1 >= kSplitBytes && options.may_split) {
         used = read_in_two(fd.get(), data, size - 1);
       }
       while (used < size) {
@@ -264,8 +264,8 @@ namespace {
 // one, the first fault lies before the cut, where the first check meets it,
 // or after, where the whole check would have reached the cut at a character
 // start as the second check begins.
-bool is_valid_utf8_in_two(std::string_view s) {
-  if (s.size() < kSplitBytes || !detail::may_split_reads()) return is_valid_utf8(s);
+bool is_valid_utf8_in_two(std::string_view s, bool may_split) {
+  if (s.size() < kSplitBytes || !may_split) return is_valid_utf8(s);
   std::size_t cut = s.size() / 2;
   for (int back = 0; back < 3 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80; ++back) --cut;
   bool first = false, second = false;
@@ -276,7 +276,7 @@ bool is_valid_utf8_in_two(std::string_view s) {
 
 }  // namespace
 
-Result<std::string> decode_text(std::string bytes) {
+Result<std::string> decode_text(std::string bytes, const ReadOptions& options) {
   if (bytes.size() >= 2) {
     const unsigned char b0 = byte_at(bytes, 0);
     const unsigned char b1 = byte_at(bytes, 1);
@@ -288,20 +288,20 @@ Result<std::string> decode_text(std::string bytes) {
       return std::move(*text);
     }
   }
-  if (!is_valid_utf8_in_two(bytes)) {
+  if (!is_valid_utf8_in_two(bytes, options.may_split)) {
     return fail(ErrorKind::InvalidData, "stream did not contain valid UTF-8");
   }
   return bytes;
 }
 
-Result<std::string> read_file_bytes(const std::string& path, const ShouldStop& should_stop) {
-  return read_bytes(path, should_stop);
+Result<std::string> read_file_bytes(const std::string& path, const ReadOptions& options) {
+  return read_bytes(path, options);
 }
 
-Result<std::string> read_text_file(const std::string& path, const ShouldStop& should_stop) {
-  auto bytes = read_bytes(path, should_stop);
+Result<std::string> read_text_file(const std::string& path, const ReadOptions& options) {
+  auto bytes = read_bytes(path, options);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return decode_text(std::move(*bytes));
+  return decode_text(std::move(*bytes), options);
 }
 
 }  // namespace textgrid

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "base/error.hpp"
-#include "base/interrupt.hpp"
+#include "base/read_options.hpp"
 
 namespace textgrid {
 
@@ -17,18 +17,20 @@ namespace textgrid {
 // ("... (os error N)"), "stream did not contain valid UTF-8" or "stream did
 // not contain valid UTF-16" (InvalidData). One buffer sized from the file's
 // length; safe on worker threads. A file that may wait for data (a FIFO, a
-// device) is opened and read in slices, and `should_stop` is asked between
-// them: the read then fails with "Interrupted system call (os error 4)".
-Result<std::string> read_text_file(const std::string& path, const ShouldStop& should_stop = {});
+// device) is opened and read in slices, and `options.should_stop` is asked
+// between them: the read then fails with "Interrupted system call (os error
+// 4)". With `options.may_split`, a large regular file is read and checked in
+// two stretches side by side on the pool.
+Result<std::string> read_text_file(const std::string& path, const ReadOptions& options = {});
 
 // Returns the whole file as stored, before any decoding. Fails with the OS
 // error ("... (os error N)"). One buffer sized from the file's length; safe on
-// worker threads; `should_stop` as for read_text_file.
-Result<std::string> read_file_bytes(const std::string& path, const ShouldStop& should_stop = {});
+// worker threads; `options` as for read_text_file.
+Result<std::string> read_file_bytes(const std::string& path, const ReadOptions& options = {});
 
 // Returns `bytes` as UTF-8 text by the rules of read_text_file (UTF-16 with a
-// byte-order mark decoded, anything else validated as UTF-8). Allocates.
-Result<std::string> decode_text(std::string bytes);
+// byte-order mark decoded, anything else by `options.encoding`). Allocates.
+Result<std::string> decode_text(std::string bytes, const ReadOptions& options = {});
 
 // Appends the code point `cp` (at most U+10FFFF, no surrogate) to `out` in
 // UTF-8.
