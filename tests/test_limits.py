@@ -212,6 +212,30 @@ def test_a_long_tier_name_shared_by_many_entries_is_copied_once(tmp_path):
     assert len(labels) == 20_000 and len(set(map(id, names))) == 1 and names[0] == "n" * 100_000
 
 
+def test_a_table_read_holds_a_few_files_texts_at_a_time(tmp_path):
+    # One row in 1 MiB of text that the reader skips: each file's text must
+    # go once its row is in the batch, however few rows the batch holds.
+    padding = "x = 0\n" * ((1 << 20) // 6)
+    text = long_text(0.0, 1.0, [("w", True, [(0.0, 1.0, "a")])]).replace(
+        "item []:", padding + "item []:"
+    )
+    path = tmp_path / "padded.TextGrid"
+    path.write_text(text)
+    code = """
+        import resource, sys, plinth
+        paths = [sys.argv[1]] * 3200
+        plinth.textgrids2table(paths[:20], True, "long")
+        before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        table = plinth.textgrids2table(paths, True, "long")
+        after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        print(len(table), (after - before) >> 10)
+    """
+    rows, grown_mib = run_child(code, path, env={"PLINTH_NUM_THREADS": "2"})
+    assert rows == "3200"
+    # Two threads read 8 files ahead each: about 17 texts held, not hundreds.
+    assert int(grown_mib) < 40
+
+
 # -- 4. A failed write leaves the target as it was ---------------------------
 
 

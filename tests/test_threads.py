@@ -1,6 +1,7 @@
 """Concurrent calls from several Python threads give the same results as serial ones."""
 
 import threading
+import time
 
 import plinth
 from conftest import write_textgrid
@@ -85,6 +86,39 @@ def test_other_threads_run_while_a_batch_reads(tmp_path):
     finally:
         done.set()
         thread.join()
+
+
+def test_other_threads_run_throughout_a_table_read(tmp_path):
+    # textgrids2table makes no Python object while it reads: it lets go of
+    # the interpreter lock for the whole read, not only now and then.
+    items = [(k / 4, (k + 1) / 4, f"w{k}") for k in range(3000)]
+    path = write_textgrid(tmp_path / "big.TextGrid", (0.0, 750.0, [("w", True, items)]), "long")
+    paths = [path] * 60
+    start = time.monotonic()
+    plinth.textgrids2table(paths, True, "auto")
+    paths *= max(1, int(0.6 / (time.monotonic() - start)))  # a read of about 0.6 s
+    times = []
+    done = threading.Event()
+
+    def ticker():
+        while not done.is_set():
+            times.append(time.monotonic())
+            time.sleep(0.001)
+
+    thread = threading.Thread(target=ticker)
+    thread.start()
+    try:
+        time.sleep(0.05)
+        start = time.monotonic()
+        table = plinth.textgrids2table(paths, True, "auto")
+        end = time.monotonic()
+    finally:
+        done.set()
+        thread.join()
+    assert len(table) == 3000 * len(paths)
+    during = [start] + [t for t in times if start < t < end] + [end]
+    gaps = sorted(b - a for a, b in zip(during, during[1:]))
+    assert gaps[-1] < 0.08, (gaps[-5:], end - start)
 
 
 def test_first_numpy_use_from_many_threads(tmp_path):
