@@ -38,8 +38,7 @@ using BuildFile = std::function<bool(std::size_t, const textgrid::TextGridView&)
 // Calls `build` for every file, in order, with the lock held; each view's
 // text is dropped as soon as its build returns. Returns false with an
 // exception set when a build failed or a signal handler raised (the files
-// after it are then not built). The caller pauses the collector around the
-// call.
+// after it are then not built).
 bool build_in_order(const std::vector<std::string>& files, const textgrid::ReadOptions& options,
                     const BuildFile& build);
 

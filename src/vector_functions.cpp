@@ -98,8 +98,7 @@ bool to_flags(PyObject* value, std::vector<textgrid::Flag>& out) {
 // fields); file_ids gives each entry's file. Each label goes from the text
 // read to its str without another copy; the entries of one tier share one str
 // for its name. The strs are held here until finish() puts them in their
-// lists, so that no list is ever seen half filled. The caller pauses the
-// collector.
+// lists, so that no list is ever seen half filled.
 class Columns {
  public:
   explicit Columns(bool with_file_ids) : with_file_ids_(with_file_ids) {}
@@ -234,7 +233,6 @@ PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     if (!options) return nullptr;
     const auto grid = textgrid::read_file(file, *options);
     if (!grid) return raise_read_error(file, grid.error());
-    const GcPause pause;
     Columns columns(false);
     if (!columns.add(*grid, 0, 0)) return nullptr;
     return columns.finish();
@@ -252,7 +250,6 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     }
     const auto options = batch_options(strict, file_type);
     if (!options) return nullptr;
-    const GcPause pause;
     Columns columns(true);
     const std::size_t count = files.size();
     const bool built =
