@@ -1,5 +1,8 @@
 #include "read/batch.hpp"
 
+#include <cerrno>
+#include <new>
+
 namespace textgrid {
 
 namespace detail {
@@ -30,6 +33,14 @@ void BatchStop::poll_between_files() {
   if (now < next_poll_) return;
   next_poll_ = now + std::chrono::milliseconds(kStopSliceMs);
   poll();
+}
+
+Result<TextGridView> read_one(const std::string& path, const ReadOptions& options) {
+  try {
+    return read_file(path, options);
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(os_error(ENOMEM));
+  }
 }
 
 }  // namespace detail

@@ -57,6 +57,11 @@ class BatchStop {
   std::atomic<bool> stopped_{false};
 };
 
+// read_file, with an allocation that fails (a file too large for the memory
+// left) as that file's failure, "Cannot allocate memory (os error 12)": it
+// fails one file of a batch, not the batch.
+Result<TextGridView> read_one(const std::string& path, const ReadOptions& options);
+
 }  // namespace detail
 
 // Reads every file with read_file and hands each result to
@@ -66,7 +71,8 @@ class BatchStop {
 // parallel threshold on (produce_in_order): the caller holds `caller_lock`
 // only while it consumes, and lets go of it while it reads or waits. A file
 // is read on one thread (options.may_split is not used: the other files keep
-// the pool busy). `options.should_stop` is asked on the calling thread only,
+// the pool busy); a file that cannot be held in memory fails alone
+// (detail::read_one). `options.should_stop` is asked on the calling thread only,
 // with the lock held: while a file that the caller reads waits for data,
 // while the caller waits for a file, and between files at least every
 // kStopSliceMs; once it says stop, the files not yet read are handed over as
@@ -81,7 +87,7 @@ void read_in_order(const std::vector<std::string>& files, const ReadOptions& opt
   each.should_stop = [&stop] { return stop.reader_asks(); };
   auto produce = [&](std::size_t i) -> R {
     if (stop.stopped()) return R{};
-    return convert(read_file(files[i], each));
+    return convert(detail::read_one(files[i], each));
   };
   auto hand_over = [&](std::size_t i, R&& element) {
     stop.poll_between_files();

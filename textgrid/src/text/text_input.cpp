@@ -13,7 +13,9 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <string>
 
+#include "base/memory.hpp"
 #include "parallel/parallel_map.hpp"
 
 namespace textgrid {
@@ -44,6 +46,19 @@ bool may_wait(const struct stat& info) {
 // Below this size a file is read, and checked, on one thread: the hand-off
 // to a second would cost more than it saves.
 constexpr std::size_t kSplitBytes = std::size_t{4} << 20;
+
+// From this size on, a read is checked against the memory that the process
+// may use; below it the check would cost more than any file saves.
+constexpr std::size_t kCheckedBytes = std::size_t{64} << 20;
+
+// Whether a buffer of `size` bytes cannot be held at all.
+bool too_large(std::size_t size) {
+  return size >= kCheckedBytes && size > memory_limit();
+}
+
+std::unexpected<Error> too_large_error(std::string size) {
+  return fail(ErrorKind::OutOfMemory, "File too large to read: " + size + " bytes");
+}
 
 // Reads up to `size` bytes from `offset` on; returns how many came (fewer
 // only at the end of the file or on an error, which the caller's own read
@@ -99,6 +114,7 @@ Result<std::string> read_bytes(const std::string& path, const ReadOptions& optio
   std::size_t used = 0;
   int read_error = 0;
   std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096;
+  if (too_large(capacity)) return too_large_error(std::to_string(info.st_size));
   for (;;) {
     bytes.resize_and_overwrite(capacity, [&](char* data, std::size_t size) {
       prefer_huge_pages(data + used, size - used);
@@ -130,9 +146,10 @@ Result<std::string> read_bytes(const std::string& path, const ReadOptions& optio
     });
     if (read_error != 0) return std::unexpected(os_error(read_error));
     if (capacity == 0) break;
-    // A device without end (/dev/zero) stops only when memory runs out or
-    // the caller asks.
+    // A device without end (/dev/zero) stops when the caller asks, or at the
+    // memory that the process may use.
     if (waits && stop_asked(should_stop)) return std::unexpected(os_error(EINTR));
+    if (too_large(capacity * 2)) return too_large_error("more than " + std::to_string(used));
     capacity *= 2;
   }
   return bytes;
