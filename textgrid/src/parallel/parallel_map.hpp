@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <functional>
 #include <mutex>
 #include <span>
 #include <type_traits>
@@ -40,11 +39,8 @@ using element_result_t =
 // the pool; from there on the pool runs pieces of at least PARALLEL_MIN_LEN
 // elements, each writing its own slots of the result. An exception thrown by
 // `fn` is rethrown here once every piece has stopped. Allocates the result once.
-// A caller that waits for the pool calls `while_waiting` (when set) about
-// every kWaitSliceMs.
 template <class T, class F>
-std::vector<detail::element_result_t<F, T>> parallel_map(
-    std::span<T> elements, F&& fn, const std::function<void()>& while_waiting = {}) {
+std::vector<detail::element_result_t<F, T>> parallel_map(std::span<T> elements, F&& fn) {
   using R = detail::element_result_t<F, T>;
   // Slots of a vector<bool> share bytes: pieces would race on them.
   static_assert(!std::is_same_v<R, bool>, "parallel_map cannot write vector<bool> slots apart");
@@ -69,7 +65,7 @@ std::vector<detail::element_result_t<F, T>> parallel_map(
                                    c.out[i] = detail::invoke_element(c.fn, c.elements[i], i);
                                },
                                &context};
-  detail::run_parallel(count, work, while_waiting);
+  detail::run_parallel(count, work);
   return out;
 }
 

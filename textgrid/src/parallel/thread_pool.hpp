@@ -19,12 +19,11 @@ struct RangeWork {
 // Runs `work` over [0, count) with pieces of at least PARALLEL_MIN_LEN
 // elements; a count below twice that runs on the calling thread. Starts the
 // pool if needed. Blocks until every piece is done, then rethrows the first
-// exception that an element's work threw. A caller that is not a worker calls
-// `while_waiting` (when set) about every kWaitSliceMs while it blocks.
-// count > 0.
-void run_parallel(std::size_t count, RangeWork work,
-                  const std::function<void()>& while_waiting = {});
+// exception that an element's work threw. count > 0.
+void run_parallel(std::size_t count, RangeWork work);
 
+// How long a caller that waits for the pool and has something to do meanwhile
+// (produce_in_order's `while_waiting`) sleeps between two turns of it.
 inline constexpr int kWaitSliceMs = 100;
 
 // Queues `helpers` (at most the worker count) elements of `work` for the
