@@ -97,7 +97,8 @@ class BatchBuilder {
     auto* tmins = tmins_.extend<double>(rows);
     auto* tmaxs = tmaxs_.extend<double>(rows);
     const std::size_t bit_bytes = (first + rows + 7) / 8 - (first + 7) / 8;
-    std::memset(bits_.extend<std::uint8_t>(bit_bytes), 0, bit_bytes);
+    std::uint8_t* new_bits = bits_.extend<std::uint8_t>(bit_bytes);
+    if (bit_bytes > 0) std::memset(new_bits, 0, bit_bytes);
     auto* bits = bits_.as<std::uint8_t>();
     std::size_t row = first;
     for (const TierView& tier : grid.tiers) {
