@@ -14,6 +14,8 @@
 
 #include "model/converter.hpp"
 #include "parallel/pool_testing.hpp"
+#include "parallel/thread_pool.hpp"
+#include "read/batch.hpp"
 #include "read/read.hpp"
 
 namespace {

@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
   }
   const int runs = 11;
   report("parse", "binary", "long",
-         race([&] { return items_of(textgrid::parse_binary(texts[3], "b", true)); },
+         race([&] { return items_of(textgrid::parse_binary(texts[3], "b", {.strict = true})); },
               [&] { return items_of(textgrid::parse_long(texts[0], "b", true)); }, runs));
   report("parse", "chronological", "short",
          race([&] { return items_of(textgrid::parse_chronological(texts[2], "b", true)); },

@@ -78,18 +78,21 @@ int main(int argc, char** argv) {
                       return read ? read->size() : 0;
                     },
                     {}});
-  stages.push_back({"parse only (in-memory text, view)",
+  stages.push_back(
+      {"parse only (in-memory text, view)",
+       [&] {
+         auto view = is_long
+                         ? textgrid::parse_long_view(std::move(scratch), "x", {.strict = true})
+                         : textgrid::parse_short_view(std::move(scratch), "x", {.strict = true});
+         if (!view) die(view.error().message);
+         return items_of(*view);
+       },
+       {}});
+  const textgrid::ReadOptions options{
+      .file_type = is_long ? textgrid::FileType::Long : textgrid::FileType::Short, .strict = true};
+  stages.push_back({"read + parse (read_file)",
                     [&] {
-                      auto view = is_long
-                                      ? textgrid::parse_long_view(std::move(scratch), "x", true)
-                                      : textgrid::parse_short_view(std::move(scratch), "x", true);
-                      if (!view) die(view.error().message);
-                      return items_of(*view);
-                    },
-                    {}});
-  stages.push_back({"read + parse (read_view_from_file)",
-                    [&] {
-                      auto view = textgrid::read_view_from_file(path, true, layout);
+                      auto view = textgrid::read_file(path, options);
                       if (!view) die(view.error().message);
                       return items_of(*view);
                     },

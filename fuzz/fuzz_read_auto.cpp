@@ -12,6 +12,7 @@
 #include "formats/parser_short.hpp"
 #include "fuzz_common.hpp"
 #include "read/read.hpp"
+#include "text/text_input.hpp"
 #include "text/text_rules.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -22,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const bool strict : {false, true}) {
     const auto chosen = textgrid::read_from_file(path, strict, "auto");
     if (textgrid::is_binary_file(bytes)) {
-      FUZZ_CHECK(plinth_fuzz::same_result(chosen, textgrid::read_from_file_binary(path, strict)));
+      FUZZ_CHECK(plinth_fuzz::same_result(
+          chosen, textgrid::parse_binary(bytes, textgrid::file_stem(path), {.strict = strict})));
       continue;
     }
     if (!decoded) {
@@ -30,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     if (textgrid::is_chronological_text(*decoded)) {
-      FUZZ_CHECK(
-          plinth_fuzz::same_result(chosen, textgrid::read_from_file_chronological(path, strict)));
+      FUZZ_CHECK(plinth_fuzz::same_result(
+          chosen, textgrid::parse_chronological(*decoded, textgrid::file_stem(path), strict)));
       continue;
     }
     if (textgrid::has_long_layout_marker(*decoded) || textgrid::has_long_layout_header(*decoded)) {
@@ -39,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     // The short reader, or the free text form's for a text in that form.
-    auto view = textgrid::parse_short_or_stream_view(*decoded, textgrid::file_stem(path), strict);
+    auto view = textgrid::parse_short_or_stream_view(*decoded, textgrid::file_stem(path),
+                                                     {.strict = strict});
     const auto read = view ? textgrid::Result<textgrid::TextGrid>(view->to_textgrid())
                            : std::unexpected(view.error());
     FUZZ_CHECK(plinth_fuzz::same_result(chosen, read));

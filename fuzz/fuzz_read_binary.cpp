@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string headed =
       std::string(textgrid::kBinaryMagic) + "\x08TextGrid" + std::string(bytes);
   for (const std::string_view input : {bytes, std::string_view(headed)}) {
-    const auto lenient = textgrid::parse_binary(input, "fuzz", false);
-    const auto strict = textgrid::parse_binary(input, "fuzz", true);
+    const auto lenient = textgrid::parse_binary(input, "fuzz", {.strict = false});
+    const auto strict = textgrid::parse_binary(input, "fuzz", {.strict = true});
     if (strict) FUZZ_CHECK(plinth_fuzz::same_result(strict, lenient));
     if (!lenient) {
       FUZZ_CHECK(textgrid::is_valid_utf8(lenient.error().message));

@@ -6,12 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "batch_reading.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
+#include "model/converter.hpp"
 #include "objects.hpp"
 #include "read/read.hpp"
+#include "reading.hpp"
 #include "text_cache.hpp"
 
 namespace plinth {
@@ -24,13 +25,22 @@ bool same_time(double a, double b) {
   return a == b && std::signbit(a) == std::signbit(b);
 }
 
+// The result's containers are built untracked by the collector and tracked
+// only once the whole result is complete (track_textgrid): the collections
+// that the item tuples' allocations start meanwhile find nothing of it to
+// walk, no other thread sees a container half filled, and the collector stays
+// on for everyone else. The item tuples stay untracked: two floats and a str
+// are never part of a cycle.
+
 // `Tier` is the model's tier or the reader's view of one: the same fields.
+// Untracked, its items list too.
 template <class Tier>
 PyObject* build_tier(const Tier& tier, TextCache& texts) {
   Ref name(texts.get(tier.name));
   if (!name) return nullptr;
   Ref items(PyList_New(static_cast<Py_ssize_t>(tier.items.size())));
   if (!items) return nullptr;
+  PyObject_GC_UnTrack(items.get());
   PyObject* previous_end = nullptr;  // borrowed from the previous item tuple
   double previous_value = 0.0;
   for (std::size_t i = 0; i < tier.items.size(); ++i) {
@@ -47,17 +57,20 @@ PyObject* build_tier(const Tier& tier, TextCache& texts) {
     PyObject* end = tmax.get();
     PyObject* item = new_tuple(std::move(tmin), std::move(tmax), std::move(label));
     if (item == nullptr) return nullptr;
-    PyObject_GC_UnTrack(item);  // holds two floats and a str: never part of a cycle
+    PyObject_GC_UnTrack(item);
     previous_end = end;
     previous_value = data.tmax;
     PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item);  // steals
   }
   Ref flag = Ref::borrow(tier.is_interval ? Py_True : Py_False);
-  return new_tuple(std::move(name), std::move(flag), std::move(items));
+  PyObject* built = new_tuple(std::move(name), std::move(flag), std::move(items));
+  if (built != nullptr) PyObject_GC_UnTrack(built);
+  return built;
 }
 
 // (tmin, tmax, [tier, ...]) straight from the model: each label goes from the
-// text read to its str without another copy. The caller pauses the collector.
+// text read to its str without another copy. Untracked, with all its
+// containers.
 template <class Grid>
 PyObject* build_textgrid(const Grid& grid) {
   Ref tmin(PyFloat_FromDouble(grid.tmin));
@@ -65,13 +78,29 @@ PyObject* build_textgrid(const Grid& grid) {
   if (!tmin || !tmax) return nullptr;
   Ref tiers(PyList_New(static_cast<Py_ssize_t>(grid.tiers.size())));
   if (!tiers) return nullptr;
+  PyObject_GC_UnTrack(tiers.get());
   TextCacheLease texts;
   for (std::size_t i = 0; i < grid.tiers.size(); ++i) {
     PyObject* tier = build_tier(grid.tiers[i], texts.cache());
     if (tier == nullptr) return nullptr;
     PyList_SET_ITEM(tiers.get(), static_cast<Py_ssize_t>(i), tier);  // steals
   }
-  return new_tuple(std::move(tmin), std::move(tmax), std::move(tiers));
+  PyObject* built = new_tuple(std::move(tmin), std::move(tmax), std::move(tiers));
+  if (built != nullptr) PyObject_GC_UnTrack(built);
+  return built;
+}
+
+// Hands a complete result of build_textgrid to the collector: its tuple, its
+// tiers list, and each tier's tuple and items list.
+void track_textgrid(PyObject* grid) {
+  PyObject* tiers = PyTuple_GET_ITEM(grid, 2);  // borrowed
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(tiers); ++i) {
+    PyObject* tier = PyList_GET_ITEM(tiers, i);  // borrowed
+    PyObject_GC_Track(PyTuple_GET_ITEM(tier, 2));
+    PyObject_GC_Track(tier);
+  }
+  PyObject_GC_Track(tiers);
+  PyObject_GC_Track(grid);
 }
 
 // item record: (number tmin, number tmax, text label)
@@ -102,10 +131,13 @@ PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     if (!read_arguments(signature, args, nargs, kwnames, file, to_path, strict, file_type)) {
       return nullptr;
     }
-    const auto grid = textgrid::read_view_from_file(file, strict, file_type, python_should_stop);
+    const auto options = file_options(file, strict, file_type);
+    if (!options) return nullptr;
+    const auto grid = textgrid::read_file(file, *options);
     if (!grid) return raise_read_error(file, grid.error());
-    const GcPause pause;
-    return build_textgrid(*grid);
+    PyObject* built = build_textgrid(*grid);
+    if (built != nullptr) track_textgrid(built);
+    return built;
   });
 }
 
@@ -118,20 +150,24 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     if (!read_arguments(signature, args, nargs, kwnames, files, to_paths, strict, file_type)) {
       return nullptr;
     }
+    const auto options = batch_options(strict, file_type);
+    if (!options) return nullptr;
     Ref list(PyList_New(static_cast<Py_ssize_t>(files.size())));
     if (!list) return nullptr;
     // Other threads run while files are read, and one could reach the list
     // through the collector (gc.get_objects) while slots are still empty.
     PyObject_GC_UnTrack(list.get());
-    const GcPause pause;
-    const bool built = build_in_order(
-        files, strict, file_type, [&](std::size_t i, const textgrid::TextGridView& view) {
+    const bool built =
+        build_in_order(files, *options, [&](std::size_t i, const textgrid::TextGridView& view) {
           PyObject* grid = build_textgrid(view);
           if (grid == nullptr) return false;
           PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), grid);  // steals
           return true;
         });
-    if (!built) return nullptr;
+    if (!built) return nullptr;  // what was built goes untracked
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list.get()); ++i) {
+      track_textgrid(PyList_GET_ITEM(list.get(), i));
+    }
     PyObject_GC_Track(list.get());
     return list.release();
   });

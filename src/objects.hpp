@@ -49,21 +49,4 @@ PyObject* new_tuple(Refs&&... items) {
   return tuple.release();
 }
 
-// Keeps the cyclic garbage collector from running while a result is built:
-// its containers are all new and acyclic, and a collection started by their
-// allocations would only walk them. Restores the state found at construction
-// on every way out. The interpreter lock must be held throughout.
-class GcPause {
- public:
-  GcPause() noexcept : was_enabled_(PyGC_Disable() != 0) {}
-  GcPause(const GcPause&) = delete;
-  GcPause& operator=(const GcPause&) = delete;
-  ~GcPause() {
-    if (was_enabled_) PyGC_Enable();
-  }
-
- private:
-  bool was_enabled_;
-};
-
 }  // namespace plinth

@@ -9,6 +9,7 @@
 #include "errors.hpp"
 #include "functions.hpp"
 #include "read/read.hpp"
+#include "reading.hpp"
 #include "table_object.hpp"
 
 namespace plinth {
@@ -42,7 +43,9 @@ PyObject* textgrid2table(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     }
     std::shared_ptr<textgrid::ArrowTable> table;
     {
-      auto grid = textgrid::read_view_from_file(file, strict, file_type, python_should_stop);
+      const auto options = file_options(file, strict, file_type);
+      if (!options) return nullptr;
+      auto grid = textgrid::read_file(file, *options);
       if (!grid) return raise_read_error(file, grid.error());
       table = std::make_shared<textgrid::ArrowTable>(textgrid::table_from_textgrid(*grid));
     }
@@ -62,9 +65,10 @@ PyObject* textgrids2table(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
                         strict, file_type, &encoding)) {
       return nullptr;
     }
-    auto table = std::make_shared<textgrid::ArrowTable>(
-        textgrid::read_table(files, strict, file_type, {}, python_should_stop));
-    if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
+    const auto options = batch_options(strict, file_type);
+    if (!options) return nullptr;
+    auto table = std::make_shared<textgrid::ArrowTable>(read_table_unlocked(files, *options));
+    if (PyErr_Occurred()) return nullptr;  // a signal handler raised during the read
     Ref failed(failed_files(files, table->failed));
     if (!failed) return nullptr;
     return new_table(std::move(table), std::move(failed));

@@ -9,13 +9,14 @@
 #include <utility>
 #include <vector>
 
-#include "batch_reading.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
+#include "model/converter.hpp"
 #include "numpy_arrays.hpp"
 #include "objects.hpp"
 #include "read/read.hpp"
+#include "reading.hpp"
 #include "text_cache.hpp"
 
 namespace plinth {
@@ -81,8 +82,7 @@ bool to_flags(PyObject* value, std::vector<textgrid::Flag>& out) {
 // fields); file_ids gives each entry's file. Each label goes from the text
 // read to its str without another copy; the entries of one tier share one str
 // for its name. The strs are held here until finish() puts them in their
-// lists, so that no list is ever seen half filled. The caller pauses the
-// collector.
+// lists, so that no list is ever seen half filled.
 class Columns {
  public:
   explicit Columns(bool with_file_ids) : with_file_ids_(with_file_ids) {}
@@ -208,9 +208,10 @@ PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     if (!read_arguments(signature, args, nargs, kwnames, file, to_path, strict, file_type)) {
       return nullptr;
     }
-    const auto grid = textgrid::read_view_from_file(file, strict, file_type, python_should_stop);
+    const auto options = file_options(file, strict, file_type);
+    if (!options) return nullptr;
+    const auto grid = textgrid::read_file(file, *options);
     if (!grid) return raise_read_error(file, grid.error());
-    const GcPause pause;
     Columns columns(false);
     if (!columns.add(*grid, 0, 0)) return nullptr;
     return columns.finish();
@@ -226,13 +227,14 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     if (!read_arguments(signature, args, nargs, kwnames, files, to_paths, strict, file_type)) {
       return nullptr;
     }
-    const GcPause pause;
+    const auto options = batch_options(strict, file_type);
+    if (!options) return nullptr;
     Columns columns(true);
     const std::size_t count = files.size();
-    const bool built = build_in_order(files, strict, file_type,
-                                      [&](std::size_t i, const textgrid::TextGridView& view) {
-                                        return columns.add(view, i, count - i - 1);
-                                      });
+    const bool built =
+        build_in_order(files, *options, [&](std::size_t i, const textgrid::TextGridView& view) {
+          return columns.add(view, i, count - i - 1);
+        });
     if (!built) return nullptr;
     return columns.finish();
   });

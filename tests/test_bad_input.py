@@ -199,7 +199,21 @@ def test_errors_of_the_system_raise_their_subclass_of_oserror(tmp_path, open_dir
 
 def test_unknown_file_type_opens_nothing(tmp_path):
     assert read_error(str(tmp_path / "missing"), False, "LONG") == "Unknown file type: LONG"
-    assert_batches_hide(str(tmp_path / "missing"), False, "")
+
+
+# A bad layout word is no file's fault: a batch refuses it before opening any
+# file (a FIFO without a writer would block), instead of dropping every file.
+@pytest.mark.parametrize(
+    "function", [plinth.textgrids2data, plinth.textgrids2vectors, plinth.textgrids2table]
+)
+@pytest.mark.parametrize("word", ["AUTO", "lnog", ""])
+def test_batch_refuses_an_unknown_file_type_before_any_file(tmp_path, function, word):
+    fifo = str(tmp_path / "fifo.TextGrid")
+    os.mkfifo(fifo)
+    with pytest.raises(OSError) as info:
+        function([fifo, str(tmp_path / "missing")], False, word)
+    assert type(info.value) is OSError
+    assert str(info.value) == f"Unknown file type: {word}"
 
 
 @pytest.fixture

@@ -15,7 +15,7 @@ import _thread
 import pytest
 
 import plinth
-from conftest import as_nobody
+from conftest import as_nobody, long_text
 from test_bad_input import open_dir  # noqa: F401 - a fixture
 
 # Forking a process whose pool threads run is what several cases here are about.
@@ -236,6 +236,30 @@ def test_sigint_from_a_thread_loop(corpus):
         signal.signal(signal.SIGINT, previous)
     assert caught == rounds
     assert plinth.textgrid2data(files[0], True, "auto") == expected
+
+
+@async_interrupts
+@pytest.mark.usefixtures("default_sigint")
+@pytest.mark.parametrize("function", [plinth.textgrids2data, plinth.textgrids2vectors])
+def test_ctrl_c_stops_a_batch_of_regular_files_within_a_second(tmp_path, function):
+    # Regular files never wait, so the stop is asked between files too. Each
+    # file is mostly lines that the reader skips: a batch of seconds that
+    # makes few objects.
+    grid = (0.0, 1.0, [("w", True, [(0.0, 1.0, "a")])])
+    small = str(tmp_path / "padded.TextGrid")
+    with open(small, "w") as out:
+        out.write(long_text(*grid).replace("item []:", "x = 0\n" * 40_000 + "item []:"))
+    start = time.monotonic()
+    function([small] * 2000, True, "auto")
+    per_file = (time.monotonic() - start) / 2000
+    count = min(400_000, int(4.0 / per_file))  # a batch of seconds
+    timer = threading.Timer(0.3, _thread.interrupt_main)
+    start = time.monotonic()
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        function([small] * count, True, "auto")
+    timer.join()
+    assert time.monotonic() - start < 1.3, (count, per_file)
 
 
 FIRST_ARRAYS = textwrap.dedent(

@@ -135,8 +135,9 @@ def test_batch_same_path_twice(sample_file):
     assert a == b == _expected() and a is not b
 
 
-def test_batch_unknown_file_type_gives_placeholders(sample_file):
-    assert plinth.textgrids2data([sample_file], True, "LONG") == [(0.0, 0.0, [])]
+def test_batch_unknown_file_type_is_refused(sample_file):
+    with pytest.raises(OSError, match="^Unknown file type: LONG$"):
+        plinth.textgrids2data([sample_file], True, "LONG")
 
 
 def test_batch_many_files_keeps_order(tmp_path):

@@ -19,7 +19,7 @@ import traceback
 import pytest
 
 import plinth
-from conftest import as_nobody, long_text
+from conftest import as_nobody, long_text, write_textgrid
 
 # The children that must start from this process's state are forked, and the
 # interpreter warns about forking with the pool's threads alive.
@@ -210,6 +210,59 @@ def test_a_long_tier_name_shared_by_many_entries_is_copied_once(tmp_path):
     assert run_child(code, out_file, env={"MALLOC_ARENA_MAX": "1"}) == ["written"]
     _, _, labels, names, _ = plinth.textgrid2vectors(str(out_file), True, "short")
     assert len(labels) == 20_000 and len(set(map(id, names))) == 1 and names[0] == "n" * 100_000
+
+
+def test_a_table_read_holds_a_few_files_texts_at_a_time(tmp_path):
+    # One row in 1 MiB of text that the reader skips: each file's text must
+    # go once its row is in the batch, however few rows the batch holds.
+    padding = "x = 0\n" * ((1 << 20) // 6)
+    text = long_text(0.0, 1.0, [("w", True, [(0.0, 1.0, "a")])]).replace(
+        "item []:", padding + "item []:"
+    )
+    path = tmp_path / "padded.TextGrid"
+    path.write_text(text)
+    code = """
+        import resource, sys, plinth
+        paths = [sys.argv[1]] * 3200
+        plinth.textgrids2table(paths[:20], True, "long")
+        before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        table = plinth.textgrids2table(paths, True, "long")
+        after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        print(len(table), (after - before) >> 10)
+    """
+    rows, grown_mib = run_child(code, path, env={"PLINTH_NUM_THREADS": "2"})
+    assert rows == "3200"
+    # Two threads read 8 files ahead each: about 17 texts held, not hundreds.
+    assert int(grown_mib) < 40
+
+
+def test_a_file_too_large_for_memory_fails_alone_in_a_batch(tmp_path):
+    # A 5 GB file (sparse) and an endless device, under an address-space
+    # limit: each fails alone with its message; the other files are read.
+    good = write_textgrid(tmp_path / "good.TextGrid", (0.0, 1.0, [("w", True, [(0.0, 1.0, "a")])]))
+    huge = tmp_path / "huge.TextGrid"
+    with open(huge, "wb") as out:
+        out.truncate(5 << 30)
+    code = """
+        import resource, sys, plinth
+        with open("/proc/self/statm") as statm:
+            size = int(statm.read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (size + (600 << 20), resource.RLIM_INFINITY))
+        files = [sys.argv[1], "/dev/zero", sys.argv[2], sys.argv[1]]
+        print(*[len(grid[2]) for grid in plinth.textgrids2data(files, True, "auto")])
+        print(*sorted(set(plinth.textgrids2vectors(files, True, "auto")[5].tolist())))
+        for position, message in plinth.textgrids2table(files, True, "auto").failed.items():
+            print(position, message.replace(" ", "_"))
+    """
+    lines = run_child(code, good, huge)
+    assert lines == [
+        *["1", "0", "0", "1"],  # tiers per file
+        *["0", "3"],  # the files that gave entries
+        "1",
+        "Failed_to_read_TextGrid_file_/dev/zero_because:_Cannot_allocate_memory_(os_error_12)",
+        "2",
+        f"Failed_to_read_TextGrid_file_{huge}_because:_File_too_large_to_read:_5368709120_bytes",
+    ]
 
 
 # -- 4. A failed write leaves the target as it was ---------------------------

@@ -1,6 +1,8 @@
 """Concurrent calls from several Python threads give the same results as serial ones."""
 
+import gc
 import threading
+import time
 
 import plinth
 from conftest import write_textgrid
@@ -85,6 +87,78 @@ def test_other_threads_run_while_a_batch_reads(tmp_path):
     finally:
         done.set()
         thread.join()
+
+
+def test_other_threads_run_throughout_a_table_read(tmp_path):
+    # textgrids2table makes no Python object while it reads: it lets go of
+    # the interpreter lock for the whole read, not only now and then.
+    items = [(k / 4, (k + 1) / 4, f"w{k}") for k in range(3000)]
+    path = write_textgrid(tmp_path / "big.TextGrid", (0.0, 750.0, [("w", True, items)]), "long")
+    paths = [path] * 60
+    start = time.monotonic()
+    plinth.textgrids2table(paths, True, "auto")
+    paths *= max(1, int(0.6 / (time.monotonic() - start)))  # a read of about 0.6 s
+    times = []
+    done = threading.Event()
+
+    def ticker():
+        while not done.is_set():
+            times.append(time.monotonic())
+            time.sleep(0.001)
+
+    thread = threading.Thread(target=ticker)
+    thread.start()
+    try:
+        time.sleep(0.05)
+        start = time.monotonic()
+        table = plinth.textgrids2table(paths, True, "auto")
+        end = time.monotonic()
+    finally:
+        done.set()
+        thread.join()
+    assert len(table) == 3000 * len(paths)
+    during = [start] + [t for t in times if start < t < end] + [end]
+    gaps = sorted(b - a for a, b in zip(during, during[1:]))
+    assert gaps[-1] < 0.08, (gaps[-5:], end - start)
+
+
+def test_the_collector_state_is_left_to_the_caller(tmp_path):
+    # No call switches the collector off where other threads (or a child
+    # forked meanwhile) would see it, and a switch made by another thread
+    # during a call stays as that thread left it.
+    items = [(k / 4, (k + 1) / 4, f"w{k}") for k in range(3000)]
+    path = write_textgrid(tmp_path / "big.TextGrid", (0.0, 750.0, [("w", True, items)]), "long")
+    calls = [plinth.textgrid2data, plinth.textgrid2vectors]
+    batches = [plinth.textgrids2data, plinth.textgrids2vectors]
+    seen = set()
+    done = threading.Event()
+
+    def watcher():
+        while not done.is_set():
+            seen.add(gc.isenabled())
+
+    thread = threading.Thread(target=watcher)
+    thread.start()
+    try:
+        for _ in range(5):
+            for call in calls:
+                call(path, True, "auto")
+            for call in batches:
+                call([path] * 20, True, "auto")
+    finally:
+        done.set()
+        thread.join()
+    assert seen == {True}
+
+    for call in batches:
+        switched = threading.Thread(target=lambda: (time.sleep(0.01), gc.disable()))
+        try:
+            switched.start()
+            call([path] * 200, True, "auto")
+            switched.join()
+            assert not gc.isenabled(), call
+        finally:
+            gc.enable()
 
 
 def test_first_numpy_use_from_many_threads(tmp_path):

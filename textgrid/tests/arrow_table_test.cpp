@@ -8,6 +8,8 @@
 #include "arrow/arrow_table.hpp"
 #include "model/converter.hpp"
 #include "parallel/pool_testing.hpp"
+#include "parallel/thread_pool.hpp"
+#include "read/batch.hpp"
 #include "read/read.hpp"
 #include "test_files.hpp"
 
@@ -195,7 +197,7 @@ TEST_F(arrow_read, failures_are_kept_with_their_position_and_message) {
   std::vector<std::string> paths = corpus(4);
   paths.insert(paths.begin() + 1, dir_.path("missing.TextGrid"));
   paths.push_back(dir_.path(""));
-  const ArrowTable table = read_table(paths, true, "auto");
+  const ArrowTable table = read_table(paths, {.strict = true});
   ASSERT_EQ(table.failed.size(), 2u);
   EXPECT_EQ(table.failed[0].position, 1u);
   EXPECT_EQ(table.failed[0].error.message, "No such file or directory (os error 2)");
@@ -206,18 +208,16 @@ TEST_F(arrow_read, failures_are_kept_with_their_position_and_message) {
   expect_same(rows.columns, want.columns);
   EXPECT_EQ(rows.file_ids, want.file_ids);
 
-  // Every file fails for a layout word nobody knows; still no rows, no batch.
-  const ArrowTable unknown = read_table(paths, true, "Long");
-  EXPECT_TRUE(unknown.batches.empty());
-  ASSERT_EQ(unknown.failed.size(), paths.size());
-  EXPECT_EQ(unknown.failed[2].error.message, "Unknown file type: Long");
+  // A layout word nobody knows is refused before any file is read.
+  EXPECT_FALSE(parse_file_type("Long").has_value());
+  EXPECT_EQ(unknown_file_type("Long").message, "Unknown file type: Long");
 }
 
 TEST_F(arrow_read, batches_close_at_the_row_and_byte_limits) {
   const std::vector<std::string> paths = corpus(10);  // 0+1+2+3+4+0+1+2+3+4 rows
   TableLimits limits;
   limits.batch_rows = 4;
-  const ArrowTable by_rows = read_table(paths, false, "auto", limits);
+  const ArrowTable by_rows = read_table(paths, {.strict = false}, limits);
   std::vector<std::int64_t> sizes;
   for (const TableBatch& batch : by_rows.batches) sizes.push_back(batch.rows);
   EXPECT_EQ(sizes, (std::vector<std::int64_t>{6, 4, 6, 4}));
@@ -227,11 +227,11 @@ TEST_F(arrow_read, batches_close_at_the_row_and_byte_limits) {
 
   limits = TableLimits{};
   limits.batch_label_bytes = 1;  // every file with rows closes its batch
-  EXPECT_EQ(read_table(paths, false, "auto", limits).batches.size(), 8u);
+  EXPECT_EQ(read_table(paths, {.strict = false}, limits).batches.size(), 8u);
 
   // Past the utf8 limit in one batch: every batch of the table turns int64.
   limits.utf8_bytes = 15;  // f4 alone holds 4 labels "f4:j" of 4 bytes
-  const ArrowTable wide = read_table(paths, false, "auto", limits);
+  const ArrowTable wide = read_table(paths, {.strict = false}, limits);
   EXPECT_TRUE(wide.large_labels);
   for (const TableBatch& batch : wide.batches) {
     EXPECT_TRUE(batch.large_labels);
@@ -252,7 +252,7 @@ TEST_P(arrow_read_order, rows_in_file_order) {
   for (std::size_t i = 2; i < paths.size(); i += 13) paths[i] = dir_.path("missing");
   TableLimits limits;
   limits.batch_rows = 7;
-  const ArrowTable table = read_table(paths, true, "auto", limits);
+  const ArrowTable table = read_table(paths, {.strict = true}, limits);
   const Rows rows = rows_of(table);
   const Rows want = joined_vectors(paths, true);
   expect_same(rows.columns, want.columns);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "read/read.hpp"
 #include "test_files.hpp"
 
 namespace textgrid {
@@ -59,7 +60,7 @@ const std::string kPraatBinaryDump =
     "  1.250000 1.250000 [ding]\n";
 
 Result<TextGrid> parse(const std::string& bytes, bool strict = false) {
-  return parse_binary(bytes, "g", strict);
+  return parse_binary(bytes, "g", {.strict = strict});
 }
 
 TEST(binary_reader, praat_layout_strict) {
@@ -169,6 +170,11 @@ TEST(binary_reader, strict_runs_the_document_check) {
                                   real(1) + w16("");
   EXPECT_EQ(error_of(parse(overlapping, false)), "ok");
   EXPECT_EQ(error_of(parse(overlapping, true)), "Items 0 and 1 overlap in tier w");
+}
+
+// The binary reader as a read reaches it: chosen by the file's first bytes.
+Result<TextGrid> read_from_file_binary(const std::string& path, bool strict) {
+  return read_from_file(path, strict, "auto");
 }
 
 TEST(read_from_file_binary, names_after_stem_and_passes_read_errors) {

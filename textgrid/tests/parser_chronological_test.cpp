@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "read/read.hpp"
 #include "test_files.hpp"
 
 namespace textgrid {
@@ -227,6 +228,11 @@ TEST(chronological_reader, lenient_numbers_and_strict_check) {
   EXPECT_EQ(lenient->tmin, 0);
   EXPECT_EQ(lenient->tiers[0].size, 2u);
   EXPECT_NE(error_of(parse(text, true)), "ok");
+}
+
+// The chronological reader as a read reaches it: chosen by the file's header.
+Result<TextGrid> read_from_file_chronological(const std::string& path, bool strict) {
+  return read_from_file(path, strict, "auto");
 }
 
 TEST(read_from_file_chronological, names_after_stem_and_decodes_utf16) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "read/read.hpp"
 #include "test_files.hpp"
 
 namespace textgrid {
@@ -175,7 +176,7 @@ TEST(long_reader, values_by_place_read_alike_in_two_stretches) {
   }
   const std::size_t first_point = text.find("        points [1]:");
   text = text.substr(0, first_point) + points;
-  auto one = parse_long_view(text, "g", true);
+  auto one = parse_long_view(text, "g", {.strict = true});
   ASSERT_TRUE(one) << one.error().message;
   const std::size_t split = text.find("        points [21]:");
   auto two = detail::parse_long_view_in_two(text, "g", true, split);

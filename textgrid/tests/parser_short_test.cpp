@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "read/read.hpp"
 #include "test_files.hpp"
 
 namespace textgrid {

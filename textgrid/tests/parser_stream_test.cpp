@@ -80,7 +80,7 @@ TEST(stream_reader, refuses_what_praat_refuses_naming_the_line) {
 // "auto" hands a text to the free text form's reader only when a line past
 // the second holds more than one value or a comment, under Praat's first line.
 TEST(stream_reader, auto_takes_the_free_form_only_from_praat_text_files) {
-  auto free = as_textgrid(parse_short_or_stream_view(kManual, "g", true));
+  auto free = as_textgrid(parse_short_or_stream_view(kManual, "g", {.strict = true}));
   ASSERT_TRUE(free) << free.error().message;
   EXPECT_EQ(dump(*free), kManualDump);
   // The short layout, labels with blanks and quotes included, keeps its reader;
@@ -89,15 +89,15 @@ TEST(stream_reader, auto_takes_the_free_form_only_from_praat_text_files) {
   const std::string short_layout =
       "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n0\n1\n<exists>\n1\n"
       "\"IntervalTier\"\n\"a \"\"b\"\" c\"\n0\n1\n1\n0\n1\n\"x \"\" ! y\"\n";
-  EXPECT_EQ(dump(*as_textgrid(parse_short_or_stream_view(short_layout, "g", true))),
+  EXPECT_EQ(dump(*as_textgrid(parse_short_or_stream_view(short_layout, "g", {.strict = true}))),
             dump(*parse_short(short_layout, "g", true)));
-  auto turned = as_textgrid(
-      parse_short_or_stream_view(replace_all(short_layout, "\n0\n1\n1\n", "\n0 1 1\n"), "g", true));
+  auto turned = as_textgrid(parse_short_or_stream_view(
+      replace_all(short_layout, "\n0\n1\n1\n", "\n0 1 1\n"), "g", {.strict = true}));
   ASSERT_TRUE(turned) << turned.error().message;
   EXPECT_EQ(dump(*turned), dump(*parse_short(short_layout, "g", true)));
   // Without Praat's first line, the short reader reads it, as before.
   const std::string unknown = replace_all(kManual, "\"ooTextFile\"", "\"TextFile\"");
-  EXPECT_EQ(dump(*as_textgrid(parse_short_or_stream_view(unknown, "g", false))),
+  EXPECT_EQ(dump(*as_textgrid(parse_short_or_stream_view(unknown, "g", {.strict = false}))),
             dump(*parse_short(unknown, "g", false)));
 }
 

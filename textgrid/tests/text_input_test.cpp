@@ -116,9 +116,9 @@ TEST(decode_text, each_encoding) {
   };
   for (const Case& c : cases) {
     const auto n = static_cast<int>(c.encoding);
-    EXPECT_EQ(decode_text(utf8, c.encoding).value(), c.valid) << n;
-    EXPECT_EQ(decode_text(utf16, c.encoding).value(), utf8) << n;
-    auto read = decode_text(mixed, c.encoding);
+    EXPECT_EQ(decode_text(utf8, {.encoding = c.encoding}).value(), c.valid) << n;
+    EXPECT_EQ(decode_text(utf16, {.encoding = c.encoding}).value(), utf8) << n;
+    auto read = decode_text(mixed, {.encoding = c.encoding});
     if (c.mixed.empty()) {
       ASSERT_FALSE(read) << n;
       EXPECT_EQ(read.error().message, "stream did not contain valid UTF-8");
@@ -126,7 +126,7 @@ TEST(decode_text, each_encoding) {
     } else {
       EXPECT_EQ(read.value(), c.mixed) << n;
     }
-    auto bad16 = decode_text(std::string("\xFE\xFF\xDC\x00", 4), c.encoding);
+    auto bad16 = decode_text(std::string("\xFE\xFF\xDC\x00", 4), {.encoding = c.encoding});
     ASSERT_FALSE(bad16) << n;
     EXPECT_EQ(bad16.error().message, "stream did not contain valid UTF-16");
   }

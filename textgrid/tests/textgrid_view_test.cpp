@@ -60,17 +60,19 @@ TEST(textgrid_view, reading_allocates_per_tier_never_per_item) {
     const std::string few = long_document(30);
     const std::string many = long_document(3000);
     std::string copy_few = few, copy_many = many;
-    const std::size_t for_few = allocations_of(
-        [&] { ASSERT_TRUE(parse_long_view(std::move(copy_few), "n", strict).has_value()); });
-    const std::size_t for_many = allocations_of(
-        [&] { ASSERT_TRUE(parse_long_view(std::move(copy_many), "n", strict).has_value()); });
+    const std::size_t for_few = allocations_of([&] {
+      ASSERT_TRUE(parse_long_view(std::move(copy_few), "n", {.strict = strict}).has_value());
+    });
+    const std::size_t for_many = allocations_of([&] {
+      ASSERT_TRUE(parse_long_view(std::move(copy_many), "n", {.strict = strict}).has_value());
+    });
     EXPECT_EQ(for_few, for_many);
     EXPECT_LE(for_many, 8u);
   }
 }
 
 TEST(textgrid_view, labels_are_views_into_the_text_and_survive_a_move) {
-  auto read = parse_long_view(long_document(3), "n", true);
+  auto read = parse_long_view(long_document(3), "n", {.strict = true});
   ASSERT_TRUE(read.has_value());
   TextGridView view = std::move(*read);
   const std::string& text = *view.text;
@@ -96,7 +98,7 @@ TEST(textgrid_view, short_layout_collapses_in_place_too) {
   const std::string text =
       "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n0\n2\n<exists>\n1\n"
       "\"IntervalTier\"\n\"na\"\"me\"\n0\n2\n2\n0\n1\n\"\"\"\"\n1\n2\n\"two\nlines\"\n";
-  auto view = parse_short_view(text, "n", true);
+  auto view = parse_short_view(text, "n", {.strict = true});
   ASSERT_TRUE(view.has_value()) << view.error().message;
   EXPECT_EQ(view->tiers[0].name, "na\"me");
   EXPECT_EQ(view->tiers[0].items[0].text, "\"");

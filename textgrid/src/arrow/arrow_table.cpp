@@ -2,16 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
+#include <functional>
 #include <new>
-#include <span>
 #include <stdexcept>
 #include <unordered_map>
 #include <utility>
 
-#include "base/cpus.hpp"
-#include "parallel/thread_pool.hpp"
-#include "read/read.hpp"
+#include "read/batch.hpp"
 
 namespace textgrid {
 
@@ -22,19 +19,6 @@ constexpr std::size_t kAlignment = 64;
 // Zeroed and wide enough to read as one int64 offset, so an empty buffer can
 // stand for the single 0 offset of an empty string column too.
 alignas(kAlignment) constexpr std::byte kEmptyBlock[kAlignment] = {};
-
-// A file's view as read, and the position of the file in the batch read. The
-// labels go from the file's text straight into the batch's buffers.
-struct ReadGrid {
-  std::uint32_t position = 0;
-  TextGridView grid;
-};
-
-// What a batch is made from: grids read earlier, borrowed.
-struct GridRef {
-  std::uint32_t position = 0;
-  const TextGridView* grid = nullptr;
-};
 
 struct GridSize {
   std::int64_t rows = 0;
@@ -50,125 +34,184 @@ GridSize size_of(const TextGridView& grid) {
   return size;
 }
 
-// The batch's tier names, each distinct one once, in order of first use by a
-// row, and the code of every tier of the batch's grids (tiers without items
-// get none, as no row names them).
-struct TierDictionary {
-  std::vector<std::string_view> names;
-  std::size_t bytes = 0;
-  std::vector<std::int32_t> codes;  // one per tier, grids in order
+// A column of a batch that grows as files add their rows: capacity doubles,
+// so each value is moved about once more on average, and a batch made of one
+// file is allocated once at its final size.
+class Column {
+ public:
+  // Room for `count` more values of T, returned for filling.
+  template <class T>
+  T* extend(std::size_t count) {
+    const std::size_t used = used_;
+    const std::size_t needed = used + count * sizeof(T);
+    if (needed > buffer_.size()) buffer_.reallocate(std::max(needed, 2 * buffer_.size()), used);
+    used_ = needed;
+    return reinterpret_cast<T*>(buffer_.as<std::byte>() + used);
+  }
+  template <class T>
+  T* as() noexcept {
+    return buffer_.as<T>();
+  }
+  std::size_t bytes() const noexcept { return used_; }
+
+  // The values so far, as the batch's buffer; the column starts again empty.
+  ArrowBuffer take() noexcept {
+    buffer_.truncate(used_);
+    used_ = 0;
+    return std::exchange(buffer_, ArrowBuffer{});
+  }
+
+ private:
+  ArrowBuffer buffer_;
+  std::size_t used_ = 0;
 };
 
-TierDictionary dictionary_of(std::span<const GridRef> grids) {
-  TierDictionary dictionary;
-  std::unordered_map<std::string_view, std::int32_t> code_of;
-  for (const GridRef& read : grids) {
-    for (const TierView& tier : read.grid->tiers) {
-      if (tier.items.empty()) {
-        dictionary.codes.push_back(-1);
-        continue;
-      }
-      const auto next = static_cast<std::int32_t>(dictionary.names.size());
-      const auto [slot, inserted] = code_of.try_emplace(tier.name, next);
-      if (inserted) {
-        dictionary.names.push_back(tier.name);
-        dictionary.bytes += tier.name.size();
-      }
-      dictionary.codes.push_back(slot->second);
-    }
+struct NameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view name) const noexcept {
+    return std::hash<std::string_view>{}(name);
   }
-  // Names are offset by int32 ("utf8"); only absurd files get here.
-  if (dictionary.bytes > 0x7fffffffu) throw std::length_error("tier names of one batch pass 2 GiB");
-  return dictionary;
-}
+};
 
-template <class Offset>
-void fill_labels(std::span<const GridRef> grids, TableBatch& batch) {
-  auto* offsets = batch.label_offsets.as<Offset>();
-  auto* data = batch.label_data.as<char>();
-  Offset end = 0;
-  std::size_t row = 0;
-  offsets[row] = 0;
-  for (const GridRef& read : grids) {
-    for (const TierView& tier : read.grid->tiers) {
+// One record batch as it is built: each file's rows are appended as soon as
+// it is read, its labels copied straight from the reader's text, so that the
+// text can be dropped at once. The tier names are the batch's own dictionary.
+class BatchBuilder {
+ public:
+  BatchBuilder(bool with_file_ids, std::size_t utf8_bytes)
+      : with_file_ids_(with_file_ids), utf8_bytes_(utf8_bytes) {}
+
+  std::int64_t rows() const noexcept { return rows_; }
+  std::size_t files() const noexcept { return files_; }
+  std::size_t label_bytes() const noexcept { return labels_.bytes(); }
+
+  // Appends the rows of `grid`, file number `position`. Throws std::bad_alloc.
+  void add(std::uint32_t position, const TextGridView& grid) {
+    const GridSize size = size_of(grid);
+    if (size.rows == 0) return;
+    const auto rows = static_cast<std::size_t>(size.rows);
+    const auto first = static_cast<std::size_t>(rows_);
+    if (!large_ && labels_.bytes() + size.label_bytes > utf8_bytes_) widen();
+    std::uint32_t* file_ids = with_file_ids_ ? file_ids_.extend<std::uint32_t>(rows) : nullptr;
+    auto* codes = codes_.extend<std::int32_t>(rows);
+    auto* tmins = tmins_.extend<double>(rows);
+    auto* tmaxs = tmaxs_.extend<double>(rows);
+    const std::size_t bit_bytes = (first + rows + 7) / 8 - (first + 7) / 8;
+    std::uint8_t* new_bits = bits_.extend<std::uint8_t>(bit_bytes);
+    if (bit_bytes > 0) std::memset(new_bits, 0, bit_bytes);
+    auto* bits = bits_.as<std::uint8_t>();
+    std::size_t row = first;
+    for (const TierView& tier : grid.tiers) {
+      if (tier.items.empty()) continue;
+      const std::int32_t code = code_of(tier.name);
       for (const ItemView& item : tier.items) {
-        // The one copy of a label: from the reader's text into the column.
-        if (!item.text.empty()) std::memcpy(data + end, item.text.data(), item.text.size());
-        end += static_cast<Offset>(item.text.size());
-        offsets[++row] = end;
-      }
-    }
-  }
-}
-
-// Builds one batch from `grids`, every buffer allocated once at its final
-// size; int64 label offsets when the labels pass `utf8_bytes`.
-TableBatch make_batch(std::span<const GridRef> grids, bool with_file_ids, std::size_t utf8_bytes) {
-  GridSize total;
-  for (const GridRef& read : grids) {
-    const GridSize one = size_of(*read.grid);
-    total.rows += one.rows;
-    total.label_bytes += one.label_bytes;
-  }
-  const TierDictionary dictionary = dictionary_of(grids);
-  const auto rows = static_cast<std::size_t>(total.rows);
-
-  TableBatch batch;
-  batch.rows = total.rows;
-  batch.large_labels = total.label_bytes > utf8_bytes;
-  batch.file_ids = ArrowBuffer::allocate(with_file_ids ? rows * sizeof(std::uint32_t) : 0);
-  batch.tier_codes = ArrowBuffer::allocate(rows * sizeof(std::int32_t));
-  batch.is_interval = ArrowBuffer::allocate((rows + 7) / 8);
-  batch.tmins = ArrowBuffer::allocate(rows * sizeof(double));
-  batch.tmaxs = ArrowBuffer::allocate(rows * sizeof(double));
-  batch.label_offsets = ArrowBuffer::allocate(
-      (rows + 1) * (batch.large_labels ? sizeof(std::int64_t) : sizeof(std::int32_t)));
-  batch.label_data = ArrowBuffer::allocate(total.label_bytes);
-  batch.tier_count = static_cast<std::int64_t>(dictionary.names.size());
-  batch.tier_offsets = ArrowBuffer::allocate((dictionary.names.size() + 1) * sizeof(std::int32_t));
-  batch.tier_data = ArrowBuffer::allocate(dictionary.bytes);
-
-  auto* file_ids = batch.file_ids.as<std::uint32_t>();
-  auto* codes = batch.tier_codes.as<std::int32_t>();
-  auto* bits = batch.is_interval.as<std::uint8_t>();
-  auto* tmins = batch.tmins.as<double>();
-  auto* tmaxs = batch.tmaxs.as<double>();
-  if (batch.is_interval.size() > 0) std::memset(bits, 0, batch.is_interval.size());
-  std::size_t row = 0;
-  std::size_t tier_index = 0;
-  for (const GridRef& read : grids) {
-    for (const TierView& tier : read.grid->tiers) {
-      const std::int32_t code = dictionary.codes[tier_index++];
-      for (const ItemView& item : tier.items) {
-        if (with_file_ids) file_ids[row] = read.position;
-        codes[row] = code;
+        const std::size_t at = row - first;
+        if (file_ids != nullptr) file_ids[at] = position;
+        codes[at] = code;
         if (tier.is_interval) {
           bits[row >> 3] = static_cast<std::uint8_t>(bits[row >> 3] | (1u << (row & 7)));
         }
-        tmins[row] = item.tmin;
-        tmaxs[row] = item.tmax;
+        tmins[at] = item.tmin;
+        tmaxs[at] = item.tmax;
         ++row;
       }
     }
-  }
-  if (batch.large_labels) {
-    fill_labels<std::int64_t>(grids, batch);
-  } else {
-    fill_labels<std::int32_t>(grids, batch);
+    if (large_) {
+      add_labels<std::int64_t>(grid, rows, size.label_bytes);
+    } else {
+      add_labels<std::int32_t>(grid, rows, size.label_bytes);
+    }
+    rows_ += size.rows;
+    ++files_;
   }
 
-  auto* name_offsets = batch.tier_offsets.as<std::int32_t>();
-  auto* name_data = batch.tier_data.as<char>();
-  std::int32_t end = 0;
-  name_offsets[0] = 0;
-  for (std::size_t i = 0; i < dictionary.names.size(); ++i) {
-    const std::string_view name = dictionary.names[i];
-    if (!name.empty()) std::memcpy(name_data + end, name.data(), name.size());
-    end += static_cast<std::int32_t>(name.size());
-    name_offsets[i + 1] = end;
+  // The batch of the rows added so far; the builder starts a new one.
+  TableBatch finish() {
+    TableBatch batch;
+    batch.rows = rows_;
+    batch.large_labels = large_;
+    batch.file_ids = file_ids_.take();
+    batch.tier_codes = codes_.take();
+    batch.is_interval = bits_.take();
+    batch.tmins = tmins_.take();
+    batch.tmaxs = tmaxs_.take();
+    batch.label_offsets = label_offsets_.take();
+    batch.label_data = labels_.take();
+    batch.tier_count = static_cast<std::int64_t>(code_of_.size());
+    if (code_of_.empty()) *name_offsets_.extend<std::int32_t>(1) = 0;
+    batch.tier_offsets = name_offsets_.take();
+    batch.tier_data = names_.take();
+    code_of_.clear();
+    rows_ = 0;
+    files_ = 0;
+    large_ = false;
+    return batch;
   }
-  return batch;
-}
+
+ private:
+  // The batch's code of a tier name, the name added to the dictionary when
+  // it is new.
+  std::int32_t code_of(std::string_view name) {
+    if (const auto known = code_of_.find(name); known != code_of_.end()) return known->second;
+    // Names are offset by int32 ("utf8"); only absurd files get here.
+    if (names_.bytes() + name.size() > 0x7fffffffu) {
+      throw std::length_error("tier names of one batch pass 2 GiB");
+    }
+    if (code_of_.empty()) *name_offsets_.extend<std::int32_t>(1) = 0;
+    const auto code = static_cast<std::int32_t>(code_of_.size());
+    code_of_.emplace(std::string(name), code);
+    if (!name.empty()) std::memcpy(names_.extend<char>(name.size()), name.data(), name.size());
+    *name_offsets_.extend<std::int32_t>(1) = static_cast<std::int32_t>(names_.bytes());
+    return code;
+  }
+
+  void add_first_offset() {
+    if (large_) {
+      *label_offsets_.extend<std::int64_t>(1) = 0;
+    } else {
+      *label_offsets_.extend<std::int32_t>(1) = 0;
+    }
+  }
+
+  template <class Offset>
+  void add_labels(const TextGridView& grid, std::size_t rows, std::size_t bytes) {
+    if (label_offsets_.bytes() == 0) add_first_offset();
+    Offset* offsets = label_offsets_.extend<Offset>(rows);
+    char* data = labels_.extend<char>(bytes);
+    auto end = static_cast<Offset>(labels_.bytes() - bytes);
+    std::size_t row = 0;
+    for (const TierView& tier : grid.tiers) {
+      for (const ItemView& item : tier.items) {
+        // The one copy of a label: from the reader's text into the column.
+        if (!item.text.empty()) std::memcpy(data, item.text.data(), item.text.size());
+        data += item.text.size();
+        end += static_cast<Offset>(item.text.size());
+        offsets[row++] = end;
+      }
+    }
+  }
+
+  // From int32 label offsets to int64 ones, for the rows so far and the rest.
+  void widen() {
+    large_ = true;
+    if (label_offsets_.bytes() == 0) return;
+    Column wide;
+    const std::size_t count = label_offsets_.bytes() / sizeof(std::int32_t);
+    auto* out = wide.extend<std::int64_t>(count);
+    const auto* narrow = label_offsets_.as<std::int32_t>();
+    for (std::size_t i = 0; i < count; ++i) out[i] = narrow[i];
+    label_offsets_ = std::move(wide);
+  }
+
+  const bool with_file_ids_;
+  const std::size_t utf8_bytes_;
+  std::int64_t rows_ = 0;
+  std::size_t files_ = 0;  // with rows
+  bool large_ = false;     // label_offsets_ holds int64
+  Column file_ids_, codes_, bits_, tmins_, tmaxs_, label_offsets_, labels_;
+  std::unordered_map<std::string, std::int32_t, NameHash, std::equal_to<>> code_of_;
+  Column name_offsets_, names_;
+};
 
 void widen_labels(TableBatch& batch) {
   if (batch.large_labels) return;
@@ -179,60 +222,6 @@ void widen_labels(TableBatch& batch) {
   for (std::size_t i = 0; i < count; ++i) out[i] = narrow[i];
   batch.label_offsets = std::move(wide);
   batch.large_labels = true;
-}
-
-// The batches and failures of one worker's piece of a batch read.
-struct Piece {
-  std::size_t begin = 0;
-  std::vector<TableBatch> batches;
-  std::vector<FileFailure> failed;
-};
-
-struct ReadRequest {
-  const std::vector<std::string>& files;
-  bool strict;
-  std::string_view file_type;
-  const TableLimits& limits;
-  StopRelay& relay;
-  const ShouldStop& relayed;  // asks the relay: what the readers get
-};
-
-Piece read_piece(const ReadRequest& request, std::size_t begin, std::size_t end) {
-  Piece piece;
-  piece.begin = begin;
-  std::vector<ReadGrid> group;
-  GridSize held;
-  const auto flush = [&] {
-    if (held.rows > 0) {
-      std::vector<GridRef> refs;
-      refs.reserve(group.size());
-      for (const ReadGrid& read : group) refs.push_back(GridRef{read.position, &read.grid});
-      piece.batches.push_back(make_batch(refs, true, request.limits.utf8_bytes));
-    }
-    group.clear();
-    held = GridSize{};
-  };
-  const detail::OneThreadReads one_thread;  // the other pieces keep the pool busy
-  for (std::size_t i = begin; i < end; ++i) {
-    if (request.relay.stopped()) break;  // the caller raises; what is read is dropped
-    Result<TextGridView> grid =
-        read_view_from_file(request.files[i], request.strict, request.file_type, request.relayed);
-    if (!grid) {
-      piece.failed.push_back(FileFailure{i, std::move(grid.error())});
-      continue;
-    }
-    const GridSize one = size_of(*grid);
-    if (one.rows == 0) continue;
-    group.push_back(ReadGrid{static_cast<std::uint32_t>(i), std::move(*grid)});
-    held.rows += one.rows;
-    held.label_bytes += one.label_bytes;
-    if (held.rows >= request.limits.batch_rows ||
-        held.label_bytes >= request.limits.batch_label_bytes) {
-      flush();
-    }
-  }
-  flush();
-  return piece;
 }
 
 // Gives every batch the same label offsets: int64 for all once one needs them.
@@ -258,6 +247,12 @@ ArrowBuffer ArrowBuffer::allocate(std::size_t bytes) {
   return buffer;
 }
 
+void ArrowBuffer::reallocate(std::size_t bytes, std::size_t keep) {
+  ArrowBuffer bigger = allocate(bytes);
+  if (keep > 0) std::memcpy(bigger.owned_.get(), owned_.get(), keep);
+  *this = std::move(bigger);
+}
+
 const std::byte* ArrowBuffer::data() const noexcept {
   return owned_ ? owned_.get() : kEmptyBlock;
 }
@@ -275,47 +270,35 @@ ArrowTable table_from_textgrid(const TextGrid& grid, const TableLimits& limits) 
 ArrowTable table_from_textgrid(const TextGridView& grid, const TableLimits& limits) {
   ArrowTable table;
   table.file_count = 1;
-  if (size_of(grid).rows == 0) return table;
-  const GridRef one[] = {GridRef{0, &grid}};
-  table.batches.push_back(make_batch(one, false, limits.utf8_bytes));
+  BatchBuilder builder(false, limits.utf8_bytes);
+  builder.add(0, grid);
+  if (builder.rows() > 0) table.batches.push_back(builder.finish());
   settle_label_width(table);
   return table;
 }
 
-ArrowTable read_table(const std::vector<std::string>& files, bool strict,
-                      std::string_view file_type, const TableLimits& limits,
-                      const ShouldStop& should_stop) {
-  StopRelay relay(should_stop);
-  const ShouldStop relayed = [&relay] { return relay.should_stop(); };
-  const ReadRequest request{files, strict, file_type, limits, relay, relayed};
-  std::vector<Piece> pieces;
-  if (files.size() < parallel_threshold()) {
-    if (!files.empty()) pieces.push_back(read_piece(request, 0, files.size()));
-  } else {
-    struct Context {
-      const ReadRequest& request;
-      std::mutex mutex;
-      std::vector<Piece>& pieces;
-    } context{request, {}, pieces};
-    const detail::RangeWork work{[](void* raw, std::size_t begin, std::size_t end) {
-                                   Context& c = *static_cast<Context*>(raw);
-                                   Piece piece = read_piece(c.request, begin, end);
-                                   const std::lock_guard lock(c.mutex);
-                                   c.pieces.push_back(std::move(piece));
-                                 },
-                                 &context};
-    detail::run_parallel(files.size(), work, [&relay] { relay.poll(); });
-    std::sort(pieces.begin(), pieces.end(),
-              [](const Piece& a, const Piece& b) { return a.begin < b.begin; });
-  }
-
+ArrowTable read_table(const std::vector<std::string>& files, const ReadOptions& options,
+                      const TableLimits& limits) {
   ArrowTable table;
   table.has_file_ids = true;
   table.file_count = files.size();
-  for (Piece& piece : pieces) {
-    for (TableBatch& batch : piece.batches) table.batches.push_back(std::move(batch));
-    for (FileFailure& failure : piece.failed) table.failed.push_back(std::move(failure));
-  }
+  BatchBuilder builder(true, limits.utf8_bytes);
+  read_in_order<Result<TextGridView>>(
+      files, options, {}, [](Result<TextGridView>&& grid) { return std::move(grid); },
+      [&](std::size_t i, Result<TextGridView>&& grid) {
+        if (!grid) {
+          table.failed.push_back(FileFailure{i, std::move(grid.error())});
+          return true;
+        }
+        builder.add(static_cast<std::uint32_t>(i), *grid);
+        if (builder.rows() >= limits.batch_rows ||
+            builder.label_bytes() >= limits.batch_label_bytes ||
+            builder.files() >= limits.batch_files) {
+          table.batches.push_back(builder.finish());
+        }
+        return true;
+      });
+  if (builder.rows() > 0) table.batches.push_back(builder.finish());
   settle_label_width(table);
   return table;
 }

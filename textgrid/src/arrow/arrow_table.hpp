@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "base/error.hpp"
-#include "base/interrupt.hpp"
+#include "base/read_options.hpp"
 #include "model/textgrid.hpp"
 #include "model/textgrid_view.hpp"
 
@@ -28,6 +28,13 @@ class ArrowBuffer {
 
   // Returns `bytes` uninitialised bytes; throws std::bad_alloc. Allocates.
   static ArrowBuffer allocate(std::size_t bytes);
+
+  // Makes the buffer `bytes` long, its first `keep` bytes kept and the rest
+  // uninitialised; throws std::bad_alloc. Allocates.
+  void reallocate(std::size_t bytes, std::size_t keep);
+
+  // Shortens the buffer to its first `bytes` (at most its size) in place.
+  void truncate(std::size_t bytes) noexcept { size_ = bytes; }
 
   const std::byte* data() const noexcept;
   std::size_t size() const noexcept { return size_; }
@@ -93,6 +100,7 @@ struct ArrowTable {
 // inputs.
 struct TableLimits {
   std::int64_t batch_rows = std::int64_t{1} << 16;
+  std::size_t batch_files = 64;  // files with rows
   std::size_t batch_label_bytes = std::size_t{1} << 26;
   std::size_t utf8_bytes = 0x7fffffff;  // the largest int32 offset
 };
@@ -103,15 +111,18 @@ struct TableLimits {
 ArrowTable table_from_textgrid(const TextGridView& grid, const TableLimits& limits = {});
 ArrowTable table_from_textgrid(const TextGrid& grid, const TableLimits& limits = {});
 
-// Reads every path with read_view_from_file and turns consecutive files into
-// record batches on the worker that read them (on the pool from the parallel
-// threshold on); a batch closes once it holds limits.batch_rows rows or
-// limits.batch_label_bytes bytes of labels, or at the end of a worker's
-// piece. A file that fails to read gives no rows and its error in `failed`.
-// Batches in file order; batches of no rows are left out. `should_stop` as
-// for files_to_data: once it says stop, the files not yet read are skipped.
-ArrowTable read_table(const std::vector<std::string>& files, bool strict,
-                      std::string_view file_type, const TableLimits& limits = {},
-                      const ShouldStop& should_stop = {});
+// Reads every path with read_in_order (on the pool from the parallel
+// threshold on) and appends each file's rows to the record batch being built
+// on the calling thread as soon as the file is read, so that only the few
+// files read ahead are held as text. A batch closes once it holds
+// limits.batch_rows rows, limits.batch_label_bytes bytes of labels or the
+// rows of limits.batch_files files, so that a corpus of many small files
+// still comes as several batches, each with a small dictionary. A file
+// that fails to read gives no rows and its error in `failed`. Batches in file
+// order; batches of no rows are left out. `options.should_stop` as for
+// read_in_order: once it says stop, the files not yet read are skipped. Needs
+// no lock of the caller's: the caller may let go of it for the whole call.
+ArrowTable read_table(const std::vector<std::string>& files, const ReadOptions& options,
+                      const TableLimits& limits = {});
 
 }  // namespace textgrid

@@ -5,9 +5,7 @@
 // pending signals). The core itself knows nothing of signals or Python.
 #pragma once
 
-#include <atomic>
 #include <functional>
-#include <thread>
 
 #include "base/error.hpp"
 
@@ -35,33 +33,5 @@ int wait_ready(int fd, short events, const ShouldStop& should_stop);
 // poll, such as opening a FIFO until a reader comes). Returns false when the
 // caller asked to stop.
 bool sleep_slice(const ShouldStop& should_stop);
-
-// Hands the caller's stop request to the readers on every thread: only the
-// calling thread may ask the caller's hook (it may need that thread, as the
-// Python module does), either for a file it reads itself or while it waits
-// for the pool; a stop it hears of is kept for all.
-class StopRelay {
- public:
-  explicit StopRelay(const ShouldStop& ask) : ask_(ask), caller_(std::this_thread::get_id()) {}
-
-  bool stopped() const { return stopped_.load(std::memory_order_relaxed); }
-
-  // What a reader on any thread asks.
-  bool should_stop() {
-    if (stopped()) return true;
-    if (std::this_thread::get_id() == caller_) poll();
-    return stopped();
-  }
-
-  // What the waiting caller does.
-  void poll() {
-    if (!stopped() && stop_asked(ask_)) stopped_.store(true, std::memory_order_relaxed);
-  }
-
- private:
-  const ShouldStop& ask_;
-  const std::thread::id caller_;
-  std::atomic<bool> stopped_{false};
-};
 
 }  // namespace textgrid

@@ -1,5 +1,7 @@
 #include "base/read_options.hpp"
 
+#include <string>
+
 namespace textgrid {
 
 std::optional<FileType> parse_file_type(std::string_view word) {
@@ -7,6 +9,10 @@ std::optional<FileType> parse_file_type(std::string_view word) {
   if (word == "long") return FileType::Long;
   if (word == "short") return FileType::Short;
   return std::nullopt;
+}
+
+Error unknown_file_type(std::string_view word) {
+  return Error{ErrorKind::InvalidInput, "Unknown file type: " + std::string(word), 0};
 }
 
 std::optional<Encoding> parse_encoding(std::string_view word) {

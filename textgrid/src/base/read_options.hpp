@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "base/error.hpp"
 #include "base/interrupt.hpp"
 
 namespace textgrid {
@@ -32,12 +33,16 @@ struct ReadOptions {
   bool may_split = true;
   // Asked while a file waits for data (FIFOs, devices) and between files of a
   // batch; see wait_ready. Empty: never stop.
-  ShouldStop should_stop;
+  ShouldStop should_stop = {};
 };
 
 // The layout word of the reading functions, exactly "auto", "long" or
 // "short" (byte for byte, case-sensitive), or nothing for any other word.
 std::optional<FileType> parse_file_type(std::string_view word);
+
+// The failure of a layout word that parse_file_type refuses: "Unknown file
+// type: <word>", the word exactly as given.
+Error unknown_file_type(std::string_view word);
 
 // The encoding word of the table functions ("utf-8", "praat", "latin-1",
 // "cp1252"), or nothing for any other word.

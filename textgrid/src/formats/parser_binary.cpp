@@ -151,7 +151,8 @@ bool is_binary_file(std::string_view bytes) {
   return bytes.starts_with(kBinaryMagic);
 }
 
-Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool strict) {
+Result<TextGrid> parse_binary(std::string_view bytes, std::string name,
+                              const ReadOptions& options) {
   if (!is_binary_file(bytes)) {
     return fail(ErrorKind::InvalidData,
                 "Not a binary Praat file: it does not begin with \"ooBinaryFile\"");
@@ -188,7 +189,7 @@ Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool str
       case Section::InTierList: {
         if (grid.tiers.size() == grid.size) {
           // Bytes after the last tier are ignored.
-          if (strict) {
+          if (options.strict) {
             if (auto valid = grid.assert_valid(); !valid) {
               return std::unexpected(std::move(valid.error()));
             }
@@ -241,13 +242,6 @@ Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool str
       }
     }
   }
-}
-
-Result<TextGrid> read_from_file_binary(const std::string& path, bool strict,
-                                       const ShouldStop& should_stop) {
-  auto bytes = read_file_bytes(path, should_stop);
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return parse_binary(*bytes, file_stem(path), strict);
 }
 
 }  // namespace textgrid

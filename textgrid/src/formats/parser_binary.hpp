@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "base/error.hpp"
-#include "base/interrupt.hpp"
+#include "base/read_options.hpp"
 #include "model/textgrid.hpp"
 
 namespace textgrid {
@@ -19,17 +19,12 @@ inline constexpr std::string_view kBinaryMagic = "ooBinaryFile";
 // with kBinaryMagic. No allocation.
 bool is_binary_file(std::string_view bytes);
 
-// Reads the file at `path` in the binary layout, named after the file's stem;
-// with `strict`, the finished TextGrid must pass its document check. Keeps no
-// state; safe on worker threads.
-Result<TextGrid> read_from_file_binary(const std::string& path, bool strict,
-                                       const ShouldStop& should_stop = {});
-
 // Reads `bytes` in the binary layout into a TextGrid called `name`; texts
 // become UTF-8 (8-bit strings as ISO Latin-1, the others from UTF-16). Every
 // count and length is checked against the bytes left before anything is
 // reserved; a short or inconsistent file fails, naming the value expected and
-// its byte offset. Never reads out of bounds, whatever the bytes.
-Result<TextGrid> parse_binary(std::string_view bytes, std::string name, bool strict);
+// its byte offset. Never reads out of bounds, whatever the bytes. With
+// `options.strict`, the finished TextGrid must pass its document check.
+Result<TextGrid> parse_binary(std::string_view bytes, std::string name, const ReadOptions& options);
 
 }  // namespace textgrid

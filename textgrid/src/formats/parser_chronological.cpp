@@ -68,7 +68,8 @@ bool is_chronological_text(std::string_view text) {
   return trim(after.substr(0, detail::line_end_offset(after, 0))).empty();
 }
 
-Result<TextGridView> parse_chronological_view(std::string owned, std::string name, bool strict) {
+Result<TextGridView> parse_chronological_view(std::string owned, std::string name,
+                                              const ReadOptions& options) {
   if (!is_chronological_text(owned)) {
     return fail(ErrorKind::InvalidData, "Line 1 should be " + std::string(kChronologicalHeader));
   }
@@ -128,7 +129,7 @@ Result<TextGridView> parse_chronological_view(std::string owned, std::string nam
       case Section::InRecords: {
         if (!tokens.more_numbers()) {
           for (TierView& tier : grid.tiers) tier.size = tier.items.size();
-          if (strict) {
+          if (options.strict) {
             if (auto valid = grid.assert_valid(); !valid) {
               return std::unexpected(std::move(valid.error()));
             }
@@ -169,16 +170,7 @@ Result<TextGridView> parse_chronological_view(std::string owned, std::string nam
 }
 
 Result<TextGrid> parse_chronological(std::string_view text, std::string name, bool strict) {
-  auto view = parse_chronological_view(std::string(text), std::move(name), strict);
-  if (!view) return std::unexpected(std::move(view.error()));
-  return view->to_textgrid();
-}
-
-Result<TextGrid> read_from_file_chronological(const std::string& path, bool strict,
-                                              const ShouldStop& should_stop) {
-  auto text = read_text_file(path, should_stop);
-  if (!text) return std::unexpected(std::move(text.error()));
-  auto view = parse_chronological_view(std::move(*text), file_stem(path), strict);
+  auto view = parse_chronological_view(std::string(text), std::move(name), {.strict = strict});
   if (!view) return std::unexpected(std::move(view.error()));
   return view->to_textgrid();
 }

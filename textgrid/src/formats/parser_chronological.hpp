@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "base/error.hpp"
-#include "base/interrupt.hpp"
+#include "base/read_options.hpp"
 #include "model/textgrid.hpp"
 #include "model/textgrid_view.hpp"
 
@@ -23,20 +23,16 @@ inline constexpr std::string_view kChronologicalHeader =
 // at its end aside. No allocation.
 bool is_chronological_text(std::string_view text);
 
-// Reads the file at `path` in the chronological layout, named after the
-// file's stem; with `strict`, the finished TextGrid must pass its document
-// check. Keeps no state; safe on worker threads.
-Result<TextGrid> read_from_file_chronological(const std::string& path, bool strict,
-                                              const ShouldStop& should_stop = {});
-
 // Reads `text` (UTF-8, as read_text_file yields it) in the chronological
 // layout into a view called `name` that owns the text (textgrid_view.hpp);
 // labels are views into it, collapsed in place; allocates per tier and per
 // file, not per item. Items go to their tier in file order;
 // a tier's declared size is the number of its items. Fails, naming the line,
 // on a tier number out of range or a file that ends inside a record. Never
-// reads out of bounds, whatever the bytes.
-Result<TextGridView> parse_chronological_view(std::string text, std::string name, bool strict);
+// reads out of bounds, whatever the bytes. With `options.strict`, the
+// finished TextGrid must pass its document check.
+Result<TextGridView> parse_chronological_view(std::string text, std::string name,
+                                              const ReadOptions& options);
 
 // parse_chronological_view, then the owning TextGrid (a copy of the text
 // first).

@@ -11,7 +11,6 @@
 #include "base/cpus.hpp"
 #include "formats/long_items.hpp"
 #include "parallel/parallel_map.hpp"
-#include "parallel/thread_pool.hpp"
 #include "text/line_scan.hpp"
 #include "text/text_rules.hpp"
 
@@ -362,13 +361,13 @@ Result<TextGridView> parse_long_from(std::unique_ptr<std::string> owned, std::st
 
 }  // namespace
 
-Result<TextGridView> parse_long_view(std::string text, std::string name, bool strict) {
+Result<TextGridView> parse_long_view(std::string text, std::string name,
+                                     const ReadOptions& options) {
   auto owned = std::make_unique<std::string>(std::move(text));
-  const char* const stop =
-      owned->size() >= kSplitSize && detail::may_split_reads() && available_cpus() >= 2
-          ? split_point(*owned)
-          : nullptr;
-  return parse_long_from(std::move(owned), std::move(name), strict, stop);
+  const char* const stop = owned->size() >= kSplitSize && options.may_split && available_cpus() >= 2
+                               ? split_point(*owned)
+                               : nullptr;
+  return parse_long_from(std::move(owned), std::move(name), options.strict, stop);
 }
 
 Result<TextGridView> detail::parse_long_view_in_two(std::string text, std::string name, bool strict,
@@ -382,16 +381,7 @@ Result<TextGridView> detail::parse_long_view_in_two(std::string text, std::strin
 }
 
 Result<TextGrid> parse_long(std::string_view text, std::string name, bool strict) {
-  auto view = parse_long_view(std::string(text), std::move(name), strict);
-  if (!view) return std::unexpected(std::move(view.error()));
-  return view->to_textgrid();
-}
-
-Result<TextGrid> read_from_file_long(const std::string& path, bool strict,
-                                     const ShouldStop& should_stop) {
-  auto text = read_text_file(path, should_stop);
-  if (!text) return std::unexpected(std::move(text.error()));
-  auto view = parse_long_view(std::move(*text), file_stem(path), strict);
+  auto view = parse_long_view(std::string(text), std::move(name), {.strict = strict});
   if (!view) return std::unexpected(std::move(view.error()));
   return view->to_textgrid();
 }

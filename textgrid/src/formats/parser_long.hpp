@@ -6,23 +6,19 @@
 #include <string_view>
 
 #include "base/error.hpp"
-#include "base/interrupt.hpp"
+#include "base/read_options.hpp"
 #include "model/textgrid.hpp"
 #include "model/textgrid_view.hpp"
 
 namespace textgrid {
 
-// Reads the file at `path` in the long layout, named after the file's stem;
-// with `strict`, the finished TextGrid must pass its document check. Keeps no
-// state; safe on worker threads.
-// `should_stop` as for read_text_file.
-Result<TextGrid> read_from_file_long(const std::string& path, bool strict,
-                                     const ShouldStop& should_stop = {});
-
 // Reads `text` (UTF-8, as read_text_file yields it) in the long layout into a
 // view called `name` that owns the text (see textgrid_view.hpp). One pass;
-// allocates per tier, never per item; any bytes are safe to hand it.
-Result<TextGridView> parse_long_view(std::string text, std::string name, bool strict);
+// allocates per tier, never per item; any bytes are safe to hand it. With
+// `options.strict`, the finished TextGrid must pass its document check; with
+// `options.may_split`, a large text is read as two stretches on the pool.
+Result<TextGridView> parse_long_view(std::string text, std::string name,
+                                     const ReadOptions& options);
 
 namespace detail {
 // parse_long_view with a text of any size read as two stretches side by

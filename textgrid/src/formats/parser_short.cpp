@@ -264,16 +264,18 @@ Result<bool> read_short(TextGridView& grid, bool strict, bool watch) {
 
 }  // namespace
 
-Result<TextGridView> parse_short_view(std::string text, std::string name, bool strict) {
+Result<TextGridView> parse_short_view(std::string text, std::string name,
+                                      const ReadOptions& options) {
   TextGridView grid;
   grid.text = std::make_unique<std::string>(std::move(text));
   grid.name = std::move(name);
-  auto read = read_short(grid, strict, false);
+  auto read = read_short(grid, options.strict, false);
   if (!read) return std::unexpected(std::move(read.error()));
   return grid;
 }
 
-Result<TextGridView> parse_short_or_stream_view(std::string text, std::string name, bool strict) {
+Result<TextGridView> parse_short_or_stream_view(std::string text, std::string name,
+                                                const ReadOptions& options) {
   TextGridView grid;
   grid.text = std::make_unique<std::string>(std::move(text));
   grid.name = std::move(name);
@@ -281,23 +283,14 @@ Result<TextGridView> parse_short_or_stream_view(std::string text, std::string na
   const std::string_view first_line =
       std::string_view(*grid.text).substr(0, detail::line_end_offset(*grid.text, 0));
   const bool praat_text = first_line.find("\"ooTextFile\"") != std::string_view::npos;
-  auto read = read_short(grid, strict, praat_text);
+  auto read = read_short(grid, options.strict, praat_text);
   if (!read) return std::unexpected(std::move(read.error()));
   if (*read) return grid;
-  return parse_stream_view(std::move(*grid.text), std::move(grid.name), strict);
+  return parse_stream_view(std::move(*grid.text), std::move(grid.name), options);
 }
 
 Result<TextGrid> parse_short(std::string_view text, std::string name, bool strict) {
-  auto view = parse_short_view(std::string(text), std::move(name), strict);
-  if (!view) return std::unexpected(std::move(view.error()));
-  return view->to_textgrid();
-}
-
-Result<TextGrid> read_from_file_short(const std::string& path, bool strict,
-                                      const ShouldStop& should_stop) {
-  auto text = read_text_file(path, should_stop);
-  if (!text) return std::unexpected(std::move(text.error()));
-  auto view = parse_short_view(std::move(*text), file_stem(path), strict);
+  auto view = parse_short_view(std::string(text), std::move(name), {.strict = strict});
   if (!view) return std::unexpected(std::move(view.error()));
   return view->to_textgrid();
 }

@@ -6,31 +6,27 @@
 #include <string_view>
 
 #include "base/error.hpp"
-#include "base/interrupt.hpp"
+#include "base/read_options.hpp"
 #include "model/textgrid.hpp"
 #include "model/textgrid_view.hpp"
 
 namespace textgrid {
 
-// Reads the file at `path` in the short layout, named after the file's stem;
-// with `strict`, the finished TextGrid must pass its document check. Keeps no
-// state; safe on worker threads.
-// `should_stop` as for read_text_file.
-Result<TextGrid> read_from_file_short(const std::string& path, bool strict,
-                                      const ShouldStop& should_stop = {});
-
 // Reads `text` (UTF-8, as read_text_file yields it) in the short layout into
 // a view called `name` that owns the text (see textgrid_view.hpp); fails,
 // naming the line, when a value's line lies past the end. Never reads out of
-// bounds, whatever the bytes. Allocates per tier, never per item.
-Result<TextGridView> parse_short_view(std::string text, std::string name, bool strict);
+// bounds, whatever the bytes. Allocates per tier, never per item. With
+// `options.strict`, the finished TextGrid must pass its document check.
+Result<TextGridView> parse_short_view(std::string text, std::string name,
+                                      const ReadOptions& options);
 
 // parse_short_view as "auto" reads a text without another layout's marks: a
 // text whose first line is Praat's ("ooTextFile" in quotes) and another line
 // of which, past the second, holds more than one value or a "!" comment,
 // where the short layout has one value a line, is Praat's free text form and
 // goes, unchanged, to parse_stream_view instead.
-Result<TextGridView> parse_short_or_stream_view(std::string text, std::string name, bool strict);
+Result<TextGridView> parse_short_or_stream_view(std::string text, std::string name,
+                                                const ReadOptions& options);
 
 // parse_short_view, then the owning TextGrid (a copy of the text first).
 Result<TextGrid> parse_short(std::string_view text, std::string name, bool strict);

@@ -186,7 +186,9 @@ bool read_tiers(Values& values, TextGridView& grid, std::size_t text_size) {
 
 }  // namespace
 
-Result<TextGridView> parse_stream_view(std::string owned, std::string name, bool strict) {
+Result<TextGridView> parse_stream_view(std::string owned, std::string name,
+                                       const ReadOptions& options) {
+  const bool strict = options.strict;
   TextGridView grid;
   grid.text = std::make_unique<std::string>(std::move(owned));
   grid.name = std::move(name);
@@ -218,7 +220,7 @@ Result<TextGridView> parse_stream_view(std::string owned, std::string name, bool
 }
 
 Result<TextGrid> parse_stream(std::string_view text, std::string name, bool strict) {
-  auto view = parse_stream_view(std::string(text), std::move(name), strict);
+  auto view = parse_stream_view(std::string(text), std::move(name), {.strict = strict});
   if (!view) return std::unexpected(std::move(view.error()));
   return view->to_textgrid();
 }

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "base/error.hpp"
+#include "base/read_options.hpp"
 #include "model/textgrid.hpp"
 #include "model/textgrid_view.hpp"
 
@@ -31,7 +32,8 @@ namespace textgrid {
 // where a text is due, and the end of the file before the last value fail,
 // naming the line. Allocates per tier and per file, not per item; never
 // reads out of bounds, whatever the bytes.
-Result<TextGridView> parse_stream_view(std::string text, std::string name, bool strict);
+Result<TextGridView> parse_stream_view(std::string text, std::string name,
+                                       const ReadOptions& options);
 
 // parse_stream_view, then the owning TextGrid (a copy of the text first).
 Result<TextGrid> parse_stream(std::string_view text, std::string name, bool strict);

@@ -10,7 +10,7 @@
 //   A TextGridView cannot be copied.
 // - A label that needed unescaping (doubled quotes) was collapsed in place in
 //   `text`: every view is the final text, nothing is left to undo.
-// - When the text came from read_text_file (or read_view_from_file), every
+// - When the text came from read_text_file (or read_file), every
 //   view is valid UTF-8, as the whole text was: views are cut at ASCII bytes
 //   or whole White_Space characters, and collapsing removes ASCII quotes only.
 // - Items of a tier lie contiguously in `items`, in file order. Building a

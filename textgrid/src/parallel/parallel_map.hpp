@@ -2,8 +2,9 @@
 // order, short lists on the calling thread, long ones on the process-wide pool.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
-#include <functional>
+#include <mutex>
 #include <span>
 #include <type_traits>
 #include <vector>
@@ -35,11 +36,8 @@ using element_result_t =
 // the pool; from there on the pool runs pieces of at least PARALLEL_MIN_LEN
 // elements, each writing its own slots of the result. An exception thrown by
 // `fn` is rethrown here once every piece has stopped. Allocates the result once.
-// A caller that waits for the pool calls `while_waiting` (when set) about
-// every kWaitSliceMs.
 template <class T, class F>
-std::vector<detail::element_result_t<F, T>> parallel_map(
-    std::span<T> elements, F&& fn, const std::function<void()>& while_waiting = {}) {
+std::vector<detail::element_result_t<F, T>> parallel_map(std::span<T> elements, F&& fn) {
   using R = detail::element_result_t<F, T>;
   // Slots of a vector<bool> share bytes: pieces would race on them.
   static_assert(!std::is_same_v<R, bool>, "parallel_map cannot write vector<bool> slots apart");
@@ -64,7 +62,42 @@ std::vector<detail::element_result_t<F, T>> parallel_map(
                                    c.out[i] = detail::invoke_element(c.fn, c.elements[i], i);
                                },
                                &context};
-  detail::run_parallel(count, work, while_waiting);
+  detail::run_parallel(count, work);
+  return out;
+}
+
+// Runs `fn(begin, end)` on each piece of [0, count) that the pool cuts (at
+// least PARALLEL_MIN_LEN elements each; the whole range as one piece on the
+// calling thread below twice that) and returns the pieces' results in range
+// order: for work whose output per piece is one value (a slice of text)
+// rather than one per element. An exception thrown by `fn` is rethrown here
+// once every piece has stopped. count > 0.
+template <class F>
+std::vector<std::invoke_result_t<F&, std::size_t, std::size_t>> map_pieces(std::size_t count,
+                                                                           F&& fn) {
+  using R = std::invoke_result_t<F&, std::size_t, std::size_t>;
+  struct Piece {
+    std::size_t begin;
+    R result;
+  };
+  struct Context {
+    F& fn;
+    std::mutex mutex;
+    std::vector<Piece> pieces;
+  } context{fn, {}, {}};
+  const detail::RangeWork work{[](void* raw, std::size_t begin, std::size_t end) {
+                                 Context& c = *static_cast<Context*>(raw);
+                                 R result = c.fn(begin, end);
+                                 const std::lock_guard lock(c.mutex);
+                                 c.pieces.push_back(Piece{begin, std::move(result)});
+                               },
+                               &context};
+  detail::run_parallel(count, work);
+  std::sort(context.pieces.begin(), context.pieces.end(),
+            [](const Piece& a, const Piece& b) { return a.begin < b.begin; });
+  std::vector<R> out;
+  out.reserve(context.pieces.size());
+  for (Piece& piece : context.pieces) out.push_back(std::move(piece.result));
   return out;
 }
 

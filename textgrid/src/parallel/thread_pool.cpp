@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
-#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -141,21 +140,11 @@ class Pool {
   }
 
   // The waiting of a caller that is not a worker of this pool: it only blocks,
-  // and only the end of its own job wakes it (or, with `while_waiting`, the
-  // end of each slice of the wait, to run that).
-  void wait_blocking(Job& job, const std::function<void()>& while_waiting) {
+  // and only the end of its own job wakes it.
+  void wait_blocking(Job& job) {
     std::unique_lock lock(mutex_);
     job.blocked = true;
-    const auto done = [&] { return job.remaining == 0; };
-    if (!while_waiting) {
-      job.done.wait(lock, done);
-      return;
-    }
-    while (!job.done.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs), done)) {
-      lock.unlock();
-      while_waiting();
-      lock.lock();
-    }
+    job.done.wait(lock, [&] { return job.remaining == 0; });
   }
 
   // The waiting of a worker (a nested map): it runs pending pieces meanwhile,
@@ -268,7 +257,7 @@ Pool& current_pool() {
 
 }  // namespace
 
-void run_parallel(std::size_t count, RangeWork work, const std::function<void()>& while_waiting) {
+void run_parallel(std::size_t count, RangeWork work) {
   Pool& pool = current_pool();
   if (count < 2 * PARALLEL_MIN_LEN || pool.workers() == 0) {
     // Too short to cut: one piece on the calling thread.
@@ -283,7 +272,7 @@ void run_parallel(std::size_t count, RangeWork work, const std::function<void()>
     pool.wait_helping(job);
   } else {
     pool.push(whole);
-    pool.wait_blocking(job, while_waiting);
+    pool.wait_blocking(job);
   }
   if (job.error) std::rethrow_exception(job.error);
 }
@@ -308,7 +297,7 @@ void run_beside(std::size_t helpers, RangeWork work,
   if (pool.is_own_worker()) {
     pool.wait_helping(job);
   } else {
-    pool.wait_blocking(job, {});
+    pool.wait_blocking(job);
   }
   if (own_error) std::rethrow_exception(own_error);
   if (job.error) std::rethrow_exception(job.error);
@@ -320,21 +309,6 @@ bool thread_pool_started() {
 
 std::size_t thread_pool_workers() {
   return current_pool().workers();
-}
-
-namespace {
-thread_local int t_one_thread_reads = 0;
-}  // namespace
-
-OneThreadReads::OneThreadReads() {
-  ++t_one_thread_reads;
-}
-OneThreadReads::~OneThreadReads() {
-  --t_one_thread_reads;
-}
-
-bool may_split_reads() {
-  return t_worker_of == nullptr && t_one_thread_reads == 0;
 }
 
 void reset_thread_pool_for_testing(std::size_t workers) {

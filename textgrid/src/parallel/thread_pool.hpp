@@ -26,12 +26,11 @@ struct RangeWork {
 // Runs `work` over [0, count) with pieces of at least PARALLEL_MIN_LEN
 // elements; a count below twice that runs on the calling thread. Starts the
 // pool if needed. Blocks until every piece is done, then rethrows the first
-// exception that an element's work threw. A caller that is not a worker calls
-// `while_waiting` (when set) about every kWaitSliceMs while it blocks.
-// count > 0.
-void run_parallel(std::size_t count, RangeWork work,
-                  const std::function<void()>& while_waiting = {});
+// exception that an element's work threw. count > 0.
+void run_parallel(std::size_t count, RangeWork work);
 
+// How long a caller that waits for the pool and has something to do meanwhile
+// (produce_in_order's `while_waiting`) sleeps between two turns of it.
 inline constexpr int kWaitSliceMs = 100;
 
 // Queues `helpers` (at most the worker count) elements of `work` for the
@@ -51,21 +50,6 @@ void run_beside(std::size_t helpers, RangeWork work,
 // Returns whether this process has started its pool (false again in a child
 // after fork(), until its first parallel call).
 bool thread_pool_started();
-
-// While one lives, reads on its thread count as one of many read side by
-// side (a batch): a large file is then read on that thread alone.
-class OneThreadReads {
- public:
-  OneThreadReads();
-  ~OneThreadReads();
-  OneThreadReads(const OneThreadReads&) = delete;
-  OneThreadReads& operator=(const OneThreadReads&) = delete;
-};
-
-// Whether a read on the calling thread may hand half of a large file to the
-// pool: not on a worker (its pool is busy with other files), not within a
-// OneThreadReads.
-bool may_split_reads();
 
 // Returns the worker count of the pool, starting it if needed. The count is
 // PLINTH_NUM_THREADS when that holds a positive number at pool start, else

@@ -14,9 +14,10 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <string>
 
+#include "base/memory.hpp"
 #include "parallel/parallel_map.hpp"
-#include "parallel/thread_pool.hpp"
 
 namespace textgrid {
 
@@ -47,6 +48,19 @@ bool may_wait(const struct stat& info) {
 // to a second would cost more than it saves.
 constexpr std::size_t kSplitBytes = std::size_t{4} << 20;
 
+// From this size on, a read is checked against the memory that the process
+// may use; below it the check would cost more than any file saves.
+constexpr std::size_t kCheckedBytes = std::size_t{64} << 20;
+
+// Whether a buffer of `size` bytes cannot be held at all.
+bool too_large(std::size_t size) {
+  return size >= kCheckedBytes && size > memory_limit();
+}
+
+std::unexpected<Error> too_large_error(std::string size) {
+  return fail(ErrorKind::OutOfMemory, "File too large to read: " + size + " bytes");
+}
+
 // Reads up to `size` bytes from `offset` on; returns how many came (fewer
 // only at the end of the file or on an error, which the caller's own read
 // then meets again).
@@ -75,7 +89,8 @@ std::size_t read_in_two(int fd, char* data, std::size_t size) {
   return ::lseek(fd, static_cast<off_t>(in_place), SEEK_SET) < 0 ? 0 : in_place;
 }
 
-Result<std::string> read_bytes(const std::string& path, const ShouldStop& should_stop) {
+Result<std::string> read_bytes(const std::string& path, const ReadOptions& options) {
+  const ShouldStop& should_stop = options.should_stop;
   if (path.find('\0') != std::string::npos) {
     return fail(ErrorKind::InvalidInput, "file name contained an unexpected NUL byte");
   }
@@ -100,10 +115,11 @@ Result<std::string> read_bytes(const std::string& path, const ShouldStop& should
   std::size_t used = 0;
   int read_error = 0;
   std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096;
+  if (too_large(capacity)) return too_large_error(std::to_string(info.st_size));
   for (;;) {
     bytes.resize_and_overwrite(capacity, [&](char* data, std::size_t size) {
       prefer_huge_pages(data + used, size - used);
-      if (!waits && used == 0 && size - 1 >= kSplitBytes && detail::may_split_reads()) {
+      if (!waits && used == 0 && size - 1 >= kSplitBytes && options.may_split) {
         used = read_in_two(fd.get(), data, size - 1);
       }
       while (used < size) {
@@ -131,9 +147,10 @@ Result<std::string> read_bytes(const std::string& path, const ShouldStop& should
     });
     if (read_error != 0) return std::unexpected(os_error(read_error));
     if (capacity == 0) break;
-    // A device without end (/dev/zero) stops only when memory runs out or
-    // the caller asks.
+    // A device without end (/dev/zero) stops when the caller asks, or at the
+    // memory that the process may use.
     if (waits && stop_asked(should_stop)) return std::unexpected(os_error(EINTR));
+    if (too_large(capacity * 2)) return too_large_error("more than " + std::to_string(used));
     capacity *= 2;
   }
   return bytes;
@@ -268,8 +285,8 @@ namespace {
 // one, the first fault lies before the cut, where the first check meets it,
 // or after, where the whole check would have reached the cut at a character
 // start as the second check begins.
-bool is_valid_utf8_in_two(std::string_view s) {
-  if (s.size() < kSplitBytes || !detail::may_split_reads()) return is_valid_utf8(s);
+bool is_valid_utf8_in_two(std::string_view s, bool may_split) {
+  if (s.size() < kSplitBytes || !may_split) return is_valid_utf8(s);
   std::size_t cut = s.size() / 2;
   for (int back = 0; back < 3 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80; ++back) --cut;
   bool first = false, second = false;
@@ -317,7 +334,8 @@ std::string decode_8bit(std::string_view bytes, Encoding encoding) {
   return out;
 }
 
-Result<std::string> decode_text(std::string bytes, Encoding encoding) {
+Result<std::string> decode_text(std::string bytes, const ReadOptions& options) {
+  const Encoding encoding = options.encoding;
   if (bytes.size() >= 2) {
     const unsigned char b0 = byte_at(bytes, 0);
     const unsigned char b1 = byte_at(bytes, 1);
@@ -332,7 +350,7 @@ Result<std::string> decode_text(std::string bytes, Encoding encoding) {
   if (encoding == Encoding::Latin1 || encoding == Encoding::Cp1252) {
     return decode_8bit(bytes, encoding);
   }
-  if (!is_valid_utf8_in_two(bytes)) {
+  if (!is_valid_utf8_in_two(bytes, options.may_split)) {
     if (encoding == Encoding::Praat) return decode_8bit(bytes, Encoding::Latin1);
     Error error(ErrorKind::InvalidData, "stream did not contain valid UTF-8");
     error.invalid_byte = first_invalid_utf8(bytes);
@@ -341,14 +359,14 @@ Result<std::string> decode_text(std::string bytes, Encoding encoding) {
   return bytes;
 }
 
-Result<std::string> read_file_bytes(const std::string& path, const ShouldStop& should_stop) {
-  return read_bytes(path, should_stop);
+Result<std::string> read_file_bytes(const std::string& path, const ReadOptions& options) {
+  return read_bytes(path, options);
 }
 
-Result<std::string> read_text_file(const std::string& path, const ShouldStop& should_stop) {
-  auto bytes = read_bytes(path, should_stop);
+Result<std::string> read_text_file(const std::string& path, const ReadOptions& options) {
+  auto bytes = read_bytes(path, options);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return decode_text(std::move(*bytes));
+  return decode_text(std::move(*bytes), options);
 }
 
 }  // namespace textgrid

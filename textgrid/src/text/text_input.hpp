@@ -18,23 +18,25 @@ namespace textgrid {
 // ("... (os error N)"), "stream did not contain valid UTF-8" or "stream did
 // not contain valid UTF-16" (InvalidData). One buffer sized from the file's
 // length; safe on worker threads. A file that may wait for data (a FIFO, a
-// device) is opened and read in slices, and `should_stop` is asked between
-// them: the read then fails with "Interrupted system call (os error 4)".
-Result<std::string> read_text_file(const std::string& path, const ShouldStop& should_stop = {});
+// device) is opened and read in slices, and `options.should_stop` is asked
+// between them: the read then fails with "Interrupted system call (os error
+// 4)". With `options.may_split`, a large regular file is read and checked in
+// two stretches side by side on the pool.
+Result<std::string> read_text_file(const std::string& path, const ReadOptions& options = {});
 
 // Returns the whole file as stored, before any decoding. Fails with the OS
 // error ("... (os error N)"). One buffer sized from the file's length; safe on
-// worker threads; `should_stop` as for read_text_file.
-Result<std::string> read_file_bytes(const std::string& path, const ShouldStop& should_stop = {});
+// worker threads; `options` as for read_text_file.
+Result<std::string> read_file_bytes(const std::string& path, const ReadOptions& options = {});
 
 // Returns `bytes` as UTF-8 text. A UTF-16 byte-order mark means UTF-16 under
-// every encoding; other bytes go by `encoding`: Utf8 (read_text_file's rule)
+// every encoding; other bytes go by `options.encoding`: Utf8 (read_text_file's rule)
 // keeps valid UTF-8 as it stands and refuses anything else with "stream did
 // not contain valid UTF-8", the offset of the first invalid byte in the
 // error's `invalid_byte`; Praat does the same for valid UTF-8 and reads any
 // other file byte by byte as ISO Latin-1, as Praat does; Latin1 and Cp1252
 // read every file byte by byte so. Allocates only for text it converts.
-Result<std::string> decode_text(std::string bytes, Encoding encoding = Encoding::Utf8);
+Result<std::string> decode_text(std::string bytes, const ReadOptions& options = {});
 
 // Returns the 8-bit `bytes` as UTF-8, each byte read as ISO Latin-1 (Utf8 and
 // Praat too) or as Windows-1252, whose five unassigned bytes (0x81, 0x8D,

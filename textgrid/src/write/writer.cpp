@@ -4,14 +4,13 @@
 #include <charconv>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "base/cpus.hpp"
 #include "model/textgrid.hpp"
-#include "parallel/thread_pool.hpp"
+#include "parallel/parallel_map.hpp"
 #include "text/number_format.hpp"
 #include "write/file_output.hpp"
 
@@ -202,29 +201,9 @@ std::string slice_text(ItemForm form, std::span<const Item> items, std::size_t f
 // Writes a tier long enough for the pool there: each piece of items into a
 // slice of its own, sized by its bound; the slices are placed in order later.
 void write_slices_on_pool(TierText& tier) {
-  struct Slice {
-    std::size_t begin;
-    std::string text;
-  };
-  struct Context {
-    const TierText& tier;
-    std::mutex mutex;
-    std::vector<Slice> slices;
-  } context{tier, {}, {}};
-  detail::run_parallel(tier.items.size(),
-                       detail::RangeWork{[](void* raw, std::size_t begin, std::size_t end) {
-                                           Context& c = *static_cast<Context*>(raw);
-                                           std::string text = slice_text(
-                                               c.tier.form,
-                                               c.tier.items.subspan(begin, end - begin), begin);
-                                           std::lock_guard lock(c.mutex);
-                                           c.slices.push_back(Slice{begin, std::move(text)});
-                                         },
-                                         &context});
-  std::sort(context.slices.begin(), context.slices.end(),
-            [](const Slice& a, const Slice& b) { return a.begin < b.begin; });
-  tier.slices.reserve(context.slices.size());
-  for (Slice& slice : context.slices) tier.slices.push_back(std::move(slice.text));
+  tier.slices = map_pieces(tier.items.size(), [&tier](std::size_t begin, std::size_t end) {
+    return slice_text(tier.form, tier.items.subspan(begin, end - begin), begin);
+  });
   tier.sliced = true;
 }
 
