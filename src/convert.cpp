@@ -156,15 +156,14 @@ bool to_path_likes(PyObject* value, std::vector<std::string>& out) {
 bool to_encoding(PyObject* value, textgrid::Encoding& out) {
   std::string_view word;
   if (!to_text_view(value, word)) return false;
-  // The one place where the word becomes the core's Encoding. The readers
-  // decode UTF-8 only so far: the words of the other decoders join the
-  // accepted ones here (and in the message) as they land.
+  // The one place where the word becomes the core's Encoding.
   const std::optional<textgrid::Encoding> encoding = textgrid::parse_encoding(word);
-  if (encoding == textgrid::Encoding::Utf8) {
+  if (encoding) {
     out = *encoding;
     return true;
   }
-  PyErr_Format(PyExc_ValueError, "encoding must be 'utf-8', not %R", value);
+  PyErr_Format(PyExc_ValueError, "encoding must be 'utf-8', 'praat', 'latin-1' or 'cp1252', not %R",
+               value);
   return false;
 }
 

@@ -256,7 +256,10 @@ inline constexpr const char textgrid2table[] =
     "- `file_type` (str, default \"auto\"): \"long\", \"short\" or \"auto\" (the layout\n"
     "  is detected from the text).\n"
     "- `encoding` (str, keyword-only, default \"utf-8\"): how the bytes of a file\n"
-    "  without a UTF-16 byte-order mark become text; \"utf-8\" is the only one yet.\n"
+    "  without a UTF-16 byte-order mark become text: \"utf-8\" refuses bytes that are\n"
+    "  not UTF-8 (the message gives the offset of the first); \"praat\" reads UTF-8\n"
+    "  where the bytes are valid UTF-8, else the whole file as ISO Latin-1, as Praat\n"
+    "  does; \"latin-1\" and \"cp1252\" read every file so.\n"
     "\n"
     "## Returns\n"
     "\n"
@@ -268,7 +271,7 @@ inline constexpr const char textgrid2table[] =
     "## Errors\n"
     "\n"
     "- TypeError or ValueError for arguments that do not bind or convert (ValueError\n"
-    "  for an `encoding` other than \"utf-8\").\n"
+    "  for an unknown `encoding`).\n"
     "- OSError \"Failed to read TextGrid file <file> because: <reason>\" when the file\n"
     "  cannot be read, `file_type` is unknown, or reading or validation fails; for an\n"
     "  error of the system, its subclass (FileNotFoundError, PermissionError,\n"
@@ -310,7 +313,7 @@ inline constexpr const char textgrids2table[] =
     "## Errors\n"
     "\n"
     "- TypeError or ValueError for arguments that do not bind or convert (ValueError\n"
-    "  for an `encoding` other than \"utf-8\").\n"
+    "  for an unknown `encoding`).\n"
     "- No exception for a file that fails: it is listed in `Table.failed`.";
 
 }  // namespace plinth::docs

@@ -16,6 +16,17 @@ namespace plinth {
 
 namespace {
 
+// A refusal of bytes that are not UTF-8 says where they are and how to read
+// an 8-bit file: the table functions have the encoding keyword to offer.
+textgrid::Error with_encoding_hint(const textgrid::Error& error) {
+  textgrid::Error hinted = error;
+  if (error.invalid_byte) {
+    hinted.message += " (first invalid byte at offset " + std::to_string(*error.invalid_byte) +
+                      "; for 8-bit files pass encoding=\"praat\", \"latin-1\" or \"cp1252\")";
+  }
+  return hinted;
+}
+
 // {position: message} for the files that failed, in position order.
 PyObject* failed_files(const std::vector<std::string>& files,
                        const std::vector<textgrid::FileFailure>& failed) {
@@ -24,7 +35,7 @@ PyObject* failed_files(const std::vector<std::string>& files,
   for (const textgrid::FileFailure& failure : failed) {
     Ref position(PyLong_FromSize_t(failure.position));
     if (!position) return nullptr;
-    Ref message(read_error_text(files[failure.position], failure.error));
+    Ref message(read_error_text(files[failure.position], with_encoding_hint(failure.error)));
     if (!message || PyDict_SetItem(dict.get(), position.get(), message.get()) < 0) return nullptr;
   }
   return dict.release();
@@ -36,17 +47,18 @@ PyObject* textgrid2table(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
   return guarded([&]() -> PyObject* {
     std::string file, file_type = "auto";
     bool strict = false;
-    textgrid::Encoding encoding = textgrid::Encoding::Utf8;  // for the read's options
+    textgrid::Encoding encoding = textgrid::Encoding::Utf8;
     if (!read_arguments(signatures::textgrid2table, args, nargs, kwnames, file, to_path_like,
                         strict, file_type, &encoding)) {
       return nullptr;
     }
     std::shared_ptr<textgrid::ArrowTable> table;
     {
-      const auto options = file_options(file, strict, file_type);
+      auto options = file_options(file, strict, file_type);
       if (!options) return nullptr;
+      options->encoding = encoding;
       auto grid = textgrid::read_file(file, *options);
-      if (!grid) return raise_read_error(file, grid.error());
+      if (!grid) return raise_read_error(file, with_encoding_hint(grid.error()));
       table = std::make_shared<textgrid::ArrowTable>(textgrid::table_from_textgrid(*grid));
     }
     Ref failed(PyDict_New());
@@ -60,13 +72,14 @@ PyObject* textgrids2table(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     std::vector<std::string> files;
     std::string file_type = "auto";
     bool strict = false;
-    textgrid::Encoding encoding = textgrid::Encoding::Utf8;  // for the read's options
+    textgrid::Encoding encoding = textgrid::Encoding::Utf8;
     if (!read_arguments(signatures::textgrids2table, args, nargs, kwnames, files, to_path_likes,
                         strict, file_type, &encoding)) {
       return nullptr;
     }
-    const auto options = batch_options(strict, file_type);
+    auto options = batch_options(strict, file_type);
     if (!options) return nullptr;
+    options->encoding = encoding;
     auto table = std::make_shared<textgrid::ArrowTable>(read_table_unlocked(files, *options));
     if (PyErr_Occurred()) return nullptr;  // a signal handler raised during the read
     Ref failed(failed_files(files, table->failed));

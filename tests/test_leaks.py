@@ -99,7 +99,7 @@ def test_error_paths_do_not_leak(big_file, tmp_path):
         _raises(OSError, lambda: plinth.textgrid2vectors(big_file, True, "LONG")),
         _raises(OSError, lambda: plinth.textgrid2table(missing, True, "auto")),
         _raises(TypeError, lambda: plinth.textgrids2table([big_file, b"x"], True, "long")),
-        _raises(ValueError, lambda: plinth.textgrids2table(iter([big_file]), encoding="cp1252")),
+        _raises(ValueError, lambda: plinth.textgrids2table(iter([big_file]), encoding="cp-1252")),
         _raises(ZeroDivisionError, lambda: plinth.textgrids2table(str(1 // i) for i in (1, 0))),
         _raises(OSError, lambda: plinth.textgrid2table(missing + "\udce9")),
         _raises(

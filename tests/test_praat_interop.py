@@ -711,6 +711,22 @@ def test_plinth_refuses_latin1_files_that_praat_writes_on_request(tmp_path):
     assert str(error.value) == (
         f"Failed to read TextGrid file {path} because: stream did not contain valid UTF-8"
     )
+    # The table functions say where, and offer the encodings that read it as Praat does.
+    with open(path, "rb") as f:
+        offset = f.read().index(b"\xf6")
+    with pytest.raises(OSError) as error:
+        plinth.textgrid2table(path)
+    assert str(error.value) == (
+        f"Failed to read TextGrid file {path} because: stream did not contain valid UTF-8 "
+        f'(first invalid byte at offset {offset}; for 8-bit files pass encoding="praat", '
+        '"latin-1" or "cp1252")'
+    )
+    assert plinth.textgrids2table([path]).failed == {0: str(error.value)}
+    pa = pytest.importorskip("pyarrow")
+    for encoding in ("praat", "latin-1", "cp1252"):
+        assert pa.table(plinth.textgrid2table(path, encoding=encoding))["label"].to_pylist() == [
+            "ö"
+        ]
 
 
 # Forms that Praat reads but no longer writes (or writes only on other systems),
@@ -799,6 +815,21 @@ def test_praat_reads_8bit_files_as_latin1(tmp_path):
             + b"xmin = 0\nxmax = 1\ntiers? <exists>\nsize = 1\nitem []:\n    item [1]:\n"
             + b'        class = "TextTier"\n        name = "'
             + body
-            + b'"\n        xmin = 0\n        xmax = 1\n        points: size = 0\n'
+            + b'"\n        xmin = 0\n        xmax = 1\n        points: size = 1\n'
+            + b'        points [1]:\n            number = 0.5\n            mark = "'
+            + body
+            + b'"\n'
         )
-    assert call(parselmouth.read(path), "Get tier name", 1) == body.decode("latin-1")
+    grid = parselmouth.read(path)
+    assert call(grid, "Get tier name", 1) == body.decode("latin-1")
+    assert call(grid, "Get label of point", 1, 1) == body.decode("latin-1")
+    pa = pytest.importorskip("pyarrow")
+    unassigned = {0x81, 0x8D, 0x8F, 0x90, 0x9D}
+    expected = {
+        "praat": body.decode("latin-1"),
+        "latin-1": body.decode("latin-1"),
+        "cp1252": "".join(chr(b) if b in unassigned else bytes([b]).decode("cp1252") for b in body),
+    }
+    for encoding, label in expected.items():
+        table = pa.table(plinth.textgrids2table([path], encoding=encoding))
+        assert table["tier"].to_pylist() == [label] and table["label"].to_pylist() == [label]

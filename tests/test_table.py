@@ -356,14 +356,14 @@ def test_arguments_bind_and_convert_as_for_the_vectors(pair, args, kwargs):
         ),
         (lambda: plinth.textgrids2table(1 / 0 for _ in "x"), ZeroDivisionError, "division by zero"),
         (
-            lambda: plinth.textgrid2table("x", encoding="latin-1"),
+            lambda: plinth.textgrid2table("x", encoding="latin1"),
             ValueError,
-            "encoding must be 'utf-8', not 'latin-1'",
+            "encoding must be 'utf-8', 'praat', 'latin-1' or 'cp1252', not 'latin1'",
         ),
         (
             lambda: plinth.textgrids2table([], encoding="UTF-8"),
             ValueError,
-            "encoding must be 'utf-8', not 'UTF-8'",
+            "encoding must be 'utf-8', 'praat', 'latin-1' or 'cp1252', not 'UTF-8'",
         ),
         (
             lambda: plinth.textgrid2table("x", encoding=None),

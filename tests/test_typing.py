@@ -26,7 +26,7 @@ CALLS = textwrap.dedent("""\
         reveal_type(fault)
     import pathlib
     plinth.textgrids2table(pathlib.Path(p) for p in ["a.TextGrid"])
-    plinth.textgrid2table("a.TextGrid", encoding="latin-1")
+    plinth.textgrid2table("a.TextGrid", encoding="latin1")
 """)
 
 
@@ -63,5 +63,6 @@ def test_layout_words_are_checked(tmp_path):
         '8: note: Revealed type is "str"',
         '12: note: Revealed type is "plinth.InternalError"',
         '15: error: Argument "encoding" to "textgrid2table" has incompatible type '
-        "\"Literal['latin-1']\"; expected \"Literal['utf-8']\"  [arg-type]",
+        "\"Literal['latin1']\"; expected \"Literal['utf-8', 'praat', 'latin-1', 'cp1252']\"  "
+        "[arg-type]",
     ], result.stdout + result.stderr

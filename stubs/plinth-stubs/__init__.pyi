@@ -16,7 +16,7 @@ _WriteType = Literal["long", "short"]
 _PathLike = Union[str, os.PathLike[str], os.PathLike[bytes]]
 
 # The encodings the table functions read.
-_Encoding = Literal["utf-8"]
+_Encoding = Literal["utf-8", "praat", "latin-1", "cp1252"]
 
 # What the module accepts where it reads a number, a flag or a text.
 _Number = Union[SupportsFloat, SupportsIndex]
