@@ -1,0 +1,49 @@
+// Reading any producer's Arrow C stream (pyarrow, polars, DuckDB, a plinth
+// table) into plain columns: the columns a caller names, by name, in the
+// Arrow types those producers emit for them; other columns are passed over.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "arrow/arrow_abi.hpp"
+#include "base/error.hpp"
+#include "model/converter.hpp"
+
+namespace textgrid {
+
+enum class ColumnType {
+  Integer,  // any signed or unsigned integer type
+  Number,   // float64 or float32
+  Boolean,  // bool
+  Text,     // utf8, large_utf8, string_view, or a dictionary of one of them
+};
+
+struct ColumnSpec {
+  std::string_view name;
+  ColumnType type = ColumnType::Number;
+  bool nullable = false;  // else a null in the column is an error
+};
+
+// One imported column, in the vector of its type. A uint64 above the int64
+// range is kept as the largest int64 (no position is that large anyway).
+struct ImportedColumn {
+  std::vector<std::int64_t> integers;
+  std::vector<double> numbers;
+  std::vector<Flag> flags;
+  std::vector<std::string> texts;
+  std::vector<Flag> present;  // nullable columns only: 1 per row that is not null
+};
+
+// Takes over `stream` (released on every way out) and reads every batch on
+// the calling thread (a producer may need it), returning the `specs` columns
+// in their order. Fails (InvalidInput) with a message that begins with
+// `table` and names the column: a missing column, a type that does not fit,
+// a null where none may be, or the producer's own error. Allocates.
+Result<std::vector<ImportedColumn>> import_columns(ArrowArrayStream* stream, std::string_view table,
+                                                   std::span<const ColumnSpec> specs);
+
+}  // namespace textgrid
