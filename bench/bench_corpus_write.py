@@ -15,7 +15,7 @@ a fresh process so that peak memory is the workload's own:
   (python3 -m venv build/peer-venv && build/peer-venv/bin/pip install praatio)
 
 Times are the best of R runs (praatio: one run); peak memory is the growth of
-the process's peak resident set over one table2textgrids call, against the
+the process's peak resident set (VmHWM, reset before the call) over one table2textgrids call, against the
 size of its input table (Arrow buffers). Only ratios are printed as results:
 the machine is shared and absolute times move with its load.
 """
@@ -27,7 +27,6 @@ import json
 import os
 import pickle
 import random
-import resource
 import subprocess
 import sys
 import tempfile
@@ -59,9 +58,8 @@ def run_table(table, paths):
 
 
 def run_loop(table, paths):
-    import polars as pl
-
     import plinth
+    import polars as pl
 
     frame = pl.from_arrow(table)
     for (file_id,), part in frame.partition_by("file_id", as_dict=True).items():
@@ -88,6 +86,15 @@ def run_praatio(grids, paths):
         tg.save(path, format="long_textgrid", includeBlankSpaces=True)
 
 
+def resident(field: str) -> int:
+    """A size in bytes from /proc/self/status (VmRSS now, VmHWM its peak)."""
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1]) * 1024
+    raise SystemExit(f"no {field} in /proc/self/status")
+
+
 def child(name: str, folder: str, repeat: int, mode: str) -> None:
     with open(os.path.join(folder, "paths.json")) as handle:
         paths = json.load(handle)
@@ -95,21 +102,21 @@ def child(name: str, folder: str, repeat: int, mode: str) -> None:
         with open(os.path.join(folder, "grids.pickle"), "rb") as handle:
             data, run = pickle.load(handle), run_praatio
     else:
-        import pyarrow.feather as feather
+        from pyarrow import feather
 
         data = feather.read_table(os.path.join(folder, "items.arrow"))
         run = run_table if name == "table" else run_loop
-        import polars  # noqa: F401  (imported before timing, as a notebook has it)
-
         import plinth  # noqa: F401
+        import polars  # noqa: F401  (imported before timing, as a notebook has it)
     if mode == "peak":
-        # The pool started on a few rows first: the call's own growth is measured.
+        # The pool started on a few rows first; then the peak is reset (Linux
+        # keeps the loading's peak otherwise), so the call's own growth is measured.
         run(data.slice(0, 10), paths)
-        with open("/proc/self/statm") as statm:
-            before = int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+        with open("/proc/self/clear_refs", "w") as clear:
+            clear.write("5")
+        before = resident("VmRSS")
         run(data, paths)
-        peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
-        print(json.dumps({"peak": peak - before, "input": data.nbytes}))
+        print(json.dumps({"peak": resident("VmHWM") - before, "input": data.nbytes}))
         return
     times = []
     for _ in range(repeat):
@@ -142,7 +149,7 @@ def main() -> None:
         child(name, folder, int(repeat), mode)
         return
 
-    import pyarrow.feather as feather
+    from pyarrow import feather
 
     table = make_table(args.files, args.intervals)
     with tempfile.TemporaryDirectory(prefix="plinth-bench-corpus-") as folder:

@@ -3,10 +3,9 @@
 import filecmp
 import pathlib
 
+import plinth
 import pyarrow as pa
 import pytest
-
-import plinth
 
 DATA = pathlib.Path(__file__).parent / "data"
 SAMPLES = sorted(str(p) for p in DATA.glob("*.TextGrid"))
@@ -157,7 +156,7 @@ def test_polars_round_trip_read_by_praat(tmp_path):
     out = [str(tmp_path / f"{i}.TextGrid") for i in range(2)]
     assert plinth.table2textgrids(changed, out) == {}
     for i, path in enumerate(source):
-        tmin, tmax, tiers = plinth.textgrid2data(path, False, "auto")
+        _, _, tiers = plinth.textgrid2data(path, False, "auto")
         kept = [t for t in tiers if t[0] != first_tier and t[2]]
         grid = parselmouth.read(out[i])
         names = [

@@ -118,43 +118,55 @@ std::string_view text_at(const ArrowArray& array, std::string_view format, std::
   return {data + offsets[i], static_cast<std::size_t>(offsets[i + 1] - offsets[i])};
 }
 
-// Appends one value of row `i` (a position in the child's buffers).
-void append_value(const Slice& slice, ColumnType type, std::int64_t i,
-                  const std::vector<std::string_view>& dictionary, ImportedColumn& out) {
-  const ArrowArray& array = slice.array;
-  const std::string_view format = format_of(slice.schema);
-  switch (type) {
-    case ColumnType::Integer:
-      out.integers.push_back(integer_at(array.buffers[1], format[0], i));
-      break;
-    case ColumnType::Number:
-      if (format == "g") {
-        out.numbers.push_back(static_cast<const double*>(array.buffers[1])[i]);
-      } else {
-        out.numbers.push_back(static_cast<const float*>(array.buffers[1])[i]);
-      }
-      break;
-    case ColumnType::Boolean: out.flags.push_back(bit(array.buffers[1], i) ? 1 : 0); break;
-    case ColumnType::Text:
-      if (slice.schema.dictionary != nullptr) {
-        const std::int64_t code = integer_at(array.buffers[1], format[0], i);
-        out.texts.emplace_back(code >= 0 && static_cast<std::size_t>(code) < dictionary.size()
-                                   ? dictionary[static_cast<std::size_t>(code)]
-                                   : std::string_view());
-      } else {
-        out.texts.emplace_back(text_at(array, format, i));
-      }
-      break;
+// The texts of a dictionary's values, by code.
+std::vector<std::string_view> dictionary_texts(const ArrowArray& values,
+                                               const ArrowSchema& schema) {
+  const std::string_view format = format_of(schema);
+  std::vector<std::string_view> texts;
+  texts.reserve(static_cast<std::size_t>(values.length));
+  for (std::int64_t d = values.offset; d < values.offset + values.length; ++d) {
+    texts.push_back(is_present(values, d) ? text_at(values, format, d) : std::string_view());
   }
+  return texts;
 }
 
-// Appends a null's stand-in, so every vector keeps one entry per row.
-void append_default(ColumnType type, ImportedColumn& out) {
+// Appends the values of rows [begin, end) (positions in the child's buffers);
+// a null row gets a stand-in value, so every vector keeps one entry per row.
+void append_values(const Slice& slice, ColumnType type, std::int64_t begin, std::int64_t end,
+                   ImportedColumn& out) {
+  const ArrowArray& array = slice.array;
+  const std::string_view format = format_of(slice.schema);
+  const void* values = array.buffers[1];
   switch (type) {
-    case ColumnType::Integer: out.integers.push_back(0); break;
-    case ColumnType::Number: out.numbers.push_back(0.0); break;
-    case ColumnType::Boolean: out.flags.push_back(0); break;
-    case ColumnType::Text: out.texts.emplace_back(); break;
+    case ColumnType::Integer:
+      for (std::int64_t i = begin; i < end; ++i)
+        out.integers.push_back(integer_at(values, format[0], i));
+      return;
+    case ColumnType::Number:
+      if (format == "g") {
+        const auto* numbers = static_cast<const double*>(values);
+        out.numbers.insert(out.numbers.end(), numbers + begin, numbers + end);
+      } else {
+        const auto* numbers = static_cast<const float*>(values);
+        out.numbers.insert(out.numbers.end(), numbers + begin, numbers + end);
+      }
+      return;
+    case ColumnType::Boolean:
+      for (std::int64_t i = begin; i < end; ++i) out.flags.push_back(bit(values, i) ? 1 : 0);
+      return;
+    case ColumnType::Text:
+      if (slice.schema.dictionary == nullptr) {
+        for (std::int64_t i = begin; i < end; ++i) out.texts.push_back(text_at(array, format, i));
+        return;
+      }
+      const auto texts = dictionary_texts(*array.dictionary, *slice.schema.dictionary);
+      for (std::int64_t i = begin; i < end; ++i) {
+        const std::int64_t code = integer_at(values, format[0], i);
+        out.texts.push_back(code >= 0 && static_cast<std::size_t>(code) < texts.size()
+                                ? texts[static_cast<std::size_t>(code)]
+                                : std::string_view());
+      }
+      return;
   }
 }
 
@@ -162,29 +174,18 @@ void append_default(ColumnType type, ImportedColumn& out) {
 // batches, for the message about a null.
 Status append_rows(const Slice& slice, const ColumnSpec& spec, std::int64_t length,
                    std::int64_t first_row, std::string_view table, ImportedColumn& out) {
-  std::vector<std::string_view> dictionary;
-  if (const ArrowArray* values = slice.array.dictionary; values != nullptr) {
-    const std::string_view format = format_of(*slice.schema.dictionary);
-    dictionary.reserve(static_cast<std::size_t>(values->length));
-    for (std::int64_t d = 0; d < values->length; ++d) {
-      dictionary.push_back(is_present(*values, values->offset + d)
-                               ? text_at(*values, format, values->offset + d)
-                               : std::string_view());
-    }
-  }
-  for (std::int64_t row = 0; row < length; ++row) {
-    const std::int64_t i = slice.offset + row;
+  const std::int64_t begin = slice.offset;
+  const std::int64_t end = begin + length;
+  append_values(slice, spec.type, begin, end, out);
+  if (spec.nullable) out.present.reserve(out.present.size() + static_cast<std::size_t>(length));
+  for (std::int64_t i = begin; i < end; ++i) {
     const bool present = is_present(slice.array, i);
-    if (!present && !spec.nullable) {
+    if (spec.nullable) {
+      out.present.push_back(present ? 1 : 0);
+    } else if (!present) {
       return fail(ErrorKind::InvalidInput, std::string(table) + " column '" +
                                                std::string(spec.name) + "' holds a null (row " +
-                                               std::to_string(first_row + row) + ")");
-    }
-    if (spec.nullable) out.present.push_back(present ? 1 : 0);
-    if (present) {
-      append_value(slice, spec.type, i, dictionary, out);
-    } else {
-      append_default(spec.type, out);
+                                               std::to_string(first_row + i - begin) + ")");
     }
   }
   return {};
@@ -228,8 +229,14 @@ Result<std::vector<std::int64_t>> find_columns(const ArrowSchema& schema, std::s
 
 }  // namespace
 
-Result<std::vector<ImportedColumn>> import_columns(ArrowArrayStream* stream, std::string_view table,
-                                                   std::span<const ColumnSpec> specs) {
+KeptBatches::~KeptBatches() {
+  for (ArrowArray& batch : batches) {
+    if (batch.release != nullptr) batch.release(&batch);
+  }
+}
+
+Result<ImportedTable> import_columns(ArrowArrayStream* stream, std::string_view table,
+                                     std::span<const ColumnSpec> specs) {
   Released<ArrowArrayStream> owned{*stream};
   stream->release = nullptr;  // moved: the caller's copy no longer owns it
   Released<ArrowSchema> schema;
@@ -238,26 +245,30 @@ Result<std::vector<ImportedColumn>> import_columns(ArrowArrayStream* stream, std
   }
   auto children = find_columns(schema.value, table, specs);
   if (!children) return std::unexpected(std::move(children.error()));
-  std::vector<ImportedColumn> columns(specs.size());
+  ImportedTable imported;
+  imported.columns.resize(specs.size());
   std::int64_t rows = 0;
   while (true) {
-    Released<ArrowArray> batch;
-    if (const int code = owned.value.get_next(&owned.value, &batch.value); code != 0) {
+    ArrowArray batch{};
+    if (const int code = owned.value.get_next(&owned.value, &batch); code != 0) {
       return std::unexpected(stream_error(owned.value, table, code));
     }
-    if (batch.value.release == nullptr) break;  // the end of the stream
+    if (batch.release == nullptr) break;  // the end of the stream
+    // Kept before anything can fail, so that it is released on every way out.
+    imported.kept->batches.push_back(batch);
     for (std::size_t s = 0; s < specs.size(); ++s) {
       const auto c = static_cast<std::size_t>((*children)[s]);
-      const ArrowArray& array = *batch.value.children[c];
-      const Slice slice{array, *schema.value.children[c], batch.value.offset + array.offset};
-      if (Status added = append_rows(slice, specs[s], batch.value.length, rows, table, columns[s]);
+      const ArrowArray& array = *batch.children[c];
+      const Slice slice{array, *schema.value.children[c], batch.offset + array.offset};
+      if (Status added =
+              append_rows(slice, specs[s], batch.length, rows, table, imported.columns[s]);
           !added) {
         return std::unexpected(std::move(added.error()));
       }
     }
-    rows += batch.value.length;
+    rows += batch.length;
   }
-  return columns;
+  return imported;
 }
 
 }  // namespace textgrid

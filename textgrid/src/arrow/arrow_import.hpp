@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,16 +35,31 @@ struct ImportedColumn {
   std::vector<std::int64_t> integers;
   std::vector<double> numbers;
   std::vector<Flag> flags;
-  std::vector<std::string> texts;
-  std::vector<Flag> present;  // nullable columns only: 1 per row that is not null
+  std::vector<std::string_view> texts;  // views into the table's kept batches
+  std::vector<Flag> present;            // nullable columns only: 1 per row that is not null
+};
+
+// The batches a table's texts view, kept until the table goes; released on
+// the thread that destroys it (a producer's release needs no other).
+struct KeptBatches {
+  std::vector<ArrowArray> batches;
+  KeptBatches() = default;
+  KeptBatches(const KeptBatches&) = delete;
+  KeptBatches& operator=(const KeptBatches&) = delete;
+  ~KeptBatches();
+};
+
+struct ImportedTable {
+  std::vector<ImportedColumn> columns;
+  std::unique_ptr<KeptBatches> kept = std::make_unique<KeptBatches>();
 };
 
 // Takes over `stream` (released on every way out) and reads every batch on
 // the calling thread (a producer may need it), returning the `specs` columns
-// in their order. Fails (InvalidInput) with a message that begins with
+// in their order; the texts are not copied. Fails (InvalidInput) with a message that begins with
 // `table` and names the column: a missing column, a type that does not fit,
 // a null where none may be, or the producer's own error. Allocates.
-Result<std::vector<ImportedColumn>> import_columns(ArrowArrayStream* stream, std::string_view table,
-                                                   std::span<const ColumnSpec> specs);
+Result<ImportedTable> import_columns(ArrowArrayStream* stream, std::string_view table,
+                                     std::span<const ColumnSpec> specs);
 
 }  // namespace textgrid

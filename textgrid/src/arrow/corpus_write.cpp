@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <span>
 #include <unordered_map>
@@ -49,11 +50,12 @@ struct FilePlan {
 struct Corpus {
   Table items, tiers, files;  // tiers and files empty when not given
   std::vector<FilePlan> plans;
+  std::vector<std::unique_ptr<KeptBatches>> kept;  // what the texts view
 };
 
-Result<Table> import_or_empty(ArrowArrayStream* stream, std::string_view table,
-                              std::span<const ColumnSpec> specs) {
-  if (stream == nullptr) return Table{};
+Result<ImportedTable> import_or_empty(ArrowArrayStream* stream, std::string_view table,
+                                      std::span<const ColumnSpec> specs) {
+  if (stream == nullptr) return ImportedTable{};
   return import_columns(stream, table, specs);
 }
 
@@ -140,32 +142,37 @@ struct TierDraft {
 // items name; items appended in row order (labels moved out of the table).
 Result<std::vector<TierDraft>> draft_tiers(Corpus& corpus, const FilePlan& plan) {
   std::vector<TierDraft> drafts;
-  std::unordered_map<std::string, std::size_t> by_name;
-  std::vector<bool> listed;
+  std::unordered_map<std::string_view, std::size_t> by_name;
   for (const std::size_t row : plan.tiers) {
     const Table& tiers = corpus.tiers;
     by_name.try_emplace(tiers[kTierName].texts[row], drafts.size());
-    drafts.push_back(TierDraft{
-        Tier{tiers[kTierName].texts[row], tiers[kTierKind].flags[row] != 0, 0.0, 0.0, 0, {}},
-        value_at(tiers[kTierStart], row), value_at(tiers[kTierEnd], row)});
+    drafts.push_back(TierDraft{Tier{std::string(tiers[kTierName].texts[row]),
+                                    tiers[kTierKind].flags[row] != 0,
+                                    0.0,
+                                    0.0,
+                                    0,
+                                    {}},
+                               value_at(tiers[kTierStart], row), value_at(tiers[kTierEnd], row)});
   }
   const std::size_t listed_count = drafts.size();
   Table& items = corpus.items;
   for (const std::size_t row : plan.items) {
-    const std::string& name = items[kItemTier].texts[row];
+    const std::string_view name = items[kItemTier].texts[row];
     const bool is_interval = items[kItemKind].flags[row] != 0;
     const auto [slot, added] = by_name.try_emplace(name, drafts.size());
-    if (added) drafts.push_back(TierDraft{Tier{name, is_interval, 0.0, 0.0, 0, {}}, {}, {}});
+    if (added) {
+      drafts.push_back(TierDraft{Tier{std::string(name), is_interval, 0.0, 0.0, 0, {}}, {}, {}});
+    }
     Tier& tier = drafts[slot->second].tier;
     if (tier.is_interval != is_interval && slot->second < listed_count) {
-      return fail(ErrorKind::InvalidData, "items row " + std::to_string(row) + " puts " +
-                                              (is_interval ? "an interval" : "a point") +
-                                              " in tier " + name + ", which tiers gives as " +
-                                              (tier.is_interval ? "an interval" : "a point") +
-                                              " tier");
+      return fail(ErrorKind::InvalidData,
+                  "items row " + std::to_string(row) + " puts " +
+                      (is_interval ? "an interval" : "a point") + " in tier " + std::string(name) +
+                      ", which tiers gives as " + (tier.is_interval ? "an interval" : "a point") +
+                      " tier");
     }
     tier.items.push_back(Item{items[kItemStart].numbers[row], items[kItemEnd].numbers[row],
-                              std::move(items[kItemLabel].texts[row])});
+                              std::string(items[kItemLabel].texts[row])});
   }
   return drafts;
 }
@@ -230,7 +237,10 @@ Result<std::vector<CorpusFailure>> write_corpus(const CorpusStreams& streams,
   if (!items) return std::unexpected(std::move(items.error()));
   if (!tiers) return std::unexpected(std::move(tiers.error()));
   if (!files) return std::unexpected(std::move(files.error()));
-  Corpus corpus{std::move(*items), std::move(*tiers), std::move(*files), {}};
+  Corpus corpus{
+      std::move(items->columns), std::move(tiers->columns), std::move(files->columns), {}, {}};
+  for (auto* imported : {&*items, &*tiers, &*files})
+    corpus.kept.push_back(std::move(imported->kept));
   if (Status planned = make_plans(corpus, paths.size()); !planned) {
     return std::unexpected(std::move(planned.error()));
   }
