@@ -46,17 +46,27 @@ def written(tmp_path, items, count=2, **options):
     ]
 
 
+@pytest.mark.parametrize("with_tiers", [False, True])
 @pytest.mark.parametrize("layout", ["long", "short"])
-def test_read_table_writes_every_sample_as_data2textgrid(tmp_path, layout):
+def test_read_table_writes_every_sample_as_data2textgrid(tmp_path, layout, with_tiers):
     table = plinth.textgrids2table(SAMPLES)
     files = {"file_id": [], "tmin": [], "tmax": []}
+    tiers = {"file_id": [], "tier_id": [], "name": [], "is_interval": [], "tmin": [], "tmax": []}
     for i, path in enumerate(SAMPLES):
-        tmin, tmax, tiers = plinth.textgrid2data(path, False, "auto")
+        tmin, tmax, data = plinth.textgrid2data(path, False, "auto")
         for column, value in zip(files, (i, tmin, tmax)):
             files[column].append(value)
-        plinth.data2textgrid(tiers, tmin, tmax, str(tmp_path / f"{i}.expected"), layout)
+        # Listed backwards with tier_id giving the order; data2textgrid leaves out empty tiers.
+        listed = [
+            (i, t, name, kind, tmin, tmax) for t, (name, kind, items) in enumerate(data) if items
+        ]
+        for row in reversed(listed):
+            for column, value in zip(tiers, row):
+                tiers[column].append(value)
+        plinth.data2textgrid(data, tmin, tmax, str(tmp_path / f"{i}.expected"), layout)
     out = [tmp_path / f"{i}.TextGrid" for i in range(len(SAMPLES))]
-    assert plinth.table2textgrids(table, out, layout, files=pa.table(files), fill_gaps=False) == {}
+    given = {"files": pa.table(files), "tiers": pa.table(tiers) if with_tiers else None}
+    assert plinth.table2textgrids(table, out, layout, **given, fill_gaps=False) == {}
     for i in range(len(SAMPLES)):
         assert filecmp.cmp(tmp_path / f"{i}.expected", out[i], shallow=False), SAMPLES[i]
 
