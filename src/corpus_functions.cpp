@@ -56,7 +56,7 @@ bool to_layout(PyObject* value, bool& long_layout) {
   std::string word;
   if (!to_text(value, word)) return false;
   if (word != "long" && word != "short") {
-    PyErr_Format(PyExc_ValueError, "file_type must be 'long' or 'short', not '%s'", word.c_str());
+    PyErr_Format(PyExc_ValueError, "file_type must be 'long' or 'short', not %R", value);
     return false;
   }
   long_layout = word == "long";
@@ -106,7 +106,11 @@ PyObject* table2textgrids(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
                                                  options, python_should_stop);
     if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
     if (!failures) {
-      PyErr_SetString(PyExc_ValueError, failures.error().message.c_str());
+      // A producer's own message may hold any bytes.
+      const std::string& message = failures.error().message;
+      Ref text(
+          PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+      if (text) PyErr_SetObject(PyExc_ValueError, text.get());
       return nullptr;
     }
     return failure_dict(paths, *failures);

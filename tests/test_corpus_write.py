@@ -330,3 +330,14 @@ def test_arguments_that_do_not_convert(tmp_path, call, error, message):
 def test_duckdb_relation_as_items(tmp_path):
     duckdb = pytest.importorskip("duckdb")
     assert written(tmp_path, duckdb.from_arrow(ITEMS)) == written(tmp_path, ITEMS)
+
+
+def test_a_producer_that_fails_midway_writes_nothing(tmp_path):
+    def batches():
+        yield from ITEMS.to_batches()
+        raise RuntimeError("producer broke")
+
+    reader = pa.RecordBatchReader.from_batches(ITEMS.schema, batches())
+    with pytest.raises(ValueError, match="^items could not be read: .*producer broke"):
+        plinth.table2textgrids(reader, [tmp_path / "0.TextGrid", tmp_path / "1.TextGrid"])
+    assert list(tmp_path.iterdir()) == []
