@@ -341,3 +341,23 @@ def test_a_producer_that_fails_midway_writes_nothing(tmp_path):
     with pytest.raises(ValueError, match="^items could not be read: .*producer broke"):
         plinth.table2textgrids(reader, [tmp_path / "0.TextGrid", tmp_path / "1.TextGrid"])
     assert list(tmp_path.iterdir()) == []
+
+
+def test_tier_id_tells_tiers_of_one_name_apart(tmp_path):
+    items = items_table([(0, "a", True, 0.0, 1.0, "first"), (0, "a", True, 0.0, 1.0, "second")])
+    items = items.append_column("tier_id", pa.array([1, 0], pa.uint32()))
+    tiers = pa.table(
+        {
+            "file_id": [0, 0],
+            "tier_id": [0, 1],
+            "name": ["a", "a"],
+            "is_interval": [True, True],
+            "tmin": [0.0, 0.0],
+            "tmax": [1.0, 1.0],
+        }
+    )
+    failed, grids = written(tmp_path, items, 1, tiers=tiers)
+    assert (failed, grids[0][2]) == (
+        {},
+        [("a", True, [(0.0, 1.0, "second")]), ("a", True, [(0.0, 1.0, "first")])],
+    )

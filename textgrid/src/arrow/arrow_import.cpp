@@ -199,7 +199,8 @@ Error stream_error(ArrowArrayStream& stream, std::string_view table, int code) {
                0};
 }
 
-// The child of each spec, by name (the first of that name), checked for type.
+// The child of each spec, by name (the first of that name), checked for
+// type; -1 for an optional column that is missing.
 Result<std::vector<std::int64_t>> find_columns(const ArrowSchema& schema, std::string_view table,
                                                std::span<const ColumnSpec> specs) {
   if (format_of(schema) != "+s") {
@@ -213,9 +214,14 @@ Result<std::vector<std::int64_t>> find_columns(const ArrowSchema& schema, std::s
       if (name != nullptr && spec.name == name) found = c;
     }
     const std::string column = std::string(table) + " column '" + std::string(spec.name) + "'";
-    if (!found)
+    if (!found && spec.optional) {
+      children.push_back(-1);
+      continue;
+    }
+    if (!found) {
       return fail(ErrorKind::InvalidInput,
                   std::string(table) + " has no column '" + std::string(spec.name) + "'");
+    }
     const ArrowSchema& child = *schema.children[*found];
     if (!fits(child, spec.type)) {
       return fail(ErrorKind::InvalidInput, column + " must hold " + type_words(spec.type) +
@@ -257,6 +263,7 @@ Result<ImportedTable> import_columns(ArrowArrayStream* stream, std::string_view 
     // Kept before anything can fail, so that it is released on every way out.
     imported.kept->batches.push_back(batch);
     for (std::size_t s = 0; s < specs.size(); ++s) {
+      if ((*children)[s] < 0) continue;  // an optional column that is not there
       const auto c = static_cast<std::size_t>((*children)[s]);
       const ArrowArray& array = *batch.children[c];
       const Slice slice{array, *schema.value.children[c], batch.offset + array.offset};

@@ -27,6 +27,7 @@ struct ColumnSpec {
   std::string_view name;
   ColumnType type = ColumnType::Number;
   bool nullable = false;  // else a null in the column is an error
+  bool optional = false;  // a missing column is left empty instead of refused
 };
 
 // One imported column, in the vector of its type. A uint64 above the int64

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <span>
@@ -18,24 +19,41 @@ namespace textgrid {
 
 namespace {
 
-enum Items : std::size_t { kItemFile, kItemTier, kItemKind, kItemStart, kItemEnd, kItemLabel };
-constexpr ColumnSpec kItemColumns[] = {
-    {"file_id", ColumnType::Integer},     {"tier", ColumnType::Text},
-    {"is_interval", ColumnType::Boolean}, {"tmin", ColumnType::Number},
-    {"tmax", ColumnType::Number},         {"label", ColumnType::Text},
+// Items' columns in this order; tier_id (last) may be missing.
+enum Items : std::size_t {
+  kItemFile,
+  kItemTier,
+  kItemKind,
+  kItemStart,
+  kItemEnd,
+  kItemLabel,
+  kItemTierId
 };
+constexpr ColumnSpec kItemColumns[] = {
+    {"file_id", ColumnType::Integer},
+    {"tier", ColumnType::Text},
+    {"is_interval", ColumnType::Boolean},
+    {"tmin", ColumnType::Number},
+    {"tmax", ColumnType::Number},
+    {"label", ColumnType::Text},
+    // Where the read table gives it, the tier's position: tiers of one name told apart.
+    {"tier_id", ColumnType::Integer, true, true},
+};
+static_assert(std::size(kItemColumns) == kItemTierId + 1);
 enum Tiers : std::size_t { kTierFile, kTierId, kTierName, kTierKind, kTierStart, kTierEnd };
 constexpr ColumnSpec kTierColumns[] = {
     {"file_id", ColumnType::Integer},   {"tier_id", ColumnType::Integer},
     {"name", ColumnType::Text},         {"is_interval", ColumnType::Boolean},
     {"tmin", ColumnType::Number, true}, {"tmax", ColumnType::Number, true},
 };
+static_assert(std::size(kTierColumns) == kTierEnd + 1);
 enum Files : std::size_t { kFileId, kFileStart, kFileEnd };
 constexpr ColumnSpec kFileColumns[] = {
     {"file_id", ColumnType::Integer},
     {"tmin", ColumnType::Number, true},
     {"tmax", ColumnType::Number, true},
 };
+static_assert(std::size(kFileColumns) == kFileEnd + 1);
 
 using Table = std::vector<ImportedColumn>;
 
@@ -138,33 +156,56 @@ struct TierDraft {
   std::optional<double> tmin, tmax;
 };
 
+// The draft that items row `row` belongs to among the tiers table's: the one
+// its tier_id names when that tier has its name (tiers of one name told
+// apart), else the first of its name.
+std::optional<std::size_t> listed_tier(
+    const Table& items, std::size_t row, const std::vector<TierDraft>& drafts,
+    const std::vector<std::int64_t>& ids,
+    const std::unordered_map<std::string_view, std::size_t>& by_name) {
+  const std::string_view name = items[kItemTier].texts[row];
+  const ImportedColumn& tier_ids = items[kItemTierId];
+  if (!tier_ids.integers.empty() && tier_ids.present[row] != 0) {
+    for (std::size_t d = 0; d < ids.size(); ++d) {
+      if (ids[d] == tier_ids.integers[row] && drafts[d].tier.name == name) return d;
+    }
+  }
+  const auto found = by_name.find(name);
+  if (found == by_name.end()) return std::nullopt;
+  return found->second;
+}
+
 // The tiers of one file: those of the tiers table, then those that only the
-// items name; items appended in row order (labels moved out of the table).
+// items name; items appended in row order (labels copied out of the table).
 Result<std::vector<TierDraft>> draft_tiers(Corpus& corpus, const FilePlan& plan) {
   std::vector<TierDraft> drafts;
+  std::vector<std::int64_t> ids;  // of the listed drafts
   std::unordered_map<std::string_view, std::size_t> by_name;
+  const Table& tiers = corpus.tiers;
   for (const std::size_t row : plan.tiers) {
-    const Table& tiers = corpus.tiers;
     by_name.try_emplace(tiers[kTierName].texts[row], drafts.size());
-    drafts.push_back(TierDraft{Tier{std::string(tiers[kTierName].texts[row]),
-                                    tiers[kTierKind].flags[row] != 0,
-                                    0.0,
-                                    0.0,
-                                    0,
-                                    {}},
-                               value_at(tiers[kTierStart], row), value_at(tiers[kTierEnd], row)});
+    ids.push_back(tiers[kTierId].integers[row]);
+    Tier tier{std::string(tiers[kTierName].texts[row]),
+              tiers[kTierKind].flags[row] != 0,
+              0.0,
+              0.0,
+              0,
+              {}};
+    drafts.push_back(TierDraft{std::move(tier), value_at(tiers[kTierStart], row),
+                               value_at(tiers[kTierEnd], row)});
   }
-  const std::size_t listed_count = drafts.size();
-  Table& items = corpus.items;
+  const Table& items = corpus.items;
   for (const std::size_t row : plan.items) {
     const std::string_view name = items[kItemTier].texts[row];
     const bool is_interval = items[kItemKind].flags[row] != 0;
-    const auto [slot, added] = by_name.try_emplace(name, drafts.size());
-    if (added) {
+    std::optional<std::size_t> slot = listed_tier(items, row, drafts, ids, by_name);
+    if (!slot) {
+      slot = drafts.size();
+      by_name.emplace(name, *slot);
       drafts.push_back(TierDraft{Tier{std::string(name), is_interval, 0.0, 0.0, 0, {}}, {}, {}});
     }
-    Tier& tier = drafts[slot->second].tier;
-    if (tier.is_interval != is_interval && slot->second < listed_count) {
+    Tier& tier = drafts[*slot].tier;
+    if (tier.is_interval != is_interval && *slot < ids.size()) {
       return fail(ErrorKind::InvalidData,
                   "items row " + std::to_string(row) + " puts " +
                       (is_interval ? "an interval" : "a point") + " in tier " + std::string(name) +

@@ -14,7 +14,9 @@
 namespace textgrid {
 
 // The three streams; tiers and files may be null. Items has the columns
-// file_id, tier, is_interval, tmin, tmax and label; tiers file_id, tier_id,
+// file_id, tier, is_interval, tmin, tmax and label (and, where a read gave
+// it, tier_id: with tiers, the tier a row belongs to among tiers of one
+// name); tiers file_id, tier_id,
 // name, is_interval, tmin and tmax; files file_id, tmin and tmax. Other
 // columns are passed over.
 struct CorpusStreams {
