@@ -32,7 +32,7 @@ def items_table(rows, **types):
 
 ROWS = [
     (0, "words", True, 0.5, 1.0, "a"),
-    (1, "words", True, 0.0, 1.0, "x"),
+    (1, "words", True, 0.0, 1.0, "x, longer than a view's twelve inline bytes"),
     (0, "words", True, 1.5, 2.0, "b"),
     (0, "beats", False, 0.7, 0.7, "p"),
 ]
@@ -83,7 +83,7 @@ def test_fill_gaps_without_bounds_spans_the_file(tmp_path):
                     ("beats", False, [(0.7, 0.7, "p")]),
                 ],
             ),
-            (0.0, 1.0, [("words", True, [(0.0, 1.0, "x")])]),
+            (0.0, 1.0, [("words", True, [(0.0, 1.0, ROWS[1][5])])]),
         ],
     )
 
