@@ -131,6 +131,14 @@ PyObject* raise_write_error(std::string_view path, const textgrid::Error& error)
   return raise_prefixed("Failed to write TextGrid file ", path, " because: ", error);
 }
 
+PyObject* write_error_text(std::string_view path, const textgrid::Error& error) {
+  return message_at("Failed to write TextGrid file ", path, " because: ", error);
+}
+
+PyObject* create_error_text(std::string_view path, const textgrid::Error& error) {
+  return message_at("Failed to create TextGrid file ", path, " because: ", error);
+}
+
 PyObject* take_exception() noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
   return PyErr_GetRaisedException();

@@ -52,6 +52,14 @@ PyObject* raise_create_error(const textgrid::Error& error);
 // As raise_read_error for a write that python_should_stop ended.
 PyObject* raise_write_error(std::string_view path, const textgrid::Error& error);
 
+// The str "Failed to write TextGrid file <path> because: <message>" of a
+// file among many that could not be saved, or null.
+PyObject* write_error_text(std::string_view path, const textgrid::Error& error);
+
+// The str "Failed to create TextGrid file <path> because: <message>" of a
+// file among many whose rows make no valid TextGrid, or null.
+PyObject* create_error_text(std::string_view path, const textgrid::Error& error);
+
 // Takes the raised exception out of the interpreter as one normalised
 // instance (with its traceback), or null when none is set.
 PyObject* take_exception() noexcept;

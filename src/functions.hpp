@@ -33,6 +33,10 @@ PyObject* textgrid2table(PyObject* module, PyObject* const* args, Py_ssize_t nar
 PyObject* textgrids2table(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames);
 
+// Writing a corpus back from Arrow tables.
+PyObject* table2textgrids(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames);
+
 // The parameters of each function, as its docstring's text signature lists
 // them; their names are interned by intern_parameter_names.
 namespace signatures {
@@ -44,6 +48,7 @@ extern const Signature data2textgrid;
 extern const Signature vectors2textgrid;
 extern const Signature textgrid2table;
 extern const Signature textgrids2table;
+extern const Signature table2textgrids;
 }  // namespace signatures
 
 // The method table of every function, in registration order; it lives as

@@ -1,6 +1,6 @@
 // The one table of the module's functions: names, entry points, docstrings
 // and parameters, in registration order (the six of the TextGrid interface,
-// then the two table functions).
+// then the two table functions and the corpus writer).
 #include "docstrings.hpp"
 #include "functions.hpp"
 
@@ -24,6 +24,7 @@ PyMethodDef functions[] = {
     fast_call("vectors2textgrid", vectors2textgrid, docs::vectors2textgrid),
     fast_call("textgrid2table", textgrid2table, docs::textgrid2table),
     fast_call("textgrids2table", textgrids2table, docs::textgrids2table),
+    fast_call("table2textgrids", table2textgrids, docs::table2textgrids),
 };
 
 // The names of every function's parameters, interned once.
@@ -37,6 +38,9 @@ Parameters<9> vectors2textgrid_parameters{{"tmins", "tmaxs", "labels", "tier_nam
 // (file, strict=False, file_type="auto", *, encoding="utf-8")
 Parameters<4> textgrid2table_parameters{{"file", "strict", "file_type", "encoding"}, 3, 1};
 Parameters<4> textgrids2table_parameters{{"files", "strict", "file_type", "encoding"}, 3, 1};
+// (items, paths, file_type="long", *, tiers=None, files=None, fill_gaps=True)
+Parameters<6> table2textgrids_parameters{
+    {"items", "paths", "file_type", "tiers", "files", "fill_gaps"}, 3, 2};
 
 }  // namespace
 
@@ -49,6 +53,7 @@ const Signature data2textgrid = data2textgrid_parameters.signature("data2textgri
 const Signature vectors2textgrid = vectors2textgrid_parameters.signature("vectors2textgrid");
 const Signature textgrid2table = textgrid2table_parameters.signature("textgrid2table");
 const Signature textgrids2table = textgrids2table_parameters.signature("textgrids2table");
+const Signature table2textgrids = table2textgrids_parameters.signature("table2textgrids");
 }  // namespace signatures
 
 std::span<PyMethodDef> module_functions() {
@@ -59,7 +64,7 @@ bool intern_parameter_names() {
   for (const Signature* signature :
        {&signatures::textgrid2vectors, &signatures::textgrids2vectors, &signatures::textgrid2data,
         &signatures::textgrids2data, &signatures::data2textgrid, &signatures::vectors2textgrid,
-        &signatures::textgrid2table, &signatures::textgrids2table}) {
+        &signatures::textgrid2table, &signatures::textgrids2table, &signatures::table2textgrids}) {
     if (!intern_names(*signature)) return false;
   }
   return true;

@@ -170,7 +170,9 @@ def _call_shapes(function):
     return shapes
 
 
-@pytest.mark.parametrize("name", [*PARAMETERS, "textgrid2table", "textgrids2table"])
+@pytest.mark.parametrize(
+    "name", [*PARAMETERS, "textgrid2table", "textgrids2table", "table2textgrids"]
+)
 def test_binding_messages_are_the_interpreters(name):
     function = getattr(plinth, name)
     twin = _twin(function)

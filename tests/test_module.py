@@ -20,7 +20,7 @@ ORDER = [
     "vectors2textgrid",
 ]
 # Added after the six, then the type they return.
-TABLE_FUNCTIONS = ["textgrid2table", "textgrids2table"]
+TABLE_FUNCTIONS = ["textgrid2table", "textgrids2table", "table2textgrids"]
 FUNCTIONS = ORDER + TABLE_FUNCTIONS
 
 SIGNATURES = {
@@ -33,6 +33,8 @@ SIGNATURES = {
     "output_file, file_type)",
     "textgrid2table": "(file, strict=False, file_type='auto', *, encoding='utf-8')",
     "textgrids2table": "(files, strict=False, file_type='auto', *, encoding='utf-8')",
+    "table2textgrids": "(items, paths, file_type='long', *, tiers=None, files=None, "
+    "fill_gaps=True)",
 }
 
 

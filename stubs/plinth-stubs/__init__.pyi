@@ -2,7 +2,7 @@
 
 import os
 from collections.abc import Iterable, Sequence
-from typing import Any, Literal, SupportsFloat, SupportsIndex, Union, final
+from typing import Any, Literal, Protocol, SupportsFloat, SupportsIndex, Union, final
 
 import numpy as np
 import numpy.typing as npt
@@ -14,6 +14,10 @@ _WriteType = Literal["long", "short"]
 
 # What the table functions accept as a path; the other functions take str.
 _PathLike = Union[str, os.PathLike[str], os.PathLike[bytes]]
+
+# What table2textgrids takes a table from: any Arrow stream producer.
+class _ArrowStream(Protocol):
+    def __arrow_c_stream__(self, requested_schema: Any = None) -> object: ...
 
 # The encodings the table functions read.
 _Encoding = Literal["utf-8", "praat", "latin-1", "cp1252"]
@@ -109,3 +113,12 @@ def textgrids2table(
     *,
     encoding: _Encoding = "utf-8",
 ) -> Table: ...
+def table2textgrids(
+    items: _ArrowStream,
+    paths: Iterable[_PathLike],
+    file_type: _WriteType = "long",
+    *,
+    tiers: _ArrowStream | None = None,
+    files: _ArrowStream | None = None,
+    fill_gaps: _Flag = True,
+) -> dict[int, str]: ...

@@ -300,5 +300,25 @@ INSTANTIATE_TEST_SUITE_P(workers, tier_size,
                          ::testing::Combine(::testing::Values(1u, 4u),
                                             ::testing::Values(0u, 1u, 39u, 40u, 41u, 4099u)));
 
+TEST(fill_gaps_of, gaps_become_empty_intervals_over_the_bounds) {
+  using Items = std::vector<std::tuple<double, double, std::string>>;
+  const auto filled = [](double tmin, double tmax, std::vector<Item> items) {
+    Tier tier = make_tier("t", true, tmin, tmax, std::move(items));
+    fill_gaps_of(tier);
+    EXPECT_EQ(tier.size, tier.items.size());
+    Items out;
+    for (const Item& item : tier.items) out.emplace_back(item.tmin, item.tmax, item.text);
+    return out;
+  };
+  EXPECT_EQ(filled(0, 3, {}), (Items{{0, 3, ""}}));
+  EXPECT_EQ(filled(0, 3, {{0, 3, "a"}}), (Items{{0, 3, "a"}}));
+  EXPECT_EQ(filled(0, 3, {{1, 2, "a"}}), (Items{{0, 1, ""}, {1, 2, "a"}, {2, 3, ""}}));
+  EXPECT_EQ(filled(0, 3, {{0, 1, "a"}, {2, 3, "b"}}),
+            (Items{{0, 1, "a"}, {1, 2, ""}, {2, 3, "b"}}));
+  // Overlaps and items beyond the bounds stay for the validation to report.
+  EXPECT_EQ(filled(0, 3, {{0, 2, "a"}, {1, 3, "b"}}), (Items{{0, 2, "a"}, {1, 3, "b"}}));
+  EXPECT_EQ(filled(1, 2, {{0, 3, "a"}}), (Items{{0, 3, "a"}}));
+}
+
 }  // namespace
 }  // namespace textgrid

@@ -58,6 +58,20 @@ Result<TextGrid> from_data(std::vector<TierData> tiers, std::optional<std::strin
   return make_textgrid(std::move(built), std::move(name), tmin, tmax);
 }
 
+void fill_gaps_of(Tier& tier) {
+  std::vector<Item> filled;
+  filled.reserve(tier.items.size() * 2 + 1);
+  double reached = tier.tmin;
+  for (Item& item : tier.items) {
+    if (item.tmin > reached) filled.push_back(Item{reached, item.tmin, {}});
+    reached = std::fmax(reached, item.tmax);
+    filled.push_back(std::move(item));
+  }
+  if (reached < tier.tmax || filled.empty()) filled.push_back(Item{reached, tier.tmax, {}});
+  tier.items = std::move(filled);
+  tier.size = tier.items.size();
+}
+
 TextGridData TextGrid::to_data(bool use_pool) const {
   TextGridData data;
   data.tmin = tmin;

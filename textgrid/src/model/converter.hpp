@@ -74,4 +74,15 @@ Result<TextGrid> from_data(std::vector<TierData> tiers, std::optional<std::strin
 Result<TextGrid> from_vectors(TextGridVectors columns, std::optional<double> tmin,
                               std::optional<double> tmax, std::optional<std::string> name);
 
+// Orders a tier's items stably by start. A NaN start has no place in that
+// order: it fails (InvalidData) naming the tier and the item's index among
+// the tier's items as given, from 0. Calling thread only.
+Status sort_by_start(std::vector<Item>& items, const std::string& tier_name);
+
+// Makes an interval tier contiguous from its start to its end, as Praat keeps
+// one: every gap before, between and after its items (sorted) becomes an
+// empty interval, and a tier without items one empty interval over its
+// bounds; sets size. Overlaps are left for the validation to report.
+void fill_gaps_of(Tier& tier);
+
 }  // namespace textgrid

@@ -20,9 +20,8 @@ struct TierGroup {
   std::vector<Item> items;
 };
 
-// Orders the items of one tier stably by start. A NaN start has no place in
-// that order, so it ends the call with a message naming the tier and the
-// item's index among that tier's entries, in column order, from 0.
+}  // namespace
+
 Status sort_by_start(std::vector<Item>& items, const std::string& tier_name) {
   if (items.size() < 2) return {};
   bool sorted = true;
@@ -51,8 +50,6 @@ Status sort_by_start(std::vector<Item>& items, const std::string& tier_name) {
   items = std::move(ordered);
   return {};
 }
-
-}  // namespace
 
 Result<TextGrid> from_vectors(TextGridVectors columns, std::optional<double> tmin,
                               std::optional<double> tmax, std::optional<std::string> name) {
