@@ -102,8 +102,11 @@ PyObject* table2textgrids(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
                       "argument 'items': expected an Arrow table or stream, not None");
       return nullptr;
     }
+    PyThreadState* state = nullptr;
+    const textgrid::CallerLock interpreter_lock{[&state] { state = PyEval_SaveThread(); },
+                                                [&state] { PyEval_RestoreThread(state); }};
     const auto failures = textgrid::write_corpus({items.get(), tiers.get(), files.get()}, paths,
-                                                 options, python_should_stop);
+                                                 options, python_should_stop, interpreter_lock);
     if (PyErr_Occurred()) return nullptr;  // a signal handler raised while a file waited
     if (!failures) {
       // A producer's own message may hold any bytes.

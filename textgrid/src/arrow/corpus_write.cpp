@@ -13,7 +13,8 @@
 #include "arrow/arrow_import.hpp"
 #include "model/converter.hpp"
 #include "model/time_folds.hpp"
-#include "parallel/parallel_map.hpp"
+#include "parallel/ordered_stream.hpp"
+#include "read/batch.hpp"
 
 namespace textgrid {
 
@@ -270,7 +271,8 @@ Result<TextGrid> build_file(Corpus& corpus, const FilePlan& plan, bool fill_gaps
 Result<std::vector<CorpusFailure>> write_corpus(const CorpusStreams& streams,
                                                 const std::vector<std::string>& paths,
                                                 const CorpusOptions& options,
-                                                const ShouldStop& should_stop) {
+                                                const ShouldStop& should_stop,
+                                                const CallerLock& caller_lock) {
   // Every stream is taken over before the first error can end the call.
   auto items = import_or_empty(streams.items, "items", kItemColumns);
   auto tiers = import_or_empty(streams.tiers, "tiers", kTierColumns);
@@ -286,26 +288,31 @@ Result<std::vector<CorpusFailure>> write_corpus(const CorpusStreams& streams,
     return std::unexpected(std::move(planned.error()));
   }
 
-  StopRelay relay(should_stop);
-  const ShouldStop relayed = [&relay] { return relay.should_stop(); };
-  std::function<void()> while_waiting;
-  if (should_stop) while_waiting = [&relay] { relay.poll(); };
-  auto outcomes = parallel_map(
-      std::span<const FilePlan>(corpus.plans),
-      [&](const FilePlan& plan) -> std::optional<CorpusFailure> {
-        if (relay.stopped()) return CorpusFailure{plan.file_id, true, os_error(EINTR)};
-        auto grid = build_file(corpus, plan, options.fill_gaps);
-        if (!grid) return CorpusFailure{plan.file_id, false, std::move(grid.error())};
-        Status saved = grid->save_textgrid(paths[plan.file_id], options.long_layout,
-                                           should_stop ? relayed : ShouldStop{});
-        if (!saved) return CorpusFailure{plan.file_id, true, std::move(saved.error())};
-        return std::nullopt;
-      },
-      while_waiting);
+  // Each file is built and saved on the pool (produce_in_order), its outcome
+  // handed back in file_id order; the caller asks the stop hook, with its
+  // lock, while it waits and between files.
+  detail::BatchStop stop(should_stop, caller_lock);
+  const ShouldStop asked = [&stop] { return stop.reader_asks(); };
+  auto produce = [&](std::size_t i) -> std::optional<CorpusFailure> {
+    const FilePlan& plan = corpus.plans[i];
+    if (stop.stopped()) return CorpusFailure{plan.file_id, true, os_error(EINTR)};
+    auto grid = build_file(corpus, plan, options.fill_gaps);
+    if (!grid) return CorpusFailure{plan.file_id, false, std::move(grid.error())};
+    Status saved = grid->save_textgrid(paths[plan.file_id], options.long_layout,
+                                       should_stop ? asked : ShouldStop{});
+    if (!saved) return CorpusFailure{plan.file_id, true, std::move(saved.error())};
+    return std::nullopt;
+  };
   std::vector<CorpusFailure> failures;
-  for (auto& outcome : outcomes) {
+  auto collect = [&](std::size_t, std::optional<CorpusFailure>&& outcome) {
+    stop.poll_between_files();
     if (outcome) failures.push_back(std::move(*outcome));
-  }
+    return true;
+  };
+  std::function<void()> while_waiting;
+  if (should_stop) while_waiting = [&stop] { stop.poll(); };
+  produce_in_order<std::optional<CorpusFailure>>(corpus.plans.size(), produce, collect, caller_lock,
+                                                 stop.cancel, while_waiting);
   return failures;
 }
 

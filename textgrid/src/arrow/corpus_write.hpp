@@ -10,6 +10,7 @@
 #include "arrow/arrow_abi.hpp"
 #include "base/error.hpp"
 #include "base/interrupt.hpp"
+#include "parallel/ordered_stream.hpp"
 
 namespace textgrid {
 
@@ -46,11 +47,13 @@ struct CorpusFailure {
 // completed as vectors2textgrid completes it. Fails (InvalidInput), before
 // any file is written, for a table that does not fit (the message names the
 // table and column); else returns the failures in file_id order. `should_stop`
-// as for read_table: once it says stop, the files not yet saved fail with
-// os_error(EINTR).
+// as for read_table, asked on the calling thread only, holding `caller_lock`
+// (let go of while the caller builds and saves a file or waits for the pool):
+// once it says stop, the files not yet saved fail with os_error(EINTR).
 Result<std::vector<CorpusFailure>> write_corpus(const CorpusStreams& streams,
                                                 const std::vector<std::string>& paths,
                                                 const CorpusOptions& options,
-                                                const ShouldStop& should_stop = {});
+                                                const ShouldStop& should_stop = {},
+                                                const CallerLock& caller_lock = {});
 
 }  // namespace textgrid
