@@ -158,6 +158,38 @@ std::uint64_t read_items(LineCursor& lines, TierView& tier, std::uint64_t most) 
   return read;
 }
 
+// The header's lines: lines 1 to 3 and 6 (file type, object class, blank,
+// <exists>) are not looked at. False where the text ends or stops first.
+bool read_header(Positions& lines, TextGridView& grid) {
+  std::string_view line;
+  for (int skipped = 0; skipped < 3; ++skipped) {
+    if (!lines.take(line, Value::Header)) return false;
+  }
+  if (!lines.take(line, Value::GridStart)) return false;
+  grid.tmin = parse_trimmed_real(line);
+  if (!lines.take(line, Value::GridEnd)) return false;
+  grid.tmax = parse_trimmed_real(line);
+  if (!lines.take(line, Value::Exists)) return false;
+  if (!lines.take(line, Value::TierCount)) return false;
+  grid.size = parse_trimmed_count(line);
+  return true;
+}
+
+// Tier `t`'s name, bounds and declared item count, after its class. False
+// where the text ends or stops first.
+bool read_tier_heading(Positions& lines, std::size_t t, TierView& tier) {
+  std::string_view line;
+  if (!lines.take(line, Value::TierName, t)) return false;
+  tier.name = lines.text(line, t, std::string_view::npos);
+  if (!lines.take(line, Value::TierStart, t)) return false;
+  tier.tmin = parse_trimmed_real(line);
+  if (!lines.take(line, Value::TierEnd, t)) return false;
+  tier.tmax = parse_trimmed_real(line);
+  if (!lines.take(line, Value::ItemCount, t)) return false;
+  tier.size = parse_trimmed_count(line);
+  return true;
+}
+
 // Reads grid.text into `grid`; true once read, false (the text unchanged)
 // when `watch` saw a line with more than one value.
 Result<bool> read_short(TextGridView& grid, bool strict, bool watch) {
@@ -172,18 +204,7 @@ Result<bool> read_short(TextGridView& grid, bool strict, bool watch) {
   for (;;) {
     switch (section) {
       case Section::InHeader: {
-        // Lines 1 to 3 and 6 (file type, object class, blank, <exists>) are
-        // not looked at.
-        for (int skipped = 0; skipped < 3; ++skipped) {
-          if (!lines.take(line, Value::Header)) return lines.stopped();
-        }
-        if (!lines.take(line, Value::GridStart)) return lines.stopped();
-        grid.tmin = parse_trimmed_real(line);
-        if (!lines.take(line, Value::GridEnd)) return lines.stopped();
-        grid.tmax = parse_trimmed_real(line);
-        if (!lines.take(line, Value::Exists)) return lines.stopped();
-        if (!lines.take(line, Value::TierCount)) return lines.stopped();
-        grid.size = parse_trimmed_count(line);
+        if (!read_header(lines, grid)) return lines.stopped();
         section = Section::InTierList;
         break;
       }
@@ -211,16 +232,8 @@ Result<bool> read_short(TextGridView& grid, bool strict, bool watch) {
         break;
       }
       case Section::InTier: {
-        const std::size_t t = grid.tiers.size() - 1;
         TierView& tier = grid.tiers.back();
-        if (!lines.take(line, Value::TierName, t)) return lines.stopped();
-        tier.name = lines.text(line, t, std::string_view::npos);
-        if (!lines.take(line, Value::TierStart, t)) return lines.stopped();
-        tier.tmin = parse_trimmed_real(line);
-        if (!lines.take(line, Value::TierEnd, t)) return lines.stopped();
-        tier.tmax = parse_trimmed_real(line);
-        if (!lines.take(line, Value::ItemCount, t)) return lines.stopped();
-        tier.size = parse_trimmed_count(line);
+        if (!read_tier_heading(lines, grid.tiers.size() - 1, tier)) return lines.stopped();
         // An item takes at least two lines of one byte each: reserve no more
         // than the text can hold, whatever the count claims.
         const auto reserved = static_cast<std::size_t>(std::min<std::uint64_t>(
