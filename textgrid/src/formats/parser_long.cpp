@@ -99,6 +99,27 @@ struct Uncollapsed {
   std::string_view raw;
 };
 
+// Splits a trimmed "key = value" line: the key needs trimming at its end
+// only and the value at its start only. False for a line without "=".
+[[gnu::always_inline]] inline bool split_key_value(std::string_view line, std::string_view& key,
+                                                   std::string_view& value) {
+  const auto* eq = static_cast<const char*>(std::memchr(line.data(), '=', line.size()));
+  if (eq == nullptr) return false;
+  const auto eq_at = static_cast<std::size_t>(eq - line.data());
+  // " = " between a key and a value that end and begin with plain bytes, as
+  // Praat writes it, needs no trimming loops.
+  const auto plain = [](char c) {
+    return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x80;
+  };
+  key = eq_at >= 2 && line[eq_at - 1] == ' ' && plain(line[eq_at - 2])
+            ? line.substr(0, eq_at - 1)
+            : trim_end(line.substr(0, eq_at));
+  value = eq_at + 2 < line.size() && line[eq_at + 1] == ' ' && plain(line[eq_at + 2])
+              ? line.substr(eq_at + 2)
+              : trim_start(line.substr(eq_at + 1));
+  return true;
+}
+
 // The reading of one stretch of a text: where the loop stands and what it
 // has built. The whole text is one stretch; a large one is read as two.
 struct LongReading {
@@ -112,6 +133,7 @@ struct LongReading {
   // Reads lines up to the end of the text, or until the next line begins at
   // `stop` (nullptr: none).
   Result<Outcome> run(const char* stop);
+  Status take_tier_value(std::string_view key, std::string_view value);
 
   // Takes the text of `value`: collapsed in place, or, while another thread
   // reads the text, as it stands, noted for later.
@@ -159,6 +181,30 @@ struct LongReading {
   std::vector<Uncollapsed> uncollapsed;
 };
 
+// A value of the tier's own lines (its class, name, bounds and item count).
+Status LongReading::take_tier_value(std::string_view key, std::string_view value) {
+  if (is(key, "name")) {
+    tier->name = take_text(value, std::string_view::npos);
+  } else if (is(key, "class")) {
+    const std::string kind = unquote(value);
+    if (kind == "IntervalTier") {
+      tier->is_interval = true;
+    } else if (kind == "TextTier") {
+      tier->is_interval = false;
+    } else {
+      return fail(ErrorKind::InvalidData, "Unknown tier class: " + std::string(value));
+    }
+  } else if (is(key, "xmin")) {
+    tier->tmin = parse_trimmed_real(value);
+  } else if (is(key, "xmax")) {
+    tier->tmax = parse_trimmed_real(value);
+  } else if (is(key, "intervals: size") || is(key, "points: size")) {
+    tier->size = parse_trimmed_count(value);
+    budget.reserve(*tier, tier->size, lines.text_end() - lines.next_line_start());
+  }
+  return {};
+}
+
 Result<LongReading::Outcome> LongReading::run(const char* stop) {
   std::string_view line;
   for (;;) {
@@ -184,23 +230,8 @@ Result<LongReading::Outcome> LongReading::run(const char* stop) {
         continue;
       case Heading::None: break;
     }
-    // "key = value": the line is trimmed, so the key needs trimming at its end
-    // only and the value at its start only.
-    const auto* eq = static_cast<const char*>(std::memchr(line.data(), '=', line.size()));
-    if (eq == nullptr) continue;
-    const auto eq_at = static_cast<std::size_t>(eq - line.data());
-    // " = " between a key and a value that end and begin with plain bytes,
-    // as Praat writes it, needs no trimming loops.
-    const auto plain = [](char c) {
-      return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x80;
-    };
-    const std::string_view key = eq_at >= 2 && line[eq_at - 1] == ' ' && plain(line[eq_at - 2])
-                                     ? line.substr(0, eq_at - 1)
-                                     : trim_end(line.substr(0, eq_at));
-    const std::string_view value =
-        eq_at + 2 < line.size() && line[eq_at + 1] == ' ' && plain(line[eq_at + 2])
-            ? line.substr(eq_at + 2)
-            : trim_start(line.substr(eq_at + 1));
+    std::string_view key, value;
+    if (!split_key_value(line, key, value)) continue;
 
     switch (section) {
       case Section::InHeader:
@@ -214,24 +245,8 @@ Result<LongReading::Outcome> LongReading::run(const char* stop) {
         break;
       case Section::InTierList: break;
       case Section::InTier:
-        if (is(key, "name")) {
-          tier->name = take_text(value, std::string_view::npos);
-        } else if (is(key, "class")) {
-          const std::string kind = unquote(value);
-          if (kind == "IntervalTier") {
-            tier->is_interval = true;
-          } else if (kind == "TextTier") {
-            tier->is_interval = false;
-          } else {
-            return fail(ErrorKind::InvalidData, "Unknown tier class: " + std::string(value));
-          }
-        } else if (is(key, "xmin")) {
-          tier->tmin = parse_trimmed_real(value);
-        } else if (is(key, "xmax")) {
-          tier->tmax = parse_trimmed_real(value);
-        } else if (is(key, "intervals: size") || is(key, "points: size")) {
-          tier->size = parse_trimmed_count(value);
-          budget.reserve(*tier, tier->size, lines.text_end() - lines.next_line_start());
+        if (Status taken = take_tier_value(key, value); !taken) {
+          return std::unexpected(std::move(taken.error()));
         }
         break;
       case Section::InItem:
