@@ -16,7 +16,7 @@ inline constexpr const char table[] =
     "Tables are made by plinth only, never by calling the type.\n"
     "\n"
     "A table pickles with its buffers as bytes (no pyarrow needed on either side),\n"
-    "so multiprocessing and Dask can return it. `str(t)` and `print(t)` show its\n"
+    "so multiprocessing and Dask can return it. `repr(t)` and `print(t)` show its\n"
     "counts, its schema and its first rows, as IPython and notebooks do.";
 
 inline constexpr const char arrow_c_stream[] =

@@ -49,13 +49,6 @@ Py_ssize_t table_length(PyObject* self) {
   return as_table(self)->rows;
 }
 
-PyObject* table_repr(PyObject* self) {
-  const TableObject* table = as_table(self);
-  return PyUnicode_FromFormat("<plinth.Table: %zd rows, %zd batches, %zd failed>", table->rows,
-                              static_cast<Py_ssize_t>(table->table->batches.size()),
-                              PyDict_GET_SIZE(table->failed));
-}
-
 // True when a method of two arguments got two; else false with TypeError set.
 bool takes_two(const char* name, Py_ssize_t nargs) {
   if (nargs == 2) return true;
@@ -88,7 +81,9 @@ PyObject* table_preview(PyObject* self, bool html) {
   });
 }
 
-PyObject* table_str(PyObject* self) {
+// repr and str alike: the counts, the schema and the first rows, as a data
+// frame shows itself at the prompt.
+PyObject* table_repr(PyObject* self) {
   return table_preview(self, false);
 }
 
@@ -267,7 +262,6 @@ PyType_Slot table_slots[] = {
     {Py_tp_doc, const_cast<char*>(docs::table)},
     {Py_tp_dealloc, reinterpret_cast<void*>(table_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(table_repr)},
-    {Py_tp_str, reinterpret_cast<void*>(table_str)},
     {Py_tp_methods, table_methods},
     {Py_tp_getset, table_getset},
     {Py_sq_length, reinterpret_cast<void*>(table_length)},

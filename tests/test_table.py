@@ -290,7 +290,8 @@ def test_malformed_requested_schema_is_refused_not_followed(format, n_children, 
 def test_the_table_type():
     table = plinth.textgrid2table(str(DATA_DIR / "praat_utf8_long.TextGrid"), True, "auto")
     assert type(table) is plinth.Table and type(table).__module__ == "plinth"
-    assert repr(table) == f"<plinth.Table: {len(table)} rows, 1 batches, 0 failed>"
+    assert repr(table) == str(table)
+    assert repr(table).startswith(f"plinth.Table: {len(table)} rows, 1 file, 0 failed, 1 batch\n")
     with pytest.raises(TypeError):
         plinth.Table()
     with pytest.raises(AttributeError):
