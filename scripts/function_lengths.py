@@ -82,6 +82,7 @@ def functions(path: Path) -> list[tuple[int, int, str]]:
             inside_function = any(kind == "function" for kind, _, _ in stack)
             if not inside_function and (
                 parentheses > 0
+                or any(kind == "init" for kind, _, _ in stack)
                 or code[i - 1 : i].isalnum()
                 or code[i - 1 : i] in ("_", ">", "=")
                 or code[header_start:i].rstrip().endswith("=")
