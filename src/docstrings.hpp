@@ -9,8 +9,9 @@ inline constexpr const char module[] =
     "Python module for TextGrid file manipulation.\n"
     "\n"
     "It offers a fast Python interface for reading, writing and converting Praat\n"
-    "TextGrid files. It supports both the long and the short TextGrid layouts and\n"
-    "efficient batch processing of many files.";
+    "TextGrid files. It reads every layout Praat reads (long, short, chronological,\n"
+    "binary, the free text form), writes the long and the short layouts, and reads\n"
+    "batches of many files on several threads.";
 
 inline constexpr const char textgrid2vectors[] =
     "textgrid2vectors(file, strict, file_type)\n"
@@ -76,6 +77,8 @@ inline constexpr const char textgrids2vectors[] =
     "## Errors\n"
     "\n"
     "- TypeError or ValueError for arguments that do not bind or convert.\n"
+    "- OSError \"Unknown file type: <file_type>\" for a `file_type` other than\n"
+    "  \"long\", \"short\" and \"auto\", before any file is opened.\n"
     "- No exception for a file that fails: its position is simply not used.\n"
     "- plinth.InternalError (derives from BaseException) when NumPy cannot be\n"
     "  loaded or memory runs out while an array is made.";
@@ -139,6 +142,8 @@ inline constexpr const char textgrids2data[] =
     "## Errors\n"
     "\n"
     "- TypeError or ValueError for arguments that do not bind or convert.\n"
+    "- OSError \"Unknown file type: <file_type>\" for a `file_type` other than\n"
+    "  \"long\", \"short\" and \"auto\", before any file is opened.\n"
     "- No exception for a file that fails: its entry is `(0.0, 0.0, [])`.";
 
 inline constexpr const char data2textgrid[] =
@@ -283,11 +288,12 @@ inline constexpr const char textgrids2table[] =
     "\n"
     "Read many TextGrid files into one Arrow table, with file indices.\n"
     "\n"
-    "The files are read on plinth's worker threads when there are enough of them;\n"
-    "each worker writes the rows of the files it read straight into the buffers of\n"
-    "its record batches (a group of consecutive files each), so a corpus reaches\n"
-    "pyarrow, polars, pandas or DuckDB without a Python object per row and without\n"
-    "joining the batches: consumers take chunked columns. Unlike\n"
+    "The files are read on plinth's worker threads when there are enough of them,\n"
+    "while the calling thread, without the interpreter lock, writes each file's rows\n"
+    "straight into the buffers of a record batch as soon as the file is read (a\n"
+    "batch closes at 65,536 rows, 64 MiB of labels or 64 files), so a corpus\n"
+    "reaches pyarrow, polars, pandas or DuckDB without a Python object per row and\n"
+    "without joining the batches: consumers take chunked columns. Unlike\n"
     "`textgrids2vectors`, the table tells a file that failed from an empty one.\n"
     "\n"
     "## Arguments\n"
@@ -314,6 +320,8 @@ inline constexpr const char textgrids2table[] =
     "\n"
     "- TypeError or ValueError for arguments that do not bind or convert (ValueError\n"
     "  for an unknown `encoding`).\n"
+    "- OSError \"Unknown file type: <file_type>\" for a `file_type` other than\n"
+    "  \"long\", \"short\" and \"auto\", before any file is opened.\n"
     "- No exception for a file that fails: it is listed in `Table.failed`.";
 
 inline constexpr const char table2textgrids[] =
