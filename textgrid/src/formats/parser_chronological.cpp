@@ -59,6 +59,44 @@ std::string_view without_mark(std::string_view text) {
   return text;
 }
 
+// The header after its first line: the TextGrid's bounds and tier count.
+// False, with the failure kept in `tokens`, where the text ends first.
+bool read_header(Tokens& tokens, TextGridView& grid) {
+  std::string_view token;
+  tokens.skip_line();
+  if (!tokens.word(token, Value::GridStart)) return false;
+  grid.tmin = parse_trimmed_real(token);
+  if (!tokens.word(token, Value::GridEnd)) return false;
+  grid.tmax = parse_trimmed_real(token);
+  if (!tokens.word(token, Value::TierCount)) return false;
+  grid.size = parse_trimmed_count(token);
+  // A tier line is four tokens of a byte and a blank each at least: no more
+  // tiers are reserved than the text can hold.
+  grid.tiers.reserve(
+      static_cast<std::size_t>(std::min<std::uint64_t>(grid.size, grid.text->size() / 8)));
+  return true;
+}
+
+// The next tier of the tier list: its class, name and bounds.
+Status read_tier(Tokens& tokens, TextGridView& grid) {
+  const std::size_t t = grid.tiers.size();
+  std::string_view kind, token;
+  if (!tokens.text(kind, Value::TierClass, t)) return tokens.failure();
+  TierView tier;
+  if (kind == "TextTier") {
+    tier.is_interval = false;
+  } else if (kind != "IntervalTier") {
+    return fail(ErrorKind::InvalidData, "Unknown tier class: \"" + std::string(kind) + "\"");
+  }
+  if (!tokens.text(tier.name, Value::TierName, t)) return tokens.failure();
+  if (!tokens.word(token, Value::TierStart, t)) return tokens.failure();
+  tier.tmin = parse_trimmed_real(token);
+  if (!tokens.word(token, Value::TierEnd, t)) return tokens.failure();
+  tier.tmax = parse_trimmed_real(token);
+  grid.tiers.push_back(std::move(tier));
+  return {};
+}
+
 }  // namespace
 
 bool is_chronological_text(std::string_view text) {
@@ -89,17 +127,7 @@ Result<TextGridView> parse_chronological_view(std::string owned, std::string nam
   for (;;) {
     switch (section) {
       case Section::InHeader: {
-        tokens.skip_line();
-        if (!tokens.word(token, Value::GridStart)) return tokens.failure();
-        grid.tmin = parse_trimmed_real(token);
-        if (!tokens.word(token, Value::GridEnd)) return tokens.failure();
-        grid.tmax = parse_trimmed_real(token);
-        if (!tokens.word(token, Value::TierCount)) return tokens.failure();
-        grid.size = parse_trimmed_count(token);
-        // A tier line is four tokens of a byte and a blank each at least: no
-        // more tiers are reserved than the text can hold.
-        grid.tiers.reserve(
-            static_cast<std::size_t>(std::min<std::uint64_t>(grid.size, text.size() / 8)));
+        if (!read_header(tokens, grid)) return tokens.failure();
         section = Section::InTierList;
         break;
       }
@@ -109,21 +137,9 @@ Result<TextGridView> parse_chronological_view(std::string owned, std::string nam
           section = Section::InRecords;
           break;
         }
-        const std::size_t t = grid.tiers.size();
-        std::string_view kind;
-        if (!tokens.text(kind, Value::TierClass, t)) return tokens.failure();
-        TierView tier;
-        if (kind == "TextTier") {
-          tier.is_interval = false;
-        } else if (kind != "IntervalTier") {
-          return fail(ErrorKind::InvalidData, "Unknown tier class: \"" + std::string(kind) + "\"");
+        if (Status read = read_tier(tokens, grid); !read) {
+          return std::unexpected(std::move(read.error()));
         }
-        if (!tokens.text(tier.name, Value::TierName, t)) return tokens.failure();
-        if (!tokens.word(token, Value::TierStart, t)) return tokens.failure();
-        tier.tmin = parse_trimmed_real(token);
-        if (!tokens.word(token, Value::TierEnd, t)) return tokens.failure();
-        tier.tmax = parse_trimmed_real(token);
-        grid.tiers.push_back(std::move(tier));
         break;
       }
       case Section::InRecords: {
