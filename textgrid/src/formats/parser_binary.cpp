@@ -145,6 +145,29 @@ class Bytes {
   Error failure_;
 };
 
+// The header after the magic: the object class, the TextGrid's bounds and
+// its tier count, for which the tiers are reserved.
+Status read_header(Bytes& in, TextGrid& grid) {
+  in.skip(kBinaryMagic.size());
+  const std::size_t at = in.offset();
+  std::string object_class;
+  if (!in.short_string(object_class, Value::ObjectClass, 0)) return in.failure();
+  if (object_class != "TextGrid") {
+    return fail(ErrorKind::InvalidData, "Expected the object class \"TextGrid\" at byte " +
+                                            std::to_string(at) + ", found \"" + object_class +
+                                            "\"");
+  }
+  if (!in.real(grid.tmin, Value::GridStart)) return in.failure();
+  if (!in.real(grid.tmax, Value::GridEnd)) return in.failure();
+  std::uint32_t exists = 0;
+  if (!in.byte(exists, Value::ExistsFlag)) return in.failure();
+  std::uint32_t tiers = 0;
+  if (exists != 0 && !in.count(tiers, kMinTierBytes, Value::TierCount)) return in.failure();
+  grid.size = tiers;
+  grid.tiers.reserve(tiers);
+  return {};
+}
+
 }  // namespace
 
 bool is_binary_file(std::string_view bytes) {
@@ -166,23 +189,9 @@ Result<TextGrid> parse_binary(std::string_view bytes, std::string name,
   for (;;) {
     switch (section) {
       case Section::InHeader: {
-        in.skip(kBinaryMagic.size());
-        const std::size_t at = in.offset();
-        std::string object_class;
-        if (!in.short_string(object_class, Value::ObjectClass, 0)) return in.failure();
-        if (object_class != "TextGrid") {
-          return fail(ErrorKind::InvalidData, "Expected the object class \"TextGrid\" at byte " +
-                                                  std::to_string(at) + ", found \"" + object_class +
-                                                  "\"");
+        if (Status read = read_header(in, grid); !read) {
+          return std::unexpected(std::move(read.error()));
         }
-        if (!in.real(grid.tmin, Value::GridStart)) return in.failure();
-        if (!in.real(grid.tmax, Value::GridEnd)) return in.failure();
-        std::uint32_t exists = 0;
-        if (!in.byte(exists, Value::ExistsFlag)) return in.failure();
-        std::uint32_t tiers = 0;
-        if (exists != 0 && !in.count(tiers, kMinTierBytes, Value::TierCount)) return in.failure();
-        grid.size = tiers;
-        grid.tiers.reserve(tiers);
         section = Section::InTierList;
         break;
       }
