@@ -40,6 +40,17 @@ inline constexpr const char arrow_c_schema[] =
     "Export the table's schema as an Arrow C schema (a PyCapsule named\n"
     "\"arrow_schema\").";
 
+inline constexpr const char files[] =
+    "The files read, one row each, as a plinth.Table of its own: file_id, path,\n"
+    "tmin and tmax (null for a file that failed), tier_count, error (the message\n"
+    "failed holds, else null) and lenient_note (null when a strict read would have\n"
+    "taken the file too, else the first thing it would have refused, with where).";
+
+inline constexpr const char tiers[] =
+    "The tiers of the files read, one row each, tiers without items included, as\n"
+    "a plinth.Table of its own: file_id, tier_id (the tier's position in its file),\n"
+    "name, is_interval, tmin, tmax, size (the items read) and declared_size.";
+
 inline constexpr const char failed[] =
     "The files of `textgrids2table` that could not be read: a new dict from each\n"
     "one's position in `files` to the message `textgrid2table` would raise for it\n"
