@@ -122,6 +122,17 @@ TEST(table_bytes, damaged_bytes_fail_with_what_is_wrong) {
   bytes.resize(good.size() + 8);
   EXPECT_EQ(message(bytes), "8 bytes after the table's last batch");
 
+  // The files table: rows, column count, then the first column's null count.
+  bytes = good;
+  set_word(bytes, 48, 3);
+  EXPECT_EQ(message(bytes), "the files table is damaged");
+  bytes = good;
+  set_word(bytes, 56, 1);  // a null in file_id, which has none
+  EXPECT_EQ(message(bytes), "the files table's column 'file_id' is damaged");
+  bytes = good;
+  set_word(bytes, 40, 2);  // two files in a table of one
+  EXPECT_EQ(message(bytes), "the files table's column 'file_id' is damaged");
+
   // Header 40 bytes, the files and tiers tables, then rows, tier count, path
   // count and the file_id buffer (size 0).
   ArrowTable bare = table_from_textgrid(sample_grid());

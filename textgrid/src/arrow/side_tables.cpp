@@ -115,17 +115,19 @@ std::span<const SideField> side_fields(TablePart part) noexcept {
 }
 
 std::optional<std::string> lenient_note(const TextGridView& grid) {
-  if (grid.size != grid.tiers.size()) {
-    return "declared " + std::to_string(grid.size) + " tiers, found " +
-           std::to_string(grid.tiers.size()) +
-           (grid.size > grid.tiers.size() ? " before the end of the file" : "");
-  }
+  // A file cut short shows as a tier, or a document, with fewer than it
+  // declared: said with the counts, the tier first, as that is where it ends.
   for (const TierView& tier : grid.tiers) {
     if (tier.size == tier.items.size()) continue;
     return "declared " + std::to_string(tier.size) +
            (tier.is_interval ? " intervals in tier '" : " points in tier '") +
            std::string(tier.name) + "', found " + std::to_string(tier.items.size()) +
            (tier.size > tier.items.size() ? " before the end of the file" : "");
+  }
+  if (grid.size != grid.tiers.size()) {
+    return "declared " + std::to_string(grid.size) + " tiers, found " +
+           std::to_string(grid.tiers.size()) +
+           (grid.size > grid.tiers.size() ? " before the end of the file" : "");
   }
   if (Status valid = grid.assert_valid(); !valid) return std::move(valid.error().message);
   return std::nullopt;

@@ -77,7 +77,7 @@ struct TierRecord {
 std::string shown_utf8(std::string_view bytes);
 
 // Returns null when `grid` passes the checks of a strict read, else the first
-// thing a strict read would have refused, with where: "declared 120 items in
+// thing a strict read would have refused, with where: "declared 120 intervals in
 // tier 'phones', found 67 before the end of the file" for a tier that ends
 // early, else the message of the document check. Pure; allocates only for a
 // note.
