@@ -17,7 +17,10 @@ inline constexpr const char table[] =
     "\n"
     "A table pickles with its buffers as bytes (no pyarrow needed on either side),\n"
     "so multiprocessing and Dask can return it. `str(t)` and `print(t)` show its\n"
-    "counts, its schema and its first rows, as IPython and notebooks do.";
+    "counts, its schema and its first rows, as IPython and notebooks do.\n"
+    "\n"
+    "A table of items has two tables beside it, of the same type and sharing its\n"
+    "buffers: `t.files` (one row per file read) and `t.tiers` (one row per tier).";
 
 inline constexpr const char arrow_c_stream[] =
     "__arrow_c_stream__($self, /, requested_schema=None)\n"
@@ -29,7 +32,7 @@ inline constexpr const char arrow_c_stream[] =
     "`requested_schema`, a PyCapsule named \"arrow_schema\", is checked and then\n"
     "ignored: the stream always has the table's own schema. A schema with the\n"
     "table's field names in the table's order, the table's number and flag types\n"
-    "and any Arrow string type (or dictionary of one) for `tier` and `label` is\n"
+    "and any Arrow string type (or dictionary of one) for its text columns is\n"
     "accepted, as a consumer that asks for it can take the table's own; any other\n"
     "raises ValueError naming the first difference.";
 
