@@ -66,6 +66,13 @@ def _expect_same(got, want: plinth.Table) -> None:
 def test_pickle_round_trip(tmp_path, protocol):
     for table in _tables(tmp_path):
         _expect_same(pickle.loads(pickle.dumps(table, protocol)), table)
+        # The files and tiers tables come with the table, and alone.
+        back = pickle.loads(pickle.dumps(table, protocol))
+        for part in ("files", "tiers"):
+            _expect_same(getattr(back, part), getattr(table, part))
+            _expect_same(
+                pickle.loads(pickle.dumps(getattr(table, part), protocol)), getattr(table, part)
+            )
 
 
 def test_a_table_comes_back_from_worker_processes(tmp_path):
