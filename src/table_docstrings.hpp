@@ -17,7 +17,10 @@ inline constexpr const char table[] =
     "\n"
     "A table pickles with its buffers as bytes (no pyarrow needed on either side),\n"
     "so multiprocessing and Dask can return it. `repr(t)` and `print(t)` show its\n"
-    "counts, its schema and its first rows, as IPython and notebooks do.";
+    "counts, its schema and its first rows, as IPython and notebooks do.\n"
+    "\n"
+    "A table of items has two tables beside it, of the same type and sharing its\n"
+    "buffers: `t.files` (one row per file read) and `t.tiers` (one row per tier).";
 
 inline constexpr const char arrow_c_stream[] =
     "__arrow_c_stream__($self, /, requested_schema=None)\n"
@@ -29,7 +32,7 @@ inline constexpr const char arrow_c_stream[] =
     "`requested_schema`, a PyCapsule named \"arrow_schema\", is checked and then\n"
     "ignored: the stream always has the table's own schema. A schema with the\n"
     "table's field names in the table's order, the table's number and flag types\n"
-    "and any Arrow string type (or dictionary of one) for `tier` and `label` is\n"
+    "and any Arrow string type (or dictionary of one) for its text columns is\n"
     "accepted, as a consumer that asks for it can take the table's own; any other\n"
     "raises ValueError naming the first difference.";
 
@@ -39,6 +42,17 @@ inline constexpr const char arrow_c_schema[] =
     "\n"
     "Export the table's schema as an Arrow C schema (a PyCapsule named\n"
     "\"arrow_schema\").";
+
+inline constexpr const char files[] =
+    "The files read, one row each, as a plinth.Table of its own: file_id, path,\n"
+    "tmin and tmax (null for a file that failed), tier_count, error (the message\n"
+    "failed holds, else null) and lenient_note (null when a strict read would have\n"
+    "taken the file too, else the first thing it would have refused, with where).";
+
+inline constexpr const char tiers[] =
+    "The tiers of the files read, one row each, tiers without items included, as\n"
+    "a plinth.Table of its own: file_id, tier_id (the tier's position in its file),\n"
+    "name, is_interval, tmin, tmax, size (the items read) and declared_size.";
 
 inline constexpr const char failed[] =
     "The files of `textgrids2table` that could not be read: a new dict from each\n"

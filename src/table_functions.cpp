@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "arrow/arrow_table.hpp"
+#include "arrow/side_tables.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
@@ -27,17 +28,25 @@ textgrid::Error with_encoding_hint(const textgrid::Error& error) {
   return hinted;
 }
 
-// {position: message} for the files that failed, in position order.
-PyObject* failed_files(const std::vector<std::string>& files,
-                       const std::vector<textgrid::FileFailure>& failed) {
+// {position: message} for the files that failed, in position order; the
+// files table's error column gets the same messages.
+PyObject* failed_files(const std::vector<std::string>& files, textgrid::ArrowTable& table) {
   Ref dict(PyDict_New());
   if (!dict) return nullptr;
-  for (const textgrid::FileFailure& failure : failed) {
+  std::vector<std::string> messages;
+  messages.reserve(table.failed.size());
+  for (const textgrid::FileFailure& failure : table.failed) {
     Ref position(PyLong_FromSize_t(failure.position));
     if (!position) return nullptr;
     Ref message(read_error_text(files[failure.position], with_encoding_hint(failure.error)));
     if (!message || PyDict_SetItem(dict.get(), position.get(), message.get()) < 0) return nullptr;
+    // A path that is not UTF-8 comes back as surrogates: its bytes as they were.
+    Ref bytes(PyUnicode_AsEncodedString(message.get(), "utf-8", "surrogateescape"));
+    if (!bytes) return nullptr;
+    messages.emplace_back(PyBytes_AS_STRING(bytes.get()),
+                          static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
   }
+  textgrid::describe_failures(table, messages);
   return dict.release();
 }
 
@@ -59,7 +68,8 @@ PyObject* textgrid2table(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
       options->encoding = encoding;
       auto grid = textgrid::read_file(file, *options);
       if (!grid) return raise_read_error(file, with_encoding_hint(grid.error()));
-      table = std::make_shared<textgrid::ArrowTable>(textgrid::table_from_textgrid(*grid));
+      table =
+          std::make_shared<textgrid::ArrowTable>(textgrid::table_from_textgrid(*grid, {}, file));
     }
     Ref failed(PyDict_New());
     if (!failed) return nullptr;
@@ -82,7 +92,7 @@ PyObject* textgrids2table(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     options->encoding = encoding;
     auto table = std::make_shared<textgrid::ArrowTable>(read_table_unlocked(files, *options));
     if (PyErr_Occurred()) return nullptr;  // a signal handler raised during the read
-    Ref failed(failed_files(files, table->failed));
+    Ref failed(failed_files(files, *table));
     if (!failed) return nullptr;
     return new_table(std::move(table), std::move(failed));
   });

@@ -27,6 +27,7 @@ struct TableObject {
           table;
   PyObject* failed;  // dict: position -> message
   Py_ssize_t rows;
+  textgrid::TablePart part;  // the items, or the files or tiers table beside them
 };
 
 // Created once, owned until the process ends.
@@ -73,7 +74,8 @@ PyObject* table_preview(PyObject* self, bool html) {
   return guarded([&]() -> PyObject* {
     const TableObject* table = as_table(self);
     const textgrid::TablePreview preview = textgrid::preview_table(
-        table->table, static_cast<std::size_t>(PyDict_GET_SIZE(table->failed)), kPreviewRows);
+        table->table, static_cast<std::size_t>(PyDict_GET_SIZE(table->failed)), kPreviewRows,
+        table->part);
     const std::string text =
         html ? textgrid::preview_html(preview) : textgrid::preview_text(preview);
     // Labels are UTF-8 as read; bytes given to _from_pickle need not be.
@@ -100,7 +102,8 @@ PyObject* table_repr_pretty(PyObject* self, PyObject* const* args, Py_ssize_t na
   Py_RETURN_NONE;
 }
 
-// (Table._from_pickle, (bytes of the buffers, copy of failed)).
+// (Table._from_pickle, (bytes of the buffers, copy of failed)); the files
+// or tiers table, as that attribute of its items table.
 PyObject* table_reduce(PyObject* self, PyObject*) {
   return guarded([&]() -> PyObject* {
     const TableObject* table = as_table(self);
@@ -114,7 +117,18 @@ PyObject* table_reduce(PyObject* self, PyObject*) {
     if (!failed) return nullptr;
     Ref make(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_from_pickle"));
     if (!make) return nullptr;
-    return Py_BuildValue("(O(OO))", make.get(), data.get(), failed.get());
+    Ref items(Py_BuildValue("(O(OO))", make.get(), data.get(), failed.get()));
+    if (!items || table->part == textgrid::TablePart::Items) return items.release();
+    Ref builtins(PyImport_ImportModule("builtins"));
+    if (!builtins) return nullptr;
+    Ref getattr(PyObject_GetAttrString(builtins.get(), "getattr"));
+    if (!getattr) return nullptr;
+    Ref copy(PyDict_Copy(table->failed));
+    if (!copy) return nullptr;
+    Ref items_table(new_table(table->table, std::move(copy)));
+    if (!items_table) return nullptr;
+    return Py_BuildValue("(O(Os))", getattr.get(), items_table.get(),
+                         table->part == textgrid::TablePart::Files ? "files" : "tiers");
   });
 }
 
@@ -161,6 +175,27 @@ PyObject* table_failed(PyObject* self, void*) {
   return PyDict_Copy(as_table(self)->failed);
 }
 
+// The table beside the items of `self`, sharing its buffers.
+PyObject* side_table(PyObject* self, textgrid::TablePart part) {
+  const TableObject* table = as_table(self);
+  if (table->part != textgrid::TablePart::Items) {
+    PyErr_SetString(PyExc_AttributeError,
+                    "only a table of items has the files and tiers tables beside it");
+    return nullptr;
+  }
+  Ref failed(PyDict_Copy(table->failed));
+  if (!failed) return nullptr;
+  return new_table(table->table, std::move(failed), part);
+}
+
+PyObject* table_files(PyObject* self, void*) {
+  return side_table(self, textgrid::TablePart::Files);
+}
+
+PyObject* table_tiers(PyObject* self, void*) {
+  return side_table(self, textgrid::TablePart::Tiers);
+}
+
 // The capsules' destructors release what the consumer did not take over (a
 // consumer that takes the structure marks it released), then free it.
 void free_schema_capsule(PyObject* capsule) {
@@ -186,7 +221,7 @@ void free_stream_capsule(PyObject* capsule) {
 PyObject* table_arrow_c_schema(PyObject* self, PyObject*) {
   return guarded([&]() -> PyObject* {
     auto schema = std::make_unique<ArrowSchema>();
-    textgrid::export_schema(*as_table(self)->table, schema.get());
+    textgrid::export_schema(*as_table(self)->table, schema.get(), as_table(self)->part);
     PyObject* capsule = PyCapsule_New(schema.get(), kSchemaCapsule, free_schema_capsule);
     if (capsule == nullptr) {
       schema->release(schema.get());
@@ -220,14 +255,15 @@ PyObject* table_arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs)
         PyErr_SetString(PyExc_ValueError, "requested_schema holds a released schema");
         return nullptr;
       }
-      const textgrid::Status fits = textgrid::check_requested_schema(*table->table, *schema);
+      const textgrid::Status fits =
+          textgrid::check_requested_schema(*table->table, *schema, table->part);
       if (!fits) {
         PyErr_SetString(PyExc_ValueError, fits.error().message.c_str());
         return nullptr;
       }
     }
     auto stream = std::make_unique<ArrowArrayStream>();
-    textgrid::export_stream(table->table, stream.get());
+    textgrid::export_stream(table->table, stream.get(), table->part);
     PyObject* capsule = PyCapsule_New(stream.get(), kStreamCapsule, free_stream_capsule);
     if (capsule == nullptr) {
       stream->release(stream.get());
@@ -255,6 +291,8 @@ PyMethodDef table_methods[] = {
 
 PyGetSetDef table_getset[] = {
     {"failed", table_failed, nullptr, docs::failed, nullptr},
+    {"files", table_files, nullptr, docs::files, nullptr},
+    {"tiers", table_tiers, nullptr, docs::tiers, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -286,14 +324,18 @@ bool add_table_type(PyObject* module) {
   return PyModule_AddObjectRef(module, "Table", reinterpret_cast<PyObject*>(table_type)) == 0;
 }
 
-PyObject* new_table(std::shared_ptr<const textgrid::ArrowTable> table, Ref failed) {
-  const std::int64_t rows = table->rows();
+PyObject* new_table(std::shared_ptr<const textgrid::ArrowTable> table, Ref failed,
+                    textgrid::TablePart part) {
+  const std::int64_t rows = part == textgrid::TablePart::Items   ? table->rows()
+                            : part == textgrid::TablePart::Files ? table->files.rows
+                                                                 : table->tiers.rows;
   PyObject* self = table_type->tp_alloc(table_type, 0);
   if (self == nullptr) return nullptr;
   TableObject* object = as_table(self);
   new (&object->table) std::shared_ptr<const textgrid::ArrowTable>(std::move(table));
   object->failed = failed.release();
   object->rows = static_cast<Py_ssize_t>(rows);
+  object->part = part;
   return self;
 }
 

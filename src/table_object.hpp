@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "arrow/arrow_table.hpp"
+#include "arrow/side_tables.hpp"
 
 namespace plinth {
 
@@ -16,6 +17,7 @@ bool add_table_type(PyObject* module);
 
 // Returns a new Table that shares `table` and takes over `failed` (a dict),
 // or null.
-PyObject* new_table(std::shared_ptr<const textgrid::ArrowTable> table, Ref failed);
+PyObject* new_table(std::shared_ptr<const textgrid::ArrowTable> table, Ref failed,
+                    textgrid::TablePart part = textgrid::TablePart::Items);
 
 }  // namespace plinth

@@ -155,7 +155,15 @@ def test_file_names_that_are_not_utf8(tmp_path):
     with pytest.raises(FileNotFoundError) as caught:
         plinth.textgrid2vectors(missing, True, "auto")
     assert str(caught.value) == message
-    assert plinth.textgrids2table([data_name, missing]).failed == {1: message}
+    table = plinth.textgrids2table([data_name, missing])
+    assert table.failed == {1: message}
+    # Arrow strings are UTF-8: the bytes that are not show as \xNN.
+    pa = pytest.importorskip("pyarrow")
+    shown = str(tmp_path)
+    files = pa.table(table.files).to_pydict()
+    assert files["path"] == [f"{shown}/caf\\xe9.TextGrid", f"{shown}/\\xe9"]
+    assert files["error"][1] == message.replace(missing, f"{shown}/\\xe9")
+    assert pa.table(table)["path"].unique().to_pylist() == [f"{shown}/caf\\xe9.TextGrid"]
 
 
 def _raised_kind(call):

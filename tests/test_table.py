@@ -47,7 +47,7 @@ def _expect_vectors(got: dict[str, list], vectors) -> None:
 def test_one_sample_equals_its_vectors(path, consume):
     table = plinth.textgrid2table(path, True, "auto")
     got = consume(table)
-    assert list(got) == ["tier", "is_interval", "tmin", "tmax", "label"]
+    assert list(got) == ["tier_id", "tier", "is_interval", "tmin", "tmax", "label"]
     _expect_vectors(got, plinth.textgrid2vectors(path, True, "auto"))
     assert len(table) == len(got["label"]) and table.failed == {}
 
@@ -130,6 +130,8 @@ def test_types_and_dictionary_encoding():
     assert pa.schema(table) == pa.schema(
         [
             pa.field("file_id", pa.uint32(), nullable=False),
+            pa.field("path", tier, nullable=False),
+            pa.field("tier_id", pa.uint32(), nullable=False),
             pa.field("tier", tier, nullable=False),
             pa.field("is_interval", pa.bool_(), nullable=False),
             pa.field("tmin", pa.float64(), nullable=False),
@@ -139,8 +141,10 @@ def test_types_and_dictionary_encoding():
     )
     assert pa.table(table).schema == pa.schema(table)
     one = plinth.textgrid2table(SAMPLES[0], True, "auto")
-    assert pa.schema(one).names == ["tier", "is_interval", "tmin", "tmax", "label"]
+    assert pa.schema(one).names == ["tier_id", "tier", "is_interval", "tmin", "tmax", "label"]
     assert pl.DataFrame(table).dtypes == [
+        pl.UInt32,
+        pl.Categorical,
         pl.UInt32,
         pl.Categorical,
         pl.Boolean,
@@ -149,7 +153,9 @@ def test_types_and_dictionary_encoding():
         pl.String,
     ]
     frame = pa.table(table).to_pandas()
-    assert [str(t) for t in frame.dtypes[:5]] == [
+    assert [str(t) for t in frame.dtypes[:7]] == [
+        "uint32",
+        "category",
         "uint32",
         "category",
         "bool",
@@ -238,10 +244,10 @@ def test_requested_schema_of_the_table_is_taken_and_others_refused():
     with pytest.raises(ValueError) as info:
         table.__arrow_c_stream__(own.remove(0).__arrow_c_schema__())
     assert (
-        str(info.value) == "requested_schema does not fit the table: it has 5 fields, the table 6"
+        str(info.value) == "requested_schema does not fit the table: it has 7 fields, the table 8"
     )
     with pytest.raises(ValueError, match="field 'tmin' cannot be given as 'f'$"):
-        table.__arrow_c_stream__(own.set(3, pa.field("tmin", pa.float32())).__arrow_c_schema__())
+        table.__arrow_c_stream__(own.set(5, pa.field("tmin", pa.float32())).__arrow_c_schema__())
     with pytest.raises(TypeError, match="^requested_schema must be None or a PyCapsule"):
         table.__arrow_c_stream__(own)
     # pyarrow itself asks with a schema when given one.

@@ -66,6 +66,13 @@ def _expect_same(got, want: plinth.Table) -> None:
 def test_pickle_round_trip(tmp_path, protocol):
     for table in _tables(tmp_path):
         _expect_same(pickle.loads(pickle.dumps(table, protocol)), table)
+        # The files and tiers tables come with the table, and alone.
+        back = pickle.loads(pickle.dumps(table, protocol))
+        for part in ("files", "tiers"):
+            _expect_same(getattr(back, part), getattr(table, part))
+            _expect_same(
+                pickle.loads(pickle.dumps(getattr(table, part), protocol)), getattr(table, part)
+            )
 
 
 def test_a_table_comes_back_from_worker_processes(tmp_path):
@@ -122,44 +129,48 @@ def test_bytes_not_from_a_table_are_refused(tmp_path):
     assert again.failed == {0: "kept"} and pa.table(again).equals(pa.table(table))
 
 
-def test_str_html_and_pretty_show_counts_schema_and_first_rows(tmp_path):
-    paths = _corpus(tmp_path, 1) + [str(tmp_path / "missing")]
-    table = plinth.textgrids2table(paths, True, "auto")
+def test_str_html_and_pretty_show_counts_schema_and_first_rows(tmp_path, monkeypatch):
+    _corpus(tmp_path, 1)
+    monkeypatch.chdir(tmp_path)  # short paths, the same on every machine
+    table = plinth.textgrids2table(["0.TextGrid", "missing"], True, "auto")
     assert str(table) == (
         "plinth.Table: 6 rows, 2 files, 1 failed, 1 batch\n"
         "schema:\n"
         "  file_id: uint32\n"
+        "  path: dictionary<values=string, indices=int32>\n"
+        "  tier_id: uint32\n"
         "  tier: dictionary<values=string, indices=int32>\n"
         "  is_interval: bool\n"
         "  tmin: double\n"
         "  tmax: double\n"
         "  label: string\n"
         "first 5 of 6 rows:\n"
-        "  file_id  tier       is_interval  tmin  tmax  label\n"
-        '        0  words <&>  true            0     1  a <b> & "c"\n'
-        "        0  words <&>  true            1   2.5  " + "ʃ" * 23 + "…\n"
-        "        0  words <&>  true          2.5     3  two\\nlines\n"
-        "        0  tones      false         0.5   0.5  H*" + "-" * 22 + "\n"
-        "        0  tones      false        1.25  1.25  L\\t%"
+        "  file_id  path        tier_id  tier       is_interval  tmin  tmax  label\n"
+        '        0  0.TextGrid        0  words <&>  true            0     1  a <b> & "c"\n'
+        "        0  0.TextGrid        0  words <&>  true            1   2.5  " + "ʃ" * 23 + "…\n"
+        "        0  0.TextGrid        0  words <&>  true          2.5     3  two\\nlines\n"
+        "        0  0.TextGrid        1  tones      false         0.5   0.5  H*" + "-" * 22 + "\n"
+        "        0  0.TextGrid        1  tones      false        1.25  1.25  L\\t%"
     )
     cells = "</td><td>"
     assert table._repr_html_() == (
         "<div><p><b>plinth.Table</b>: 6 rows, 2 files, 1 failed, 1 batch</p>\n<table>\n<thead>\n"
-        "<tr><th>file_id</th><th>tier</th><th>is_interval</th><th>tmin</th><th>tmax</th>"
-        "<th>label</th></tr>\n"
+        "<tr><th>file_id</th><th>path</th><th>tier_id</th><th>tier</th><th>is_interval</th>"
+        "<th>tmin</th><th>tmax</th><th>label</th></tr>\n"
         "<tr><td><i>uint32</i></td><td><i>dictionary&lt;values=string, indices=int32&gt;</i></td>"
+        "<td><i>uint32</i></td><td><i>dictionary&lt;values=string, indices=int32&gt;</i></td>"
         "<td><i>bool</i></td><td><i>double</i></td><td><i>double</i></td><td><i>string</i></td>"
         "</tr>\n</thead>\n<tbody>\n"
-        f"<tr><td>0{cells}words &lt;&amp;&gt;{cells}true{cells}0{cells}1{cells}"
+        f"<tr><td>0{cells}0.TextGrid{cells}0{cells}words &lt;&amp;&gt;{cells}true{cells}0{cells}1{cells}"
         "a &lt;b&gt; &amp; &quot;c&quot;</td></tr>\n"
-        f"<tr><td>0{cells}words &lt;&amp;&gt;{cells}true{cells}1{cells}2.5{cells}"
+        f"<tr><td>0{cells}0.TextGrid{cells}0{cells}words &lt;&amp;&gt;{cells}true{cells}1{cells}2.5{cells}"
         + "ʃ"
         * 23
         + "…</td></tr>\n"
-        f"<tr><td>0{cells}words &lt;&amp;&gt;{cells}true{cells}2.5{cells}3{cells}"
+        f"<tr><td>0{cells}0.TextGrid{cells}0{cells}words &lt;&amp;&gt;{cells}true{cells}2.5{cells}3{cells}"
         "two\\nlines</td></tr>\n"
-        f"<tr><td>0{cells}tones{cells}false{cells}0.5{cells}0.5{cells}H*{'-' * 22}</td></tr>\n"
-        f"<tr><td>0{cells}tones{cells}false{cells}1.25{cells}1.25{cells}L\\t%</td></tr>\n"
+        f"<tr><td>0{cells}0.TextGrid{cells}1{cells}tones{cells}false{cells}0.5{cells}0.5{cells}H*{'-' * 22}</td></tr>\n"
+        f"<tr><td>0{cells}0.TextGrid{cells}1{cells}tones{cells}false{cells}1.25{cells}1.25{cells}L\\t%</td></tr>\n"
         "</tbody>\n</table>\n<p>first 5 of 6 rows</p>\n</div>"
     )
 

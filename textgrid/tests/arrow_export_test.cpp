@@ -63,10 +63,10 @@ TEST(arrow_export, schema_of_a_batch_table) {
   export_schema(*two_batch_table(), &schema);
   EXPECT_STREQ(schema.format, "+s");
   EXPECT_STREQ(schema.name, "");
-  ASSERT_EQ(schema.n_children, 6);
-  const std::vector<std::pair<std::string, std::string>> want{{"file_id", "I"},     {"tier", "i"},
-                                                              {"is_interval", "b"}, {"tmin", "g"},
-                                                              {"tmax", "g"},        {"label", "u"}};
+  ASSERT_EQ(schema.n_children, 8);
+  const std::vector<std::pair<std::string, std::string>> want{
+      {"file_id", "I"},     {"path", "i"}, {"tier_id", "I"}, {"tier", "i"},
+      {"is_interval", "b"}, {"tmin", "g"}, {"tmax", "g"},    {"label", "u"}};
   for (std::size_t i = 0; i < want.size(); ++i) {
     const ArrowSchema& child = *schema.children[i];
     EXPECT_EQ(child.name, want[i].first);
@@ -75,7 +75,7 @@ TEST(arrow_export, schema_of_a_batch_table) {
     EXPECT_EQ(child.n_children, 0);
     EXPECT_EQ(child.metadata, nullptr);
     ASSERT_NE(child.release, nullptr);
-    if (want[i].first == "tier") {
+    if (want[i].first == "tier" || want[i].first == "path") {
       ASSERT_NE(child.dictionary, nullptr);
       EXPECT_STREQ(child.dictionary->format, "u");
       EXPECT_EQ(child.dictionary->flags, 0);
@@ -90,12 +90,13 @@ TEST(arrow_export, schema_of_a_batch_table) {
 TEST(arrow_export, schema_of_one_file_with_large_labels) {
   ArrowSchema schema{};
   export_schema(*two_row_table(true), &schema);
-  ASSERT_EQ(schema.n_children, 5);
-  EXPECT_STREQ(schema.children[0]->name, "tier");
-  EXPECT_STREQ(schema.children[4]->format, "U");
+  ASSERT_EQ(schema.n_children, 6);
+  EXPECT_STREQ(schema.children[0]->name, "tier_id");
+  EXPECT_STREQ(schema.children[1]->name, "tier");
+  EXPECT_STREQ(schema.children[5]->format, "U");
   // A consumer may move a child out and release the parent first.
-  ArrowSchema moved = *schema.children[1];
-  schema.children[1]->release = nullptr;
+  ArrowSchema moved = *schema.children[2];
+  schema.children[2]->release = nullptr;
   schema.release(&schema);
   EXPECT_STREQ(moved.name, "is_interval");
   moved.release(&moved);
@@ -109,7 +110,7 @@ TEST(arrow_export, stream_gives_every_batch_then_ends) {
 
   ArrowSchema schema{};
   ASSERT_EQ(stream.get_schema(&stream, &schema), 0);
-  EXPECT_EQ(schema.n_children, 6);
+  EXPECT_EQ(schema.n_children, 8);
   schema.release(&schema);
 
   std::vector<ArrowArray> batches(2);
@@ -128,24 +129,24 @@ TEST(arrow_export, stream_gives_every_batch_then_ends) {
   EXPECT_EQ(first.n_buffers, 1);
   EXPECT_EQ(first.buffers[0], nullptr);
   EXPECT_EQ(first.null_count, 0);
-  ASSERT_EQ(first.n_children, 6);
-  const ArrowArray& tmins = *first.children[3];
+  ASSERT_EQ(first.n_children, 8);
+  const ArrowArray& tmins = *first.children[5];
   EXPECT_EQ(tmins.n_buffers, 2);
   EXPECT_EQ(tmins.buffers[1], raw->batches[0].tmins.data());
   EXPECT_EQ(static_cast<const double*>(tmins.buffers[1])[1], 1.0);
   EXPECT_EQ(static_cast<const std::uint32_t*>(first.children[0]->buffers[1])[1], 0u);
-  const ArrowArray& labels = *first.children[5];
+  const ArrowArray& labels = *first.children[7];
   EXPECT_EQ(labels.n_buffers, 3);
   EXPECT_EQ(text_at(labels, 1, false), "y");
-  const ArrowArray& second_tier = *batches[1].children[1];
+  const ArrowArray& second_tier = *batches[1].children[3];
   ASSERT_NE(second_tier.dictionary, nullptr);
   EXPECT_EQ(second_tier.dictionary->length, 1);
   EXPECT_EQ(text_at(*second_tier.dictionary, 0, false), "b");
-  EXPECT_EQ(static_cast<const std::uint8_t*>(batches[1].children[2]->buffers[1])[0] & 1, 0);
+  EXPECT_EQ(static_cast<const std::uint8_t*>(batches[1].children[4]->buffers[1])[0] & 1, 0);
 
   // A moved child stays valid after its parent is released.
-  ArrowArray tier = *batches[0].children[1];
-  batches[0].children[1]->release = nullptr;
+  ArrowArray tier = *batches[0].children[3];
+  batches[0].children[3]->release = nullptr;
   for (ArrowArray& batch : batches) batch.release(&batch);
   EXPECT_EQ(text_at(*tier.dictionary, 0, false), "a");
   EXPECT_EQ(static_cast<const std::int32_t*>(tier.buffers[1])[1], 0);
@@ -187,20 +188,19 @@ TEST(arrow_export, requested_schemas_of_the_same_fields_fit) {
   const std::shared_ptr<const ArrowTable> table = two_row_table(false);
   const std::string prefix = "requested_schema does not fit the table: ";
   using F = std::vector<std::tuple<const char*, const char*, const char*>>;
-  const F own{{"tier", "i", "u"},
-              {"is_interval", "b", ""},
-              {"tmin", "g", ""},
-              {"tmax", "g", ""},
-              {"label", "u", ""}};
+  const F own{{"tier_id", "I", ""}, {"tier", "i", "u"}, {"is_interval", "b", ""},
+              {"tmin", "g", ""},    {"tmax", "g", ""},  {"label", "u", ""}};
   EXPECT_EQ(check(*table, Requested("+s", own)), "ok");
   // Other string forms are accepted; the table is given in its own.
-  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "vu", ""},
+  EXPECT_EQ(check(*table, Requested("+s", {{"tier_id", "I", ""},
+                                           {"tier", "vu", ""},
                                            {"is_interval", "b", ""},
                                            {"tmin", "g", ""},
                                            {"tmax", "g", ""},
                                            {"label", "U", ""}})),
             "ok");
-  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "l", "U"},
+  EXPECT_EQ(check(*table, Requested("+s", {{"tier_id", "I", ""},
+                                           {"tier", "l", "U"},
                                            {"is_interval", "b", ""},
                                            {"tmin", "g", ""},
                                            {"tmax", "g", ""},
@@ -208,31 +208,34 @@ TEST(arrow_export, requested_schemas_of_the_same_fields_fit) {
             "ok");
   EXPECT_EQ(check(*table, Requested("i", own)), prefix + "it is 'i', not a struct ('+s')");
   EXPECT_EQ(check(*table, Requested("+s", F(own.begin(), own.end() - 1))),
-            prefix + "it has 4 fields, the table 5");
-  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "i", "u"},
+            prefix + "it has 5 fields, the table 6");
+  EXPECT_EQ(check(*table, Requested("+s", {{"tier_id", "I", ""},
+                                           {"tier", "i", "u"},
                                            {"is_interval", "b", ""},
                                            {"tmax", "g", ""},
                                            {"tmin", "g", ""},
                                            {"label", "u", ""}})),
-            prefix + "field 2 is 'tmax', not 'tmin'");
-  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "i", "u"},
+            prefix + "field 3 is 'tmax', not 'tmin'");
+  EXPECT_EQ(check(*table, Requested("+s", {{"tier_id", "I", ""},
+                                           {"tier", "i", "u"},
                                            {"is_interval", "b", ""},
                                            {"tmin", "f", ""},
                                            {"tmax", "g", ""},
                                            {"label", "u", ""}})),
             prefix + "field 'tmin' cannot be given as 'f'");
-  EXPECT_EQ(check(*table, Requested("+s", {{"tier", "i", "g"},
+  EXPECT_EQ(check(*table, Requested("+s", {{"tier_id", "I", ""},
+                                           {"tier", "i", "g"},
                                            {"is_interval", "b", ""},
                                            {"tmin", "g", ""},
                                            {"tmax", "g", ""},
                                            {"label", "u", ""}})),
             prefix + "field 'tier' cannot be given as 'i' (dictionary)");
   EXPECT_EQ(check(*two_batch_table(), Requested("+s", own)),
-            prefix + "it has 5 fields, the table 6");
+            prefix + "it has 6 fields, the table 8");
   // Malformed structures are refused, never followed.
   Requested no_children("+s", own);
   no_children.root.children = nullptr;
-  EXPECT_EQ(check(*table, no_children), prefix + "it has 5 fields but no children");
+  EXPECT_EQ(check(*table, no_children), prefix + "it has 6 fields but no children");
   Requested no_format("+s", own);
   no_format.root.format = nullptr;
   EXPECT_EQ(check(*table, no_format), prefix + "it is (none), not a struct ('+s')");

@@ -125,6 +125,53 @@ TEST(arrow_table, one_textgrid_gives_its_vector_form_in_one_batch) {
   EXPECT_EQ(table.batches[0].label_offsets.size(), 10 * sizeof(std::int32_t));
 }
 
+TEST(arrow_table, a_lenient_note_says_what_a_strict_read_would_refuse) {
+  const auto note_of = [](auto change) {
+    TextGrid grid = mixed_grid();
+    grid.tmax = 4.0;
+    for (Tier& tier : grid.tiers) tier.tmax = 4.0;
+    change(grid);
+    return lenient_note(view_of(grid)).value_or("null");
+  };
+  EXPECT_EQ(note_of([](TextGrid&) {}), "null");
+  EXPECT_EQ(note_of([](TextGrid& g) { g.tiers[2].size = 5; }),
+            "declared 5 points in tier 'tones', found 2 before the end of the file");
+  EXPECT_EQ(note_of([](TextGrid& g) { g.tiers[0].size = 1; }),
+            "declared 1 intervals in tier 'words', found 3");
+  EXPECT_EQ(note_of([](TextGrid& g) { g.size = 7; }),
+            "declared 7 tiers, found 4 before the end of the file");
+  // Counts first, then the checks of a strict read, in their order.
+  EXPECT_EQ(note_of([](TextGrid& g) {
+              g.size = 7;
+              g.tiers[3].size = 9;
+            }),
+            "declared 9 intervals in tier 'words', found 4 before the end of the file");
+  EXPECT_EQ(note_of([](TextGrid& g) { g.tiers[3].items[1].tmax = 2.0; }),
+            "tmin should be less than tmax in item 1 in tier words");
+}
+
+TEST(arrow_table, files_and_tiers_tables_hold_one_row_each) {
+  TextGrid grid = mixed_grid();
+  grid.tiers[1].size = 2;  // the tier without items declares two
+  const ArrowTable table = table_from_textgrid(grid, {}, "a/b.TextGrid");
+  ASSERT_EQ(table.files.rows, 1);
+  const SideColumn& path = table.files.columns[1];
+  EXPECT_EQ(std::string(path.data.as<char>(), path.data.size()), "a/b.TextGrid");
+  EXPECT_EQ(table.files.columns[4].values.as<std::uint32_t>()[0], 4u);
+  EXPECT_EQ(table.files.columns[5].null_count, 1) << "no error";
+  const SideColumn& note = table.files.columns[6];
+  EXPECT_EQ(note.null_count, 0);
+  EXPECT_EQ(std::string(note.data.as<char>(), note.data.size()),
+            "declared 2 intervals in tier 'empty', found 0 before the end of the file");
+  ASSERT_EQ(table.tiers.rows, 4);
+  const auto* sizes = table.tiers.columns[6].values.as<std::uint64_t>();
+  const auto* declared = table.tiers.columns[7].values.as<std::uint64_t>();
+  EXPECT_EQ(std::vector<std::uint64_t>(sizes, sizes + 4), (std::vector<std::uint64_t>{3, 0, 2, 4}));
+  EXPECT_EQ(std::vector<std::uint64_t>(declared, declared + 4),
+            (std::vector<std::uint64_t>{3, 2, 2, 4}));
+  EXPECT_EQ(table.tiers.columns[3].values.as<std::uint8_t>()[0], 0b1011);
+}
+
 TEST(arrow_table, labels_past_the_utf8_limit_take_int64_offsets) {
   const TextGrid grid = mixed_grid();
   TableLimits limits;

@@ -50,9 +50,25 @@ void expect_same(const ArrowTable& got, const ArrowTable& want) {
                         {&a.label_offsets, &b.label_offsets},
                         {&a.label_data, &b.label_data},
                         {&a.tier_offsets, &b.tier_offsets},
-                        {&a.tier_data, &b.tier_data}}) {
+                        {&a.tier_data, &b.tier_data},
+                        {&a.path_codes, &b.path_codes},
+                        {&a.tier_ids, &b.tier_ids},
+                        {&a.path_offsets, &b.path_offsets},
+                        {&a.path_data, &b.path_data}}) {
       EXPECT_EQ(as_text(*x), as_text(*y));
       EXPECT_EQ(reinterpret_cast<std::uintptr_t>(x->data()) % 64, 0u);
+    }
+  }
+  for (auto [x, y] : {std::pair{&got.files, &want.files}, {&got.tiers, &want.tiers}}) {
+    EXPECT_EQ(x->rows, y->rows);
+    ASSERT_EQ(x->columns.size(), y->columns.size());
+    for (std::size_t i = 0; i < x->columns.size(); ++i) {
+      const SideColumn& a = x->columns[i];
+      const SideColumn& b = y->columns[i];
+      EXPECT_EQ(a.null_count, b.null_count);
+      EXPECT_EQ(as_text(a.validity), as_text(b.validity));
+      EXPECT_EQ(as_text(a.values), as_text(b.values));
+      EXPECT_EQ(as_text(a.data), as_text(b.data));
     }
   }
 }
@@ -106,11 +122,27 @@ TEST(table_bytes, damaged_bytes_fail_with_what_is_wrong) {
   bytes.resize(good.size() + 8);
   EXPECT_EQ(message(bytes), "8 bytes after the table's last batch");
 
-  // Header 40 bytes, then rows, tier count, and the file_id buffer (size 0).
+  // The files table: rows, column count, then the first column's null count.
   bytes = good;
-  set_word(bytes, 40, 3);  // 3 rows, where the buffers hold 6
+  set_word(bytes, 48, 3);
+  EXPECT_EQ(message(bytes), "the files table is damaged");
+  bytes = good;
+  set_word(bytes, 56, 1);  // a null in file_id, which has none
+  EXPECT_EQ(message(bytes), "the files table's column 'file_id' is damaged");
+  bytes = good;
+  set_word(bytes, 40, 2);  // two files in a table of one
+  EXPECT_EQ(message(bytes), "the files table's column 'file_id' is damaged");
+
+  // Header 40 bytes, the files and tiers tables, then rows, tier count, path
+  // count and the file_id buffer (size 0).
+  ArrowTable bare = table_from_textgrid(sample_grid());
+  bare.files = {};
+  bare.tiers = {};
+  const std::size_t batch = 40 + good.size() - encoded_size(bare) + 4 * 8;
+  bytes = good;
+  set_word(bytes, batch, 3);  // 3 rows, where the buffers hold 6
   EXPECT_EQ(message(bytes), "batch 0: tier codes holds 24 bytes, not 12");
-  const std::size_t codes = 40 + 3 * 8 + 8;  // the first tier code
+  const std::size_t codes = batch + 4 * 8 + 8;  // the first tier code
   bytes = good;
   set_word(bytes, codes, 0x0000000200000000u);  // codes 0 and 2, of two names
   EXPECT_EQ(message(bytes), "batch 0: tier code 2 of row 1 past its 2 tier names");

@@ -17,13 +17,24 @@ namespace {
 // One column of the table's schema.
 struct Field {
   const char* name;
-  const char* format;  // the codes' format for the dictionary-encoded tier
+  const char* format;  // the codes' format for the dictionary-encoded path and tier
   bool dictionary;
+  bool nullable = false;
 };
 
-std::vector<Field> fields_of(const ArrowTable& table) {
+std::vector<Field> fields_of(const ArrowTable& table, TablePart part) {
   std::vector<Field> fields;
-  if (table.has_file_ids) fields.push_back({"file_id", "I", false});
+  if (part != TablePart::Items) {
+    for (const SideField& field : side_fields(part)) {
+      fields.push_back({field.name, field.format, false, field.nullable});
+    }
+    return fields;
+  }
+  if (table.has_file_ids) {
+    fields.push_back({"file_id", "I", false});
+    fields.push_back({"path", "i", true});
+  }
+  fields.push_back({"tier_id", "I", false});
   fields.push_back({"tier", "i", true});
   fields.push_back({"is_interval", "b", false});
   fields.push_back({"tmin", "g", false});
@@ -66,7 +77,7 @@ SchemaNode* init_schema(ArrowSchema* out, const char* format, const char* name,
   out->format = format;
   out->name = name;
   out->metadata = nullptr;
-  out->flags = 0;  // no column holds nulls
+  out->flags = 0;  // nullable fields are marked by the caller
   out->n_children = static_cast<std::int64_t>(n_children);
   out->children = node->child_pointers.get();
   out->dictionary = nullptr;
@@ -80,7 +91,7 @@ SchemaNode* init_schema(ArrowSchema* out, const char* format, const char* name,
 // What one exported array node owns: a share of the table (the buffers), the
 // buffer pointers, the children and the dictionary.
 struct ArrayNode {
-  std::shared_ptr<const ArrowTable> owner;
+  std::shared_ptr<const void> owner;
   const void* buffers[3] = {};
   std::unique_ptr<ArrowArray[]> children;
   std::unique_ptr<ArrowArray*[]> child_pointers;
@@ -100,12 +111,15 @@ void release_array(ArrowArray* array) {
   array->release = nullptr;
 }
 
-// `buffers` after the validity one, which is always absent (no nulls).
-ArrayNode* init_array(ArrowArray* out, const std::shared_ptr<const ArrowTable>& owner,
+// `buffers` after the validity one, which is absent (no nulls) unless
+// `validity` holds a bitmap.
+ArrayNode* init_array(ArrowArray* out, const std::shared_ptr<const void>& owner,
                       std::int64_t length, std::initializer_list<const ArrowBuffer*> buffers,
-                      std::size_t n_children) {
+                      std::size_t n_children, const SideColumn* validity = nullptr) {
   auto node = std::make_unique<ArrayNode>();
   node->owner = owner;
+  const bool nulls = validity != nullptr && validity->null_count > 0;
+  if (nulls) node->buffers[0] = validity->validity.data();
   std::size_t count = 1;
   for (const ArrowBuffer* buffer : buffers) node->buffers[count++] = buffer->data();
   if (n_children > 0) {
@@ -115,7 +129,7 @@ ArrayNode* init_array(ArrowArray* out, const std::shared_ptr<const ArrowTable>& 
   }
   *out = ArrowArray{};
   out->length = length;
-  out->null_count = 0;
+  out->null_count = nulls ? validity->null_count : 0;
   out->offset = 0;
   out->n_buffers = static_cast<std::int64_t>(count);
   out->n_children = static_cast<std::int64_t>(n_children);
@@ -136,20 +150,31 @@ struct ReleaseOnFailure {
   }
 };
 
+// A dictionary-encoded string column: codes, and the batch's own values.
+void init_dictionary_array(ArrowArray* out, const std::shared_ptr<const void>& owner,
+                           std::int64_t rows, const ArrowBuffer& codes, std::int64_t count,
+                           const ArrowBuffer& offsets, const ArrowBuffer& data) {
+  ArrayNode* node = init_array(out, owner, rows, {&codes}, 0);
+  init_array(&node->dictionary, owner, count, {&offsets, &data}, 0);
+  out->dictionary = &node->dictionary;
+}
+
 void export_batch(const std::shared_ptr<const ArrowTable>& table, std::size_t index,
                   ArrowArray* out) {
   const TableBatch& batch = table->batches[index];
-  const std::vector<Field> fields = fields_of(*table);
+  const std::vector<Field> fields = fields_of(*table, TablePart::Items);
   ArrayNode* node = init_array(out, table, batch.rows, {}, fields.size());
   ReleaseOnFailure<ArrowArray> guard{out};
   std::size_t column = 0;
   ArrowArray* children = node->children.get();
-  if (table->has_file_ids) init_array(&children[column++], table, batch.rows, {&batch.file_ids}, 0);
-  ArrowArray* tier = &children[column++];
-  ArrayNode* tier_node = init_array(tier, table, batch.rows, {&batch.tier_codes}, 0);
-  init_array(&tier_node->dictionary, table, batch.tier_count,
-             {&batch.tier_offsets, &batch.tier_data}, 0);
-  tier->dictionary = &tier_node->dictionary;
+  if (table->has_file_ids) {
+    init_array(&children[column++], table, batch.rows, {&batch.file_ids}, 0);
+    init_dictionary_array(&children[column++], table, batch.rows, batch.path_codes,
+                          batch.path_count, batch.path_offsets, batch.path_data);
+  }
+  init_array(&children[column++], table, batch.rows, {&batch.tier_ids}, 0);
+  init_dictionary_array(&children[column++], table, batch.rows, batch.tier_codes, batch.tier_count,
+                        batch.tier_offsets, batch.tier_data);
   init_array(&children[column++], table, batch.rows, {&batch.is_interval}, 0);
   init_array(&children[column++], table, batch.rows, {&batch.tmins}, 0);
   init_array(&children[column++], table, batch.rows, {&batch.tmaxs}, 0);
@@ -157,10 +182,28 @@ void export_batch(const std::shared_ptr<const ArrowTable>& table, std::size_t in
   guard.exported = nullptr;
 }
 
+// The one batch of a side table.
+void export_side(const std::shared_ptr<const ArrowTable>& table, TablePart part, ArrowArray* out) {
+  const SideTable& side = part == TablePart::Files ? table->files : table->tiers;
+  ArrayNode* node = init_array(out, table, side.rows, {}, side.columns.size());
+  ReleaseOnFailure<ArrowArray> guard{out};
+  const std::span<const SideField> fields = side_fields(part);
+  for (std::size_t i = 0; i < side.columns.size(); ++i) {
+    const SideColumn& column = side.columns[i];
+    if (std::string_view(fields[i].format) == "u") {
+      init_array(&node->children[i], table, side.rows, {&column.values, &column.data}, 0, &column);
+    } else {
+      init_array(&node->children[i], table, side.rows, {&column.values}, 0, &column);
+    }
+  }
+  guard.exported = nullptr;
+}
+
 // ---- the stream ------------------------------------------------------------
 
 struct StreamState {
   std::shared_ptr<const ArrowTable> table;
+  TablePart part = TablePart::Items;
   std::size_t next = 0;
   std::string last_error;
 };
@@ -184,16 +227,22 @@ int run_callback(ArrowArrayStream* stream, Body&& body) noexcept {
 }
 
 int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
-  return run_callback(stream, [out](StreamState& state) { export_schema(*state.table, out); });
+  return run_callback(stream,
+                      [out](StreamState& state) { export_schema(*state.table, out, state.part); });
 }
 
 int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
   return run_callback(stream, [out](StreamState& state) {
-    if (state.next == state.table->batches.size()) {
+    const std::size_t batches = state.part == TablePart::Items ? state.table->batches.size() : 1;
+    if (state.next == batches) {
       out->release = nullptr;  // the end of the stream
       return;
     }
-    export_batch(state.table, state.next, out);
+    if (state.part == TablePart::Items) {
+      export_batch(state.table, state.next, out);
+    } else {
+      export_side(state.table, state.part, out);
+    }
     ++state.next;
   });
 }
@@ -223,13 +272,14 @@ std::string quoted(const char* text) {
 
 }  // namespace
 
-void export_schema(const ArrowTable& table, ArrowSchema* out) {
-  const std::vector<Field> fields = fields_of(table);
+void export_schema(const ArrowTable& table, ArrowSchema* out, TablePart part) {
+  const std::vector<Field> fields = fields_of(table, part);
   SchemaNode* node = init_schema(out, "+s", "", fields.size());
   ReleaseOnFailure<ArrowSchema> guard{out};
   for (std::size_t i = 0; i < fields.size(); ++i) {
     ArrowSchema* child = &node->children[i];
     SchemaNode* child_node = init_schema(child, fields[i].format, fields[i].name, 0);
+    if (fields[i].nullable) child->flags = ARROW_FLAG_NULLABLE;
     if (fields[i].dictionary) {
       init_schema(&child_node->dictionary, "u", "", 0);
       child->dictionary = &child_node->dictionary;
@@ -238,9 +288,10 @@ void export_schema(const ArrowTable& table, ArrowSchema* out) {
   guard.exported = nullptr;
 }
 
-void export_stream(std::shared_ptr<const ArrowTable> table, ArrowArrayStream* out) {
+void export_stream(std::shared_ptr<const ArrowTable> table, ArrowArrayStream* out, TablePart part) {
   auto state = std::make_unique<StreamState>();
   state->table = std::move(table);
+  state->part = part;
   *out = ArrowArrayStream{};
   out->get_schema = stream_get_schema;
   out->get_next = stream_get_next;
@@ -249,7 +300,8 @@ void export_stream(std::shared_ptr<const ArrowTable> table, ArrowArrayStream* ou
   out->private_data = state.release();
 }
 
-Status check_requested_schema(const ArrowTable& table, const ArrowSchema& requested) {
+Status check_requested_schema(const ArrowTable& table, const ArrowSchema& requested,
+                              TablePart part) {
   const auto refuse = [](const std::string& why) {
     return fail(ErrorKind::InvalidInput,
                 std::string("requested_schema does not fit the table: ").append(why));
@@ -265,7 +317,7 @@ Status check_requested_schema(const ArrowTable& table, const ArrowSchema& reques
                       .append(std::to_string(requested.n_children))
                       .append(" fields but no children"));
   }
-  const std::vector<Field> fields = fields_of(table);
+  const std::vector<Field> fields = fields_of(table, part);
   if (requested.n_children != static_cast<std::int64_t>(fields.size())) {
     return refuse(std::string("it has ")
                       .append(std::to_string(requested.n_children))
@@ -285,7 +337,8 @@ Status check_requested_schema(const ArrowTable& table, const ArrowSchema& reques
                         .append("'"));
     }
     const std::string_view format = child->format == nullptr ? "" : child->format;
-    const bool texts = field.dictionary || std::string_view(field.name) == "label";
+    const bool texts = field.dictionary || std::string_view(field.format) == "u" ||
+                       std::string_view(field.name) == "label";
     bool fits = false;
     if (texts) {
       const ArrowSchema* values = child->dictionary;

@@ -9,16 +9,11 @@
 #include <utility>
 
 #include "read/batch.hpp"
+#include "text/text_input.hpp"
 
 namespace textgrid {
 
 namespace {
-
-constexpr std::size_t kAlignment = 64;
-
-// Zeroed and wide enough to read as one int64 offset, so an empty buffer can
-// stand for the single 0 offset of an empty string column too.
-alignas(kAlignment) constexpr std::byte kEmptyBlock[kAlignment] = {};
 
 struct GridSize {
   std::int64_t rows = 0;
@@ -85,14 +80,18 @@ class BatchBuilder {
   std::size_t files() const noexcept { return files_; }
   std::size_t label_bytes() const noexcept { return labels_.bytes(); }
 
-  // Appends the rows of `grid`, file number `position`. Throws std::bad_alloc.
-  void add(std::uint32_t position, const TextGridView& grid) {
+  // Appends the rows of `grid`, file number `position` read from `path`.
+  // Throws std::bad_alloc.
+  void add(std::uint32_t position, std::string_view path, const TextGridView& grid) {
     const GridSize size = size_of(grid);
     if (size.rows == 0) return;
     const auto rows = static_cast<std::size_t>(size.rows);
     const auto first = static_cast<std::size_t>(rows_);
     if (!large_ && labels_.bytes() + size.label_bytes > utf8_bytes_) widen();
     std::uint32_t* file_ids = with_file_ids_ ? file_ids_.extend<std::uint32_t>(rows) : nullptr;
+    std::int32_t* path_codes = with_file_ids_ ? path_codes_.extend<std::int32_t>(rows) : nullptr;
+    const std::int32_t path_code = with_file_ids_ ? add_path(path) : 0;
+    auto* tier_ids = tier_ids_.extend<std::uint32_t>(rows);
     auto* codes = codes_.extend<std::int32_t>(rows);
     auto* tmins = tmins_.extend<double>(rows);
     auto* tmaxs = tmaxs_.extend<double>(rows);
@@ -101,12 +100,18 @@ class BatchBuilder {
     if (bit_bytes > 0) std::memset(new_bits, 0, bit_bytes);
     auto* bits = bits_.as<std::uint8_t>();
     std::size_t row = first;
+    std::uint32_t tier_id = 0;
     for (const TierView& tier : grid.tiers) {
+      const std::uint32_t id = tier_id++;
       if (tier.items.empty()) continue;
       const std::int32_t code = code_of(tier.name);
       for (const ItemView& item : tier.items) {
         const std::size_t at = row - first;
-        if (file_ids != nullptr) file_ids[at] = position;
+        if (file_ids != nullptr) {
+          file_ids[at] = position;
+          path_codes[at] = path_code;
+        }
+        tier_ids[at] = id;
         codes[at] = code;
         if (tier.is_interval) {
           bits[row >> 3] = static_cast<std::uint8_t>(bits[row >> 3] | (1u << (row & 7)));
@@ -131,6 +136,8 @@ class BatchBuilder {
     batch.rows = rows_;
     batch.large_labels = large_;
     batch.file_ids = file_ids_.take();
+    batch.path_codes = path_codes_.take();
+    batch.tier_ids = tier_ids_.take();
     batch.tier_codes = codes_.take();
     batch.is_interval = bits_.take();
     batch.tmins = tmins_.take();
@@ -141,6 +148,12 @@ class BatchBuilder {
     if (code_of_.empty()) *name_offsets_.extend<std::int32_t>(1) = 0;
     batch.tier_offsets = name_offsets_.take();
     batch.tier_data = names_.take();
+    if (with_file_ids_) {
+      batch.path_count = path_count_;
+      batch.path_offsets = path_offsets_.take();
+      batch.path_data = paths_.take();
+    }
+    path_count_ = 0;
     code_of_.clear();
     rows_ = 0;
     files_ = 0;
@@ -163,6 +176,21 @@ class BatchBuilder {
     if (!name.empty()) std::memcpy(names_.extend<char>(name.size()), name.data(), name.size());
     *name_offsets_.extend<std::int32_t>(1) = static_cast<std::int32_t>(names_.bytes());
     return code;
+  }
+
+  // The batch's code of the path of the file being added, which is new to it.
+  std::int32_t add_path(std::string_view path) {
+    if (!is_valid_utf8(path)) {
+      const std::string shown = shown_utf8(path);
+      return add_path(shown);
+    }
+    if (paths_.bytes() + path.size() > 0x7fffffffu) {
+      throw std::length_error("paths of one batch pass 2 GiB");
+    }
+    if (path_count_ == 0) *path_offsets_.extend<std::int32_t>(1) = 0;
+    if (!path.empty()) std::memcpy(paths_.extend<char>(path.size()), path.data(), path.size());
+    *path_offsets_.extend<std::int32_t>(1) = static_cast<std::int32_t>(paths_.bytes());
+    return static_cast<std::int32_t>(path_count_++);
   }
 
   void add_first_offset() {
@@ -208,7 +236,9 @@ class BatchBuilder {
   std::int64_t rows_ = 0;
   std::size_t files_ = 0;  // with rows
   bool large_ = false;     // label_offsets_ holds int64
-  Column file_ids_, codes_, bits_, tmins_, tmaxs_, label_offsets_, labels_;
+  std::int64_t path_count_ = 0;
+  Column file_ids_, path_codes_, tier_ids_, path_offsets_, paths_, codes_, bits_, tmins_, tmaxs_,
+      label_offsets_, labels_;
   std::unordered_map<std::string, std::int32_t, NameHash, std::equal_to<>> code_of_;
   Column name_offsets_, names_;
 };
@@ -234,44 +264,28 @@ void settle_label_width(ArrowTable& table) {
 
 }  // namespace
 
-ArrowBuffer ArrowBuffer::allocate(std::size_t bytes) {
-  ArrowBuffer buffer;
-  if (bytes == 0) return buffer;
-  // aligned_alloc wants a multiple of the alignment; the padding stays unused.
-  const std::size_t padded = (bytes + kAlignment - 1) / kAlignment * kAlignment;
-  if (padded < bytes) throw std::bad_alloc();
-  void* block = std::aligned_alloc(kAlignment, padded);
-  if (block == nullptr) throw std::bad_alloc();
-  buffer.owned_.reset(static_cast<std::byte*>(block));
-  buffer.size_ = bytes;
-  return buffer;
-}
-
-void ArrowBuffer::reallocate(std::size_t bytes, std::size_t keep) {
-  ArrowBuffer bigger = allocate(bytes);
-  if (keep > 0) std::memcpy(bigger.owned_.get(), owned_.get(), keep);
-  *this = std::move(bigger);
-}
-
-const std::byte* ArrowBuffer::data() const noexcept {
-  return owned_ ? owned_.get() : kEmptyBlock;
-}
-
 std::int64_t ArrowTable::rows() const noexcept {
   std::int64_t rows = 0;
   for (const TableBatch& batch : batches) rows += batch.rows;
   return rows;
 }
 
-ArrowTable table_from_textgrid(const TextGrid& grid, const TableLimits& limits) {
-  return table_from_textgrid(view_of(grid), limits);
+ArrowTable table_from_textgrid(const TextGrid& grid, const TableLimits& limits,
+                               const std::string& path) {
+  return table_from_textgrid(view_of(grid), limits, path);
 }
 
-ArrowTable table_from_textgrid(const TextGridView& grid, const TableLimits& limits) {
+ArrowTable table_from_textgrid(const TextGridView& grid, const TableLimits& limits,
+                               const std::string& path) {
   ArrowTable table;
   table.file_count = 1;
   BatchBuilder builder(false, limits.utf8_bytes);
-  builder.add(0, grid);
+  builder.add(0, path, grid);
+  FileRecord file;
+  std::vector<TierRecord> tiers;
+  record_file(grid, 0, true, file, tiers);
+  table.files = files_table(std::span(&path, 1), std::span(&file, 1), {}, {});
+  table.tiers = tiers_table(tiers);
   if (builder.rows() > 0) table.batches.push_back(builder.finish());
   settle_label_width(table);
   return table;
@@ -283,6 +297,8 @@ ArrowTable read_table(const std::vector<std::string>& files, const ReadOptions& 
   table.has_file_ids = true;
   table.file_count = files.size();
   BatchBuilder builder(true, limits.utf8_bytes);
+  std::vector<FileRecord> records(files.size());
+  std::vector<TierRecord> tiers;
   read_in_order<Result<TextGridView>>(
       files, options, {}, [](Result<TextGridView>&& grid) { return std::move(grid); },
       [&](std::size_t i, Result<TextGridView>&& grid) {
@@ -290,7 +306,9 @@ ArrowTable read_table(const std::vector<std::string>& files, const ReadOptions& 
           table.failed.push_back(FileFailure{i, std::move(grid.error())});
           return true;
         }
-        builder.add(static_cast<std::uint32_t>(i), *grid);
+        const auto position = static_cast<std::uint32_t>(i);
+        builder.add(position, files[i], *grid);
+        record_file(*grid, position, !options.strict, records[i], tiers);
         if (builder.rows() >= limits.batch_rows ||
             builder.label_bytes() >= limits.batch_label_bytes ||
             builder.files() >= limits.batch_files) {
@@ -300,7 +318,21 @@ ArrowTable read_table(const std::vector<std::string>& files, const ReadOptions& 
       });
   if (builder.rows() > 0) table.batches.push_back(builder.finish());
   settle_label_width(table);
+  std::vector<std::size_t> positions;
+  std::vector<std::string> messages;
+  for (const FileFailure& failure : table.failed) {
+    positions.push_back(failure.position);
+    messages.push_back(failure.error.message);
+  }
+  table.files = files_table(files, records, positions, messages);
+  table.tiers = tiers_table(tiers);
   return table;
+}
+
+void describe_failures(ArrowTable& table, std::span<const std::string> messages) {
+  std::vector<std::size_t> positions;
+  for (const FileFailure& failure : table.failed) positions.push_back(failure.position);
+  set_file_errors(table.files, positions, messages);
 }
 
 }  // namespace textgrid

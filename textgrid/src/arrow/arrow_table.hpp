@@ -8,10 +8,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "arrow/arrow_buffer.hpp"
+#include "arrow/side_tables.hpp"
 #include "base/error.hpp"
 #include "base/read_options.hpp"
 #include "model/textgrid.hpp"
@@ -19,48 +22,14 @@
 
 namespace textgrid {
 
-// One owned Arrow buffer, 64-byte aligned as Arrow recommends. Its data
-// pointer is never null: an empty buffer points at a shared zeroed block, as
-// some consumers refuse null buffers even of length 0.
-class ArrowBuffer {
- public:
-  ArrowBuffer() = default;
-
-  // Returns `bytes` uninitialised bytes; throws std::bad_alloc. Allocates.
-  static ArrowBuffer allocate(std::size_t bytes);
-
-  // Makes the buffer `bytes` long, its first `keep` bytes kept and the rest
-  // uninitialised; throws std::bad_alloc. Allocates.
-  void reallocate(std::size_t bytes, std::size_t keep);
-
-  // Shortens the buffer to its first `bytes` (at most its size) in place.
-  void truncate(std::size_t bytes) noexcept { size_ = bytes; }
-
-  const std::byte* data() const noexcept;
-  std::size_t size() const noexcept { return size_; }
-  template <class T>
-  T* as() noexcept {
-    return reinterpret_cast<T*>(owned_.get());
-  }
-  template <class T>
-  const T* as() const noexcept {
-    return reinterpret_cast<const T*>(data());
-  }
-
- private:
-  struct Free {
-    void operator()(std::byte* block) const noexcept { std::free(block); }
-  };
-  std::unique_ptr<std::byte, Free> owned_;
-  std::size_t size_ = 0;
-};
-
-// The columns of one record batch, one row per item. The tier column is
-// dictionary-encoded: int32 codes into the batch's own list of tier names,
-// each distinct name of the batch's files stored once.
+// The columns of one record batch, one row per item. The tier and path
+// columns are dictionary-encoded: int32 codes into the batch's own list of
+// tier names (or paths), each distinct one of the batch's files stored once.
 struct TableBatch {
   std::int64_t rows = 0;
   ArrowBuffer file_ids;       // uint32 per row; size 0 in a table without that column
+  ArrowBuffer path_codes;     // int32 per row; size 0 in a table without file_id
+  ArrowBuffer tier_ids;       // uint32 per row: the tier's position in its file
   ArrowBuffer tier_codes;     // int32 per row
   ArrowBuffer is_interval;    // one bit per row, least significant bit first
   ArrowBuffer tmins;          // float64 per row
@@ -71,6 +40,9 @@ struct TableBatch {
   std::int64_t tier_count = 0;
   ArrowBuffer tier_offsets;  // tier_count + 1 int32 offsets into tier_data
   ArrowBuffer tier_data;
+  std::int64_t path_count = 0;  // 0 in a table without file_id
+  ArrowBuffer path_offsets;     // path_count + 1 int32 offsets into path_data
+  ArrowBuffer path_data;
 
   std::size_t label_bytes() const noexcept { return label_data.size(); }
 };
@@ -91,6 +63,8 @@ struct ArrowTable {
   std::size_t file_count = 0;  // the files read, those that failed included
   std::vector<TableBatch> batches;
   std::vector<FileFailure> failed;
+  SideTable files;  // one row per file read, those that failed included
+  SideTable tiers;  // one row per tier of the files read, in file order
 
   std::int64_t rows() const noexcept;
 };
@@ -105,11 +79,14 @@ struct TableLimits {
   std::size_t utf8_bytes = 0x7fffffff;  // the largest int32 offset
 };
 
-// Returns the one-batch table of `grid`, without a file_id column (no batch
-// when it has no items). Allocates every buffer once, at its final size.
-// Calling thread only.
-ArrowTable table_from_textgrid(const TextGridView& grid, const TableLimits& limits = {});
-ArrowTable table_from_textgrid(const TextGrid& grid, const TableLimits& limits = {});
+// Returns the one-batch table of `grid`, read from `path`, without the
+// columns that tell files apart (file_id, path; no batch when it has no
+// items), with its files and tiers tables. Allocates every buffer once, at
+// its final size. Calling thread only.
+ArrowTable table_from_textgrid(const TextGridView& grid, const TableLimits& limits = {},
+                               const std::string& path = {});
+ArrowTable table_from_textgrid(const TextGrid& grid, const TableLimits& limits = {},
+                               const std::string& path = {});
 
 // Reads every path with read_in_order (on the pool from the parallel
 // threshold on) and appends each file's rows to the record batch being built
@@ -119,10 +96,16 @@ ArrowTable table_from_textgrid(const TextGrid& grid, const TableLimits& limits =
 // rows of limits.batch_files files, so that a corpus of many small files
 // still comes as several batches, each with a small dictionary. A file
 // that fails to read gives no rows and its error in `failed`. Batches in file
-// order; batches of no rows are left out. `options.should_stop` as for
-// read_in_order: once it says stop, the files not yet read are skipped. Needs
-// no lock of the caller's: the caller may let go of it for the whole call.
+// order; batches of no rows are left out. Beside the batches, the files and
+// tiers tables; a file's lenient note only when `options.strict` is off. `options.should_stop` as
+// for read_in_order: once it says stop, the files not yet read are skipped. Needs no lock of the
+// caller's: the caller may let go of it for the whole call.
 ArrowTable read_table(const std::vector<std::string>& files, const ReadOptions& options,
                       const TableLimits& limits = {});
+
+// Replaces the error column of `table.files` by `messages`, one per failure
+// of `table.failed` in its order (the messages as the caller shows them).
+// Allocates; throws std::bad_alloc.
+void describe_failures(ArrowTable& table, std::span<const std::string> messages);
 
 }  // namespace textgrid

@@ -176,20 +176,22 @@ std::string html_escaped(std::string_view text) {
 }  // namespace
 
 TablePreview preview_table(const std::shared_ptr<const ArrowTable>& table, std::size_t failed,
-                           std::size_t max_rows) {
+                           std::size_t max_rows, TablePart part) {
   TablePreview preview;
-  preview.rows = table->rows();
+  preview.rows = part == TablePart::Items   ? table->rows()
+                 : part == TablePart::Files ? table->files.rows
+                                            : table->tiers.rows;
   preview.files = table->file_count;
-  preview.batches = table->batches.size();
+  preview.batches = part == TablePart::Items ? table->batches.size() : 1;
   preview.failed = failed;
   Released<ArrowSchema> schema;
-  export_schema(*table, &schema.value);
+  export_schema(*table, &schema.value, part);
   for (std::int64_t i = 0; i < schema.value.n_children; ++i) {
     const ArrowSchema& field = *schema.value.children[i];
     preview.columns.push_back({field.name, type_name(field), is_numeric(field), {}});
   }
   Released<ArrowArrayStream> stream;
-  export_stream(table, &stream.value);
+  export_stream(table, &stream.value, part);
   while (preview.shown < max_rows) {
     Released<ArrowArray> batch;
     if (stream.value.get_next(&stream.value, &batch.value) != 0) throw std::bad_alloc();

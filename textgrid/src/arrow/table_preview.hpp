@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "arrow/arrow_table.hpp"
+#include "arrow/side_tables.hpp"
 
 namespace textgrid {
 
@@ -29,11 +30,11 @@ struct TablePreview {
   std::vector<PreviewColumn> columns;
 };
 
-// Returns the preview of `table` with its first `max_rows` rows; `failed` is
+// Returns the preview of the table's `part` with its first `max_rows` rows; `failed` is
 // the count of the files that failed. Allocates; throws std::bad_alloc. Any
 // thread.
 TablePreview preview_table(const std::shared_ptr<const ArrowTable>& table, std::size_t failed,
-                           std::size_t max_rows);
+                           std::size_t max_rows, TablePart part = TablePart::Items);
 
 // Returns the preview as lines of text (no line break after the last): the
 // counts, the schema, then the rows in aligned columns. Allocates.
