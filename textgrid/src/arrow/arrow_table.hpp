@@ -1,7 +1,7 @@
-// TextGrids as Arrow columns: the buffers of record batches, built on the
-// worker that read the files, in the layout of Arrow's columnar format, so
-// that they can be handed over through the C data interface (arrow_export)
-// without a copy.
+// TextGrids as Arrow columns: the buffers of record batches, filled on the
+// calling thread as the batch driver hands over each file read, in the layout
+// of Arrow's columnar format, so that they can be handed over through the C
+// data interface (arrow_export) without a copy.
 #pragma once
 
 #include <cstddef>
