@@ -172,19 +172,19 @@ void append_values(const Slice& slice, ColumnType type, std::int64_t begin, std:
 
 // Appends `length` rows of one column; `first_row` counts rows of earlier
 // batches, for the message about a null.
-Status append_rows(const Slice& slice, const ColumnSpec& spec, std::int64_t length,
+Status append_rows(const Slice& slice, const ColumnSpec& want, std::int64_t length,
                    std::int64_t first_row, std::string_view table, ImportedColumn& out) {
   const std::int64_t begin = slice.offset;
   const std::int64_t end = begin + length;
-  append_values(slice, spec.type, begin, end, out);
-  if (spec.nullable) out.present.reserve(out.present.size() + static_cast<std::size_t>(length));
+  append_values(slice, want.type, begin, end, out);
+  if (want.nullable) out.present.reserve(out.present.size() + static_cast<std::size_t>(length));
   for (std::int64_t i = begin; i < end; ++i) {
     const bool present = is_present(slice.array, i);
-    if (spec.nullable) {
+    if (want.nullable) {
       out.present.push_back(present ? 1 : 0);
     } else if (!present) {
       return fail(ErrorKind::InvalidInput, std::string(table) + " column '" +
-                                               std::string(spec.name) + "' holds a null (row " +
+                                               std::string(want.name) + "' holds a null (row " +
                                                std::to_string(first_row + i - begin) + ")");
     }
   }
@@ -199,7 +199,7 @@ Error stream_error(ArrowArrayStream& stream, std::string_view table, int code) {
                0};
 }
 
-// The child of each spec, by name (the first of that name), checked for
+// The child of each wanted column, by name (the first of that name), checked for
 // type; -1 for an optional column that is missing.
 Result<std::vector<std::int64_t>> find_columns(const ArrowSchema& schema, std::string_view table,
                                                std::span<const ColumnSpec> specs) {
@@ -207,24 +207,24 @@ Result<std::vector<std::int64_t>> find_columns(const ArrowSchema& schema, std::s
     return fail(ErrorKind::InvalidInput, std::string(table) + " is not a stream of record batches");
   }
   std::vector<std::int64_t> children;
-  for (const ColumnSpec& spec : specs) {
+  for (const ColumnSpec& want : specs) {
     std::optional<std::int64_t> found;
     for (std::int64_t c = 0; c < schema.n_children && !found; ++c) {
       const char* name = schema.children[c]->name;
-      if (name != nullptr && spec.name == name) found = c;
+      if (name != nullptr && want.name == name) found = c;
     }
-    const std::string column = std::string(table) + " column '" + std::string(spec.name) + "'";
-    if (!found && spec.optional) {
+    const std::string column = std::string(table) + " column '" + std::string(want.name) + "'";
+    if (!found && want.optional) {
       children.push_back(-1);
       continue;
     }
     if (!found) {
       return fail(ErrorKind::InvalidInput,
-                  std::string(table) + " has no column '" + std::string(spec.name) + "'");
+                  std::string(table) + " has no column '" + std::string(want.name) + "'");
     }
     const ArrowSchema& child = *schema.children[*found];
-    if (!fits(child, spec.type)) {
-      return fail(ErrorKind::InvalidInput, column + " must hold " + type_words(spec.type) +
+    if (!fits(child, want.type)) {
+      return fail(ErrorKind::InvalidInput, column + " must hold " + type_words(want.type) +
                                                ", not Arrow type '" +
                                                std::string(format_of(child)) + "'");
     }
