@@ -36,12 +36,20 @@ HEADER = 'File type = "ooTextFile"\nObject class = "TextGrid"\n\n'
 def run_child(code, *args, preexec_fn=None, env=None, timeout=120):
     """Runs `code` in a fresh interpreter; returns its stdout lines, failing
     with its stderr when it did not exit cleanly."""
+
+    def prepare():
+        # Ctrl-C as in a terminal, however the suite itself was started (a
+        # shell's background job ignores SIGINT, and so would the child).
+        signal.signal(signal.SIGINT, signal.SIG_DFL)
+        if preexec_fn is not None:
+            preexec_fn()
+
     done = subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code), *map(str, args)],
         capture_output=True,
         text=True,
         timeout=timeout,
-        preexec_fn=preexec_fn,
+        preexec_fn=prepare,
         env={**os.environ, "OPENBLAS_NUM_THREADS": "1", **(env or {})},
     )
     assert done.returncode == 0, f"exit {done.returncode}: {done.stderr[-2000:]}"

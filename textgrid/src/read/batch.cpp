@@ -11,7 +11,8 @@ BatchStop::BatchStop(const ShouldStop& ask, const CallerLock& caller_lock)
     : ask_(ask),
       caller_lock_(caller_lock),
       caller_(std::this_thread::get_id()),
-      next_poll_(std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopSliceMs)) {}
+      next_poll_(std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopSliceMs)),
+      next_yield_(std::chrono::steady_clock::now()) {}
 
 bool BatchStop::reader_asks() {
   if (cancel.load(std::memory_order_relaxed) || stopped()) return true;
@@ -28,9 +29,15 @@ void BatchStop::poll() {
 }
 
 void BatchStop::poll_between_files() {
-  if (!ask_ || stopped()) return;
   const auto now = std::chrono::steady_clock::now();
-  if (now < next_poll_) return;
+  // Other threads get the caller's lock at least once a switch interval,
+  // even while the pool has every file ready before the caller needs it.
+  if (now >= next_yield_ && caller_lock_.release && caller_lock_.acquire) {
+    caller_lock_.release();
+    caller_lock_.acquire();
+    next_yield_ = now + std::chrono::milliseconds(kYieldMs);
+  }
+  if (!ask_ || stopped() || now < next_poll_) return;
   next_poll_ = now + std::chrono::milliseconds(kStopSliceMs);
   poll();
 }

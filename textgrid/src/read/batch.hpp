@@ -42,10 +42,16 @@ class BatchStop {
   // The caller, its lock held: asks the hook.
   void poll();
 
-  // The caller, its lock held, between two files: asks the hook when
+  // The caller, its lock held, between two files: lets go of the lock and
+  // takes it again when kYieldMs have passed since it last did, so that other
+  // threads run however quickly the files come; asks the hook when
   // kStopSliceMs have passed since it last did, so that a stop is heard
-  // within a slice however quickly the files come.
+  // within a slice.
   void poll_between_files();
+
+  // How often the caller yields its lock between files: CPython's switch
+  // interval.
+  static constexpr int kYieldMs = 5;
 
   std::atomic<bool> cancel{false};  // set by the stream when it ends early
 
@@ -54,6 +60,7 @@ class BatchStop {
   const CallerLock& caller_lock_;
   const std::thread::id caller_;
   std::chrono::steady_clock::time_point next_poll_;
+  std::chrono::steady_clock::time_point next_yield_;
   std::atomic<bool> stopped_{false};
 };
 
