@@ -30,8 +30,8 @@ void BatchStop::poll() {
 
 void BatchStop::poll_between_files() {
   const auto now = std::chrono::steady_clock::now();
-  // Other threads get the caller's lock at least once a switch interval,
-  // even while the pool has every file ready before the caller needs it.
+  // Other threads get the caller's lock every kYieldMs, even while the pool
+  // has every file ready before the caller needs it.
   if (now >= next_yield_ && caller_lock_.release && caller_lock_.acquire) {
     caller_lock_.release();
     caller_lock_.acquire();
