@@ -3,12 +3,13 @@
 // mutations of sample files, both give the same model or the same failure.
 #include <algorithm>
 #include <bit>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <random>
-#include <regex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -427,17 +428,25 @@ std::string chronological_text(std::mt19937_64& rng) {
 // The reference's messages count tiers and items from 1 and call an item an
 // interval or a point; the reader's count from 0, as all messages do.
 std::string counted_from_zero(const std::string& message) {
-  static const std::regex number(R"((interval|point|item|tier) (\d+))");
   std::string out;
-  std::size_t from = 0;
-  for (auto it = std::sregex_iterator(message.begin(), message.end(), number);
-       it != std::sregex_iterator(); ++it) {
-    const auto& m = *it;
-    out.append(message, from, static_cast<std::size_t>(m.position(0)) - from);
-    out += (m[1] == "tier" ? "tier " : "item ") + std::to_string(std::stoull(m[2]) - 1);
-    from = static_cast<std::size_t>(m.position(0) + m.length(0));
+  std::size_t at = 0;
+  while (at < message.size()) {
+    bool renamed = false;
+    for (const std::string_view word : {"interval ", "point ", "item ", "tier "}) {
+      if (message.compare(at, word.size(), word) != 0) continue;
+      std::size_t end = at + word.size();
+      while (end < message.size() && std::isdigit(static_cast<unsigned char>(message[end]))) ++end;
+      if (end == at + word.size()) break;
+      out += word == "tier " ? "tier " : "item ";
+      out +=
+          std::to_string(std::stoull(message.substr(at + word.size(), end - at - word.size())) - 1);
+      at = end;
+      renamed = true;
+      break;
+    }
+    if (!renamed) out += message[at++];
   }
-  return out + message.substr(from);
+  return out;
 }
 
 std::string chronological_disagreement(const std::string& text) {
